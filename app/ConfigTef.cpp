@@ -1,0 +1,141 @@
+#include "app/ConfigTef.h"
+
+#include "app/Version.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+
+namespace {
+const char kPathIn[] = "path_in";
+const char kPathOut[] = "path_out";
+const char kFileReq[] = "file_req";
+const char kFileResp[] = "file_resp";
+const char kLog[] = "log";
+const char kProdutoTef[] = "produto_tef";
+} // namespace
+
+ConfigTef::ConfigTef(const QString &directory)
+    : m_directory(directory.isEmpty() ? QCoreApplication::applicationDirPath() : directory)
+{
+    carregar();
+    criarDiretorios();
+}
+
+QString ConfigTef::filePath() const { return m_directory + QStringLiteral("/config_tef.json"); }
+
+void ConfigTef::carregar()
+{
+    const QString path = filePath();
+    const QString oldPath = m_directory + QStringLiteral("/config_tefOLD.json");
+
+    // A loop, not recursion: an invalid file is set aside once and the defaults are written.
+    for (;;) {
+        if (!QFileInfo::exists(path)) {
+            m_log.info("Arquivo não existe");
+            QFile file(path);
+            if (!file.open(QIODevice::WriteOnly)) {
+                m_log.critical("Impossível escrever no arquivo");
+                return;
+            }
+            setPathIn(QStringLiteral("C:/Cliente/Req"));
+            setPathOut(QStringLiteral("C:/Cliente/Resp"));
+            setFileReq(QStringLiteral("IntPos.001"));
+            setFileResp(QStringLiteral("IntPos.Sts"));
+            setLog(0);
+            setProdutoTef(-1);
+            file.write(QJsonDocument(m_values).toJson());
+            file.close();
+            m_log.info("Arquivo criado com sucesso");
+            return;
+        }
+
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+            m_log.critical(QStringLiteral("Impossível abrir arquivo: ") + path);
+            return;
+        }
+        QByteArray bytes = file.readAll();
+        file.close();
+        const int zero = bytes.indexOf('\0');
+        if (zero >= 0)
+            bytes.truncate(zero);
+
+        const QJsonDocument document = QJsonDocument::fromJson(bytes);
+        if (document.isNull()) {
+            m_log.critical("Arquivo de configuração vazio");
+            return;
+        }
+
+        const QJsonObject object = document.object();
+        if (object.contains(QLatin1String(kPathIn)) && object.contains(QLatin1String(kPathOut)) &&
+            object.contains(QLatin1String(kFileReq)) && object.contains(QLatin1String(kFileResp))) {
+            setPathIn(object.value(QLatin1String(kPathIn)).toString());
+            setPathOut(object.value(QLatin1String(kPathOut)).toString());
+            setFileReq(object.value(QLatin1String(kFileReq)).toString());
+            setFileResp(object.value(QLatin1String(kFileResp)).toString());
+            setLog(object.value(QLatin1String(kLog)).toInt(0));
+            setProdutoTef(object.value(QLatin1String(kProdutoTef)).toInt(-1));
+            return;
+        }
+
+        m_log.debug("Arquivo existe mas não contém as chaves necessárias");
+        // Never overwrite an earlier copy: give up with empty settings instead.
+        if (!QFile::rename(path, oldPath)) {
+            m_log.critical("Impossível renomear arquivo para config_tefOLD.json");
+            m_values = QJsonObject();
+            return;
+        }
+        m_log.info("Arquivo inválido, renomeado para config_tefOLD.json");
+    }
+}
+
+void ConfigTef::criarDiretorios()
+{
+    if (!QDir(getPathIn()).exists())
+        QDir().mkpath(getPathIn());
+    if (!QDir(getPathOut()).exists())
+        QDir().mkpath(getPathOut());
+    else
+        m_log.debug("Diretórios já existentes");
+}
+
+QString ConfigTef::text(const char *key) const { return m_values.value(QLatin1String(key)).toString(); }
+
+QString ConfigTef::getPathIn() const { return text(kPathIn); }
+void ConfigTef::setPathIn(const QString &value) { m_values.insert(QLatin1String(kPathIn), value); }
+QString ConfigTef::getPathOut() const { return text(kPathOut); }
+void ConfigTef::setPathOut(const QString &value) { m_values.insert(QLatin1String(kPathOut), value); }
+QString ConfigTef::getFileReq() const { return text(kFileReq); }
+void ConfigTef::setFileReq(const QString &value) { m_values.insert(QLatin1String(kFileReq), value); }
+QString ConfigTef::getFileResp() const { return text(kFileResp); }
+void ConfigTef::setFileResp(const QString &value) { m_values.insert(QLatin1String(kFileResp), value); }
+
+int ConfigTef::getProdutoTef() const
+{
+    const int stored = m_values.value(QLatin1String(kProdutoTef)).toInt(-1);
+    switch (stored) {
+    case -1:
+    case 0:
+        return 0;
+    case 1:
+    case 2:
+        return stored;
+    default:
+        return -2;
+    }
+}
+
+void ConfigTef::setProdutoTef(int value) { m_values.insert(QLatin1String(kProdutoTef), value); }
+
+void ConfigTef::setLog(int value)
+{
+    m_values.insert(QLatin1String(kLog), value);
+    m_log.debug(QStringLiteral("log: ") + QString::number(value));
+    if (value == 1 && qEnvironmentVariableIsEmpty("Q7_LOG")) {
+        qputenv("Q7_LOG", "q7_log.txt");
+        m_log.info(QStringLiteral("Versão: ") + QString::fromUtf8(kVersionText));
+    }
+}

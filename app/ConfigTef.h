@@ -1,0 +1,39 @@
+#pragma once
+
+#include "app/Log.h"
+
+#include <QJsonObject>
+#include <QString>
+
+// The settings of config_tef.json, kept in one JSON object with typed reads.
+// Loads (or creates) the file and creates the request and response directories on construction.
+class ConfigTef {
+public:
+    // `directory` holds config_tef.json; empty means the executable's directory.
+    explicit ConfigTef(const QString &directory = QString());
+
+    void carregar();
+    void criarDiretorios();
+
+    QString getPathIn() const;
+    void setPathIn(const QString &value);
+    QString getPathOut() const;
+    void setPathOut(const QString &value);
+    QString getFileReq() const;
+    void setFileReq(const QString &value);
+    QString getFileResp() const;
+    void setFileResp(const QString &value);
+    int getProdutoTef() const;
+    void setProdutoTef(int value);
+    void setLog(int value);
+
+    QJsonObject values() const { return m_values; }
+    QString filePath() const;
+
+private:
+    QString text(const char *key) const;
+
+    QString m_directory;
+    QJsonObject m_values;
+    Log m_log;
+};

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+
+class QDateTime;
+
+// Stateless logger: every call goes to Qt's message output and, when Q7_LOG and/or
+// Q7_LOG_PATH are set, appends one line to the log file(s). The environment is read on
+// every call, so logging can be switched on while the process runs.
+class Log {
+public:
+    enum Level { Debug = 0, Warning = 1, Critical = 2, Fatal = 3, Info = 4 };
+
+    void debug(const QString &message) const;
+    void debug(const char *message) const;
+    void info(const QString &message) const;
+    void info(const char *message) const;
+    void info(const char *message, int number) const;
+    void critical(const QString &message) const;
+    void critical(const char *message) const;
+
+    // The one function that touches files.
+    static void write(int level, const QString &message);
+
+    // "{dd/MM/yy hh:mm:ss}{Q7_PAGORA_PASSIVO}" followed by the level's marker and the message.
+    static QString formatLine(int level, const QString &message, const QDateTime &when);
+};

@@ -1,0 +1,39 @@
+#include "app/ConfigTef.h"
+#include "app/Log.h"
+#include "app/SingleInstanceGuard.h"
+#include "app/Version.h"
+
+#include <QApplication>
+#include <QQuickWindow>
+#include <QSGRendererInterface>
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
+    QApplication app(argc, argv);
+
+    // Without a display there is no OpenGL: render the window with the software scene graph.
+    if (QGuiApplication::platformName() == QLatin1String("offscreen"))
+        QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
+
+    ConfigTef config;
+    Log log;
+    log.info("Q7_PAGORA_PASSIVO");
+    log.info(QStringLiteral("Versão: ") + QString::fromUtf8(kVersionText));
+
+    SingleInstanceGuard guard(QString::fromLatin1(kApplicationId));
+    if (!guard.tryToRun()) {
+        log.debug("Uma instância já está aberta");
+        return 0;
+    }
+
+    const int produto = config.getProdutoTef();
+    log.info("Produto TEF configurado: ", produto);
+    if (produto < 0 || produto > 2) {
+        log.critical("Produto TEF inválido");
+        app.exit(-1);
+        return -1;
+    }
+
+    return app.exec();
+}
