@@ -18,16 +18,16 @@ const char kProdutoTef[] = "produto_tef";
 } // namespace
 
 ConfigTef::ConfigTef(const QString &directory)
-    : m_directory(directory.isEmpty() ? QCoreApplication::applicationDirPath() : directory)
-{
+    : m_directory(directory.isEmpty() ? QCoreApplication::applicationDirPath() : directory) {
     carregar();
     criarDiretorios();
 }
 
-QString ConfigTef::filePath() const { return m_directory + QStringLiteral("/config_tef.json"); }
+QString ConfigTef::filePath() const {
+    return m_directory + QStringLiteral("/config_tef.json");
+}
 
-void ConfigTef::carregar()
-{
+void ConfigTef::carregar() {
     const QString path = filePath();
     const QString oldPath = m_directory + QStringLiteral("/config_tefOLD.json");
 
@@ -92,8 +92,7 @@ void ConfigTef::carregar()
     }
 }
 
-void ConfigTef::criarDiretorios()
-{
+void ConfigTef::criarDiretorios() {
     if (!QDir(getPathIn()).exists())
         QDir().mkpath(getPathIn());
     if (!QDir(getPathOut()).exists())
@@ -102,19 +101,36 @@ void ConfigTef::criarDiretorios()
         m_log.debug("Diretórios já existentes");
 }
 
-QString ConfigTef::text(const char *key) const { return m_values.value(QLatin1String(key)).toString(); }
+QString ConfigTef::text(const char *key) const {
+    return m_values.value(QLatin1String(key)).toString();
+}
 
-QString ConfigTef::getPathIn() const { return text(kPathIn); }
-void ConfigTef::setPathIn(const QString &value) { m_values.insert(QLatin1String(kPathIn), value); }
-QString ConfigTef::getPathOut() const { return text(kPathOut); }
-void ConfigTef::setPathOut(const QString &value) { m_values.insert(QLatin1String(kPathOut), value); }
-QString ConfigTef::getFileReq() const { return text(kFileReq); }
-void ConfigTef::setFileReq(const QString &value) { m_values.insert(QLatin1String(kFileReq), value); }
-QString ConfigTef::getFileResp() const { return text(kFileResp); }
-void ConfigTef::setFileResp(const QString &value) { m_values.insert(QLatin1String(kFileResp), value); }
+QString ConfigTef::getPathIn() const {
+    return text(kPathIn);
+}
+void ConfigTef::setPathIn(const QString &value) {
+    m_values.insert(QLatin1String(kPathIn), value);
+}
+QString ConfigTef::getPathOut() const {
+    return text(kPathOut);
+}
+void ConfigTef::setPathOut(const QString &value) {
+    m_values.insert(QLatin1String(kPathOut), value);
+}
+QString ConfigTef::getFileReq() const {
+    return text(kFileReq);
+}
+void ConfigTef::setFileReq(const QString &value) {
+    m_values.insert(QLatin1String(kFileReq), value);
+}
+QString ConfigTef::getFileResp() const {
+    return text(kFileResp);
+}
+void ConfigTef::setFileResp(const QString &value) {
+    m_values.insert(QLatin1String(kFileResp), value);
+}
 
-int ConfigTef::getProdutoTef() const
-{
+int ConfigTef::getProdutoTef() const {
     const int stored = m_values.value(QLatin1String(kProdutoTef)).toInt(-1);
     switch (stored) {
     case -1:
@@ -128,10 +144,11 @@ int ConfigTef::getProdutoTef() const
     }
 }
 
-void ConfigTef::setProdutoTef(int value) { m_values.insert(QLatin1String(kProdutoTef), value); }
+void ConfigTef::setProdutoTef(int value) {
+    m_values.insert(QLatin1String(kProdutoTef), value);
+}
 
-void ConfigTef::setLog(int value)
-{
+void ConfigTef::setLog(int value) {
     m_values.insert(QLatin1String(kLog), value);
     m_log.debug(QStringLiteral("log: ") + QString::number(value));
     if (value == 1 && qEnvironmentVariableIsEmpty("Q7_LOG")) {

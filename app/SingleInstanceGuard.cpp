@@ -2,8 +2,7 @@
 
 #include <QCryptographicHash>
 
-QString SingleInstanceGuard::generateKeyHash(const QString &id, const QString &suffix)
-{
+QString SingleInstanceGuard::generateKeyHash(const QString &id, const QString &suffix) {
     QCryptographicHash hash(QCryptographicHash::Sha1);
     hash.addData(id.toUtf8());
     hash.addData(suffix.toUtf8());
@@ -15,8 +14,7 @@ SingleInstanceGuard::SingleInstanceGuard(const QString &id)
     , m_lockKey(generateKeyHash(id, QStringLiteral("_memLockKey")))
     , m_memoryKey(generateKeyHash(id, QStringLiteral("_sharedmemKey")))
     , m_sharedMemory(m_memoryKey)
-    , m_lock(m_lockKey, 1, QSystemSemaphore::Open)
-{
+    , m_lock(m_lockKey, 1, QSystemSemaphore::Open) {
     // On Unix a segment left by a killed holder survives it; attaching and detaching a
     // throw-away handle removes it once nobody is attached any more.
     m_lock.acquire();
@@ -27,10 +25,11 @@ SingleInstanceGuard::SingleInstanceGuard(const QString &id)
     m_lock.release();
 }
 
-SingleInstanceGuard::~SingleInstanceGuard() { release(); }
+SingleInstanceGuard::~SingleInstanceGuard() {
+    release();
+}
 
-bool SingleInstanceGuard::isAnotherRunning()
-{
+bool SingleInstanceGuard::isAnotherRunning() {
     if (m_sharedMemory.isAttached())
         return false;
 
@@ -42,8 +41,7 @@ bool SingleInstanceGuard::isAnotherRunning()
     return attached;
 }
 
-bool SingleInstanceGuard::tryToRun()
-{
+bool SingleInstanceGuard::tryToRun() {
     if (isAnotherRunning())
         return false;
 
@@ -57,8 +55,7 @@ bool SingleInstanceGuard::tryToRun()
     return true;
 }
 
-void SingleInstanceGuard::release()
-{
+void SingleInstanceGuard::release() {
     m_lock.acquire();
     if (m_sharedMemory.isAttached())
         m_sharedMemory.detach();

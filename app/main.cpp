@@ -7,8 +7,7 @@
 #include <QQuickWindow>
 #include <QSGRendererInterface>
 
-int main(int argc, char *argv[])
-{
+int main(int argc, char *argv[]) {
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
     QApplication app(argc, argv);
 

@@ -32,20 +32,17 @@ const QStringList kSetAsideLines = {
     QStringLiteral("{Info} \t\t Arquivo inválido, renomeado para config_tefOLD.json"),
 };
 
-QByteArray readAll(const QString &path)
-{
+QByteArray readAll(const QString &path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-bool writeAll(const QString &path, const QByteArray &bytes)
-{
+bool writeAll(const QString &path, const QByteArray &bytes) {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
-QByteArray validFile(const QByteArray &extra)
-{
+QByteArray validFile(const QByteArray &extra) {
     return "{\"path_in\": \"req\", \"path_out\": \"resp\", \"file_req\": \"IntPos.001\", "
            "\"file_resp\": \"IntPos.Sts\"" +
            extra + "}";
@@ -57,8 +54,7 @@ class TestConfigTef : public QObject {
     Q_OBJECT
 
 private slots:
-    void init()
-    {
+    void init() {
         m_dir.reset(new QTemporaryDir);
         QVERIFY(m_dir->isValid());
         // Relative paths in the file (and "q7_log.txt") resolve inside the temporary directory.
@@ -67,16 +63,14 @@ private slots:
         qunsetenv("Q7_LOG");
         qputenv("Q7_LOG_PATH", m_dir->filePath(QStringLiteral("logs")).toLocal8Bit());
     }
-    void cleanup()
-    {
+    void cleanup() {
         qunsetenv("Q7_LOG");
         qunsetenv("Q7_LOG_PATH");
         QDir::setCurrent(QDir::tempPath());
         m_dir.reset();
     }
 
-    void load_data()
-    {
+    void load_data() {
         QTest::addColumn<QByteArray>("content"); // null: no file
         QTest::addColumn<QByteArray>("presetQ7Log");
         QTest::addColumn<bool>("responseDirExists");
@@ -89,8 +83,8 @@ private slots:
 
         const QStringList defaults = {QStringLiteral("C:/Cliente/Req"), QStringLiteral("C:/Cliente/Resp"),
                                       QStringLiteral("IntPos.001"), QStringLiteral("IntPos.Sts")};
-        const QStringList custom = {QStringLiteral("req"), QStringLiteral("resp"), QStringLiteral("IntPos.001"),
-                                    QStringLiteral("IntPos.Sts")};
+        const QStringList custom = {QStringLiteral("req"), QStringLiteral("resp"),
+                                    QStringLiteral("IntPos.001"), QStringLiteral("IntPos.Sts")};
         const QStringList empty = {QString(), QString(), QString(), QString()};
         const QString log0 = QStringLiteral("{Debug} \t\t log: 0");
 
@@ -108,28 +102,31 @@ private slots:
             << array << QByteArray() << false << kDefaultFile << array << kSetAsideLines + kCreationLines
             << defaults << 0 << QByteArray();
 
-        for (const auto &row : {std::make_pair("product as text \"1\"", QByteArray(", \"produto_tef\": \"1\"")),
-                                std::make_pair("product 1.5", QByteArray(", \"produto_tef\": 1.5")),
-                                std::make_pair("product missing", QByteArray()),
-                                std::make_pair("product -1", QByteArray(", \"produto_tef\": -1"))}) {
+        for (const auto &row :
+             {std::make_pair("product as text \"1\"", QByteArray(", \"produto_tef\": \"1\"")),
+              std::make_pair("product 1.5", QByteArray(", \"produto_tef\": 1.5")),
+              std::make_pair("product missing", QByteArray()),
+              std::make_pair("product -1", QByteArray(", \"produto_tef\": -1"))}) {
             const QByteArray file = validFile(row.second);
             QTest::newRow(row.first) << file << QByteArray() << false << file << QByteArray()
                                      << QStringList{log0} << custom << 0 << QByteArray();
         }
-        for (const auto &row : {std::make_tuple("product 1", QByteArray(", \"produto_tef\": 1"), 1),
-                                std::make_tuple("product 2", QByteArray(", \"produto_tef\": 2"), 2),
-                                std::make_tuple("product 7 is invalid", QByteArray(", \"produto_tef\": 7"), -2),
-                                std::make_tuple("product 3 is invalid", QByteArray(", \"produto_tef\": 3"), -2)}) {
+        for (const auto &row :
+             {std::make_tuple("product 1", QByteArray(", \"produto_tef\": 1"), 1),
+              std::make_tuple("product 2", QByteArray(", \"produto_tef\": 2"), 2),
+              std::make_tuple("product 7 is invalid", QByteArray(", \"produto_tef\": 7"), -2),
+              std::make_tuple("product 3 is invalid", QByteArray(", \"produto_tef\": 3"), -2)}) {
             const QByteArray file = validFile(std::get<1>(row));
-            QTest::newRow(std::get<0>(row)) << file << QByteArray() << false << file << QByteArray()
-                                            << QStringList{log0} << custom << std::get<2>(row) << QByteArray();
+            QTest::newRow(std::get<0>(row))
+                << file << QByteArray() << false << file << QByteArray() << QStringList{log0} << custom
+                << std::get<2>(row) << QByteArray();
         }
 
         const QByteArray log1 = validFile(", \"log\": 1");
         QTest::newRow("log 1 sets Q7_LOG")
             << log1 << QByteArray() << false << log1 << QByteArray()
-            << QStringList{QStringLiteral("{Debug} \t\t log: 1"), QStringLiteral("{Info} \t\t Versão: ")} << custom
-            << 0 << QByteArray("q7_log.txt");
+            << QStringList{QStringLiteral("{Debug} \t\t log: 1"), QStringLiteral("{Info} \t\t Versão: ")}
+            << custom << 0 << QByteArray("q7_log.txt");
         QTest::newRow("log 1 keeps an outside Q7_LOG")
             << log1 << QByteArray("outside.txt") << false << log1 << QByteArray()
             << QStringList{QStringLiteral("{Debug} \t\t log: 1")} << custom << 0 << QByteArray("outside.txt");
@@ -138,8 +135,9 @@ private slots:
             << log2 << QByteArray() << false << log2 << QByteArray()
             << QStringList{QStringLiteral("{Debug} \t\t log: 2")} << custom << 0 << QByteArray();
 
-        const QByteArray numericPath = "{\"path_in\": 5, \"path_out\": \"resp\", \"file_req\": \"IntPos.001\", "
-                                       "\"file_resp\": \"IntPos.Sts\"}";
+        const QByteArray numericPath =
+            "{\"path_in\": 5, \"path_out\": \"resp\", \"file_req\": \"IntPos.001\", "
+            "\"file_resp\": \"IntPos.Sts\"}";
         QTest::newRow("path_in as a number is present but empty")
             << numericPath << QByteArray() << false << numericPath << QByteArray() << QStringList{log0}
             << QStringList{QString(), QStringLiteral("resp"), QStringLiteral("IntPos.001"),
@@ -149,8 +147,7 @@ private slots:
         const QByteArray existing = validFile(", \"produto_tef\": 1");
         QTest::newRow("existing response directory")
             << existing << QByteArray() << true << existing << QByteArray()
-            << QStringList{log0, kDirectoriesExist} << custom << 1
-            << QByteArray();
+            << QStringList{log0, kDirectoriesExist} << custom << 1 << QByteArray();
 
         const QByteArray zeroTerminated = validFile(", \"produto_tef\": 2") + QByteArray("\0garbage", 8);
         QTest::newRow("bytes after a zero are ignored")
@@ -161,12 +158,13 @@ private slots:
                                 std::make_pair("syntax error", QByteArray("{\"path_in\": ")),
                                 std::make_pair("zero first", QByteArray("\0{}", 3))}) {
             QTest::newRow(row.first) << row.second << QByteArray() << false << row.second << QByteArray()
-                                     << QStringList{QStringLiteral("{Error} \t\t Arquivo de configuração vazio"), kDirectoriesExist}
+                                     << QStringList{QStringLiteral(
+                                                        "{Error} \t\t Arquivo de configuração vazio"),
+                                                    kDirectoriesExist}
                                      << empty << 0 << QByteArray();
         }
     }
-    void load()
-    {
+    void load() {
         QFETCH(QByteArray, content);
         QFETCH(QByteArray, presetQ7Log);
         QFETCH(bool, responseDirExists);
@@ -193,25 +191,25 @@ private slots:
         if (!expectedOld.isNull())
             QCOMPARE(readAll(old), expectedOld);
         QCOMPARE(logLines(), expectedLines);
-        QCOMPARE((QStringList{config.getPathIn(), config.getPathOut(), config.getFileReq(), config.getFileResp()}),
-                 expectedPaths);
+        QCOMPARE(
+            (QStringList{config.getPathIn(), config.getPathOut(), config.getFileReq(), config.getFileResp()}),
+            expectedPaths);
         QCOMPARE(config.getProdutoTef(), expectedProduct);
         QCOMPARE(qgetenv("Q7_LOG"), expectedQ7Log);
         for (const QString &dir : {config.getPathIn(), config.getPathOut()})
             QVERIFY2(dir.isEmpty() || QDir(dir).exists(), qPrintable(dir));
     }
 
-    void unknownKeysAreNotKept()
-    {
+    void unknownKeysAreNotKept() {
         QVERIFY(writeAll(m_dir->filePath(QStringLiteral("config_tef.json")), validFile(", \"extra\": true")));
         ConfigTef config(m_dir->path());
-        QCOMPARE(config.values().keys(), (QStringList{QStringLiteral("file_req"), QStringLiteral("file_resp"),
-                                                      QStringLiteral("log"), QStringLiteral("path_in"),
-                                                      QStringLiteral("path_out"), QStringLiteral("produto_tef")}));
+        QCOMPARE(config.values().keys(),
+                 (QStringList{QStringLiteral("file_req"), QStringLiteral("file_resp"), QStringLiteral("log"),
+                              QStringLiteral("path_in"), QStringLiteral("path_out"),
+                              QStringLiteral("produto_tef")}));
     }
 
-    void earlierCopyIsNeverOverwritten()
-    {
+    void earlierCopyIsNeverOverwritten() {
         const QByteArray broken = "{\"path_out\": \"x\"}";
         const QByteArray earlier = "earlier copy";
         const QString file = m_dir->filePath(QStringLiteral("config_tef.json"));
@@ -225,45 +223,43 @@ private slots:
         QCOMPARE(readAll(old), earlier);
         QCOMPARE(config.values(), QJsonObject());
         QCOMPARE(config.getProdutoTef(), 0);
-        QCOMPARE(logLines(),
-                 (QStringList{kSetAsideLines.first(),
-                              QStringLiteral("{Error} \t\t Impossível renomear arquivo para config_tefOLD.json"),
-                              kDirectoriesExist}));
+        QCOMPARE(
+            logLines(),
+            (QStringList{kSetAsideLines.first(),
+                         QStringLiteral("{Error} \t\t Impossível renomear arquivo para config_tefOLD.json"),
+                         kDirectoriesExist}));
     }
 
-    void unwritableDirectoryLeavesEmptySettings()
-    {
+    void unwritableDirectoryLeavesEmptySettings() {
         ConfigTef config(m_dir->filePath(QStringLiteral("no/such/dir")));
         QCOMPARE(config.values(), QJsonObject());
         QCOMPARE(logLines(), (QStringList{QStringLiteral("{Info} \t\t Arquivo não existe"),
-                                          QStringLiteral("{Error} \t\t Impossível escrever no arquivo"), kDirectoriesExist}));
+                                          QStringLiteral("{Error} \t\t Impossível escrever no arquivo"),
+                                          kDirectoriesExist}));
     }
 
-    void unreadableFileLeavesEmptySettings()
-    {
+    void unreadableFileLeavesEmptySettings() {
         const QString file = m_dir->filePath(QStringLiteral("config_tef.json"));
         QVERIFY(QDir().mkpath(file)); // exists, but cannot be opened as a file
         ConfigTef config(m_dir->path());
         QCOMPARE(config.values(), QJsonObject());
-        QCOMPARE(logLines(), (QStringList{QStringLiteral("{Error} \t\t Impossível abrir arquivo: ") + file, kDirectoriesExist}));
+        QCOMPARE(logLines(), (QStringList{QStringLiteral("{Error} \t\t Impossível abrir arquivo: ") + file,
+                                          kDirectoriesExist}));
     }
 
-    void secondInstanceLoadsTheCreatedFile()
-    {
+    void secondInstanceLoadsTheCreatedFile() {
         ConfigTef first(m_dir->path());
         ConfigTef second(m_dir->path());
         QCOMPARE(second.values(), first.values());
         QCOMPARE(logLines().mid(kCreationLines.size()),
-                 (QStringList{QStringLiteral("{Debug} \t\t log: 0"),
-                              kDirectoriesExist}));
+                 (QStringList{QStringLiteral("{Debug} \t\t log: 0"), kDirectoriesExist}));
     }
 
 private:
     // Log lines of this test without the time-stamp header.
-    QStringList logLines() const
-    {
-        QFile file(m_dir->filePath(QStringLiteral("logs/")) + QDate::currentDate().toString(QStringLiteral("ddMMyy")) +
-                   QStringLiteral("_Q7-LOG.txt"));
+    QStringList logLines() const {
+        QFile file(m_dir->filePath(QStringLiteral("logs/")) +
+                   QDate::currentDate().toString(QStringLiteral("ddMMyy")) + QStringLiteral("_Q7-LOG.txt"));
         if (!file.open(QIODevice::ReadOnly))
             return {};
         QStringList lines;

@@ -10,8 +10,7 @@
 
 namespace {
 
-QStringList readLines(const QString &path)
-{
+QStringList readLines(const QString &path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {};
@@ -21,8 +20,7 @@ QStringList readLines(const QString &path)
     return text.split(QLatin1Char('\n'));
 }
 
-QString dailyName(const QString &dir)
-{
+QString dailyName(const QString &dir) {
     return dir + QLatin1Char('/') + QDate::currentDate().toString(QStringLiteral("ddMMyy")) +
            QStringLiteral("_Q7-LOG.txt");
 }
@@ -33,20 +31,17 @@ class TestLog : public QObject {
     Q_OBJECT
 
 private slots:
-    void init()
-    {
+    void init() {
         qunsetenv("Q7_LOG");
         qunsetenv("Q7_LOG_PATH");
         QVERIFY(m_dir.isValid());
     }
-    void cleanup()
-    {
+    void cleanup() {
         qunsetenv("Q7_LOG");
         qunsetenv("Q7_LOG_PATH");
     }
 
-    void formatLine_data()
-    {
+    void formatLine_data() {
         QTest::addColumn<int>("level");
         QTest::addColumn<QString>("expected");
         const QString header = QStringLiteral("{05/03/26 14:07:09}{Q7_PAGORA_PASSIVO}");
@@ -58,31 +53,27 @@ private slots:
         QTest::newRow("unknown level gives header alone") << 5 << header;
         QTest::newRow("negative level gives header alone") << -1 << header;
     }
-    void formatLine()
-    {
+    void formatLine() {
         QFETCH(int, level);
         QFETCH(QString, expected);
         const QDateTime when(QDate(2026, 3, 5), QTime(14, 7, 9));
         QCOMPARE(Log::formatLine(level, QStringLiteral("msg"), when), expected);
     }
 
-    void noFileWithoutVariables()
-    {
+    void noFileWithoutVariables() {
         QDir::setCurrent(m_dir.path());
         Log().info("nothing on disk");
         QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::NoDotAndDotDot), QStringList());
     }
 
-    void missingDailyDirectoryIsNotCreated()
-    {
+    void missingDailyDirectoryIsNotCreated() {
         const QString missing = m_dir.filePath(QStringLiteral("absent"));
         qputenv("Q7_LOG_PATH", missing.toLocal8Bit());
         Log().critical("lost");
         QVERIFY(!QFileInfo::exists(missing));
     }
 
-    void bothFilesGetTheSameLine()
-    {
+    void bothFilesGetTheSameLine() {
         const QString single = m_dir.filePath(QStringLiteral("single.txt"));
         const QString daily = m_dir.filePath(QStringLiteral("daily"));
         QVERIFY(QDir().mkpath(daily));
@@ -99,11 +90,11 @@ private slots:
             QStringLiteral("^\\{\\d\\d/\\d\\d/\\d\\d \\d\\d:\\d\\d:\\d\\d\\}\\{Q7_PAGORA_PASSIVO\\}"));
         QVERIFY(header.match(lines[0]).hasMatch());
         QCOMPARE(lines[0].mid(38), QStringLiteral("{Error} \t\t [Teste] falhou"));
-        QCOMPARE(lines[1].mid(38), QStringLiteral("{Info} \t\t [MonitoraDiretorio] Produto TEF configurado: 2"));
+        QCOMPARE(lines[1].mid(38),
+                 QStringLiteral("{Info} \t\t [MonitoraDiretorio] Produto TEF configurado: 2"));
     }
 
-    void appendsAcrossCalls()
-    {
+    void appendsAcrossCalls() {
         const QString single = m_dir.filePath(QStringLiteral("append.txt"));
         qputenv("Q7_LOG", single.toLocal8Bit());
         Log().debug(QStringLiteral("um"));
@@ -114,8 +105,7 @@ private slots:
         QVERIFY(lines[1].endsWith(QStringLiteral("{Debug} \t\t dois")));
     }
 
-    void storesLocal8Bit()
-    {
+    void storesLocal8Bit() {
         const QString single = m_dir.filePath(QStringLiteral("local.txt"));
         qputenv("Q7_LOG", single.toLocal8Bit());
         const QString message = QStringLiteral("Versão: ");
@@ -125,8 +115,7 @@ private slots:
         QVERIFY(file.readAll().endsWith(message.toLocal8Bit() + '\n'));
     }
 
-    void unwritableFileIsSkippedAndOtherStillWritten()
-    {
+    void unwritableFileIsSkippedAndOtherStillWritten() {
         const QString daily = m_dir.filePath(QStringLiteral("daily2"));
         QVERIFY(QDir().mkpath(daily));
         qputenv("Q7_LOG", m_dir.path().toLocal8Bit()); // a directory cannot be opened as a file
@@ -135,8 +124,7 @@ private slots:
         QCOMPARE(readLines(dailyName(daily)).size(), 1);
     }
 
-    void concurrentLinesStayWhole()
-    {
+    void concurrentLinesStayWhole() {
         const QString single = m_dir.filePath(QStringLiteral("threads.txt"));
         const QString daily = m_dir.filePath(QStringLiteral("daily3"));
         QVERIFY(QDir().mkpath(daily));

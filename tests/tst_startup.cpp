@@ -13,23 +13,20 @@ class TestStartup : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
+    void initTestCase() {
         // A segment left by a killed run of an earlier test is removed by constructing a guard.
         SingleInstanceGuard guard(QString::fromLatin1(kApplicationId));
         QVERIFY2(!guard.isAnotherRunning(), "another service instance is running on this machine");
     }
 
-    void init()
-    {
+    void init() {
         m_dir.reset(new QTemporaryDir);
         QVERIFY(m_dir->isValid());
         m_exe = m_dir->filePath(QStringLiteral("q7_pagora_passivo"));
         QVERIFY(QFile::copy(QStringLiteral(Q7_BIN_DIR "/q7_pagora_passivo"), m_exe));
     }
 
-    void cleanup()
-    {
+    void cleanup() {
         for (QProcess *process : qAsConst(m_processes)) {
             process->kill();
             process->waitForFinished();
@@ -40,15 +37,13 @@ private slots:
         m_dir.reset();
     }
 
-    void invalidProductEndsWithMinusOne_data()
-    {
+    void invalidProductEndsWithMinusOne_data() {
         QTest::addColumn<int>("product");
         QTest::newRow("3") << 3;
         QTest::newRow("7") << 7;
         QTest::newRow("-5") << -5;
     }
-    void invalidProductEndsWithMinusOne()
-    {
+    void invalidProductEndsWithMinusOne() {
         QFETCH(int, product);
         writeConfig(product);
         QProcess *process = start(QStringLiteral("invalid.log"));
@@ -56,14 +51,14 @@ private slots:
         QCOMPARE(process->exitStatus(), QProcess::NormalExit);
         QCOMPARE(process->exitCode(), 255); // -1
         QCOMPARE(logLines(QStringLiteral("invalid.log")),
-                 (QStringList{QStringLiteral("{Debug} \t\t log: 0"), QStringLiteral("{Info} \t\t Q7_PAGORA_PASSIVO"),
+                 (QStringList{QStringLiteral("{Debug} \t\t log: 0"),
+                              QStringLiteral("{Info} \t\t Q7_PAGORA_PASSIVO"),
                               QStringLiteral("{Info} \t\t Versão: "),
                               QStringLiteral("{Info} \t\t Produto TEF configurado: -2"),
                               QStringLiteral("{Error} \t\t Produto TEF inválido")}));
     }
 
-    void oneInstancePerMachine()
-    {
+    void oneInstancePerMachine() {
         writeConfig(1);
         QProcess *first = start(QStringLiteral("first.log"));
         QTRY_VERIFY_WITH_TIMEOUT(logLines(QStringLiteral("first.log"))
@@ -76,7 +71,8 @@ private slots:
         QCOMPARE(logLines(QStringLiteral("second.log")),
                  (QStringList{QStringLiteral("{Debug} \t\t log: 0"),
                               QStringLiteral("{Debug} \t\t Diretórios já existentes"),
-                              QStringLiteral("{Info} \t\t Q7_PAGORA_PASSIVO"), QStringLiteral("{Info} \t\t Versão: "),
+                              QStringLiteral("{Info} \t\t Q7_PAGORA_PASSIVO"),
+                              QStringLiteral("{Info} \t\t Versão: "),
                               QStringLiteral("{Debug} \t\t Uma instância já está aberta")}));
         QCOMPARE(first->state(), QProcess::Running);
 
@@ -91,18 +87,17 @@ private slots:
     }
 
 private:
-    void writeConfig(int product)
-    {
+    void writeConfig(int product) {
         QFile file(m_dir->filePath(QStringLiteral("config_tef.json")));
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(QStringLiteral("{\"path_in\": \"req\", \"path_out\": \"resp\", \"file_req\": \"IntPos.001\", "
-                                  "\"file_resp\": \"IntPos.Sts\", \"log\": 0, \"produto_tef\": %1}")
-                       .arg(product)
-                       .toUtf8());
+        file.write(
+            QStringLiteral("{\"path_in\": \"req\", \"path_out\": \"resp\", \"file_req\": \"IntPos.001\", "
+                           "\"file_resp\": \"IntPos.Sts\", \"log\": 0, \"produto_tef\": %1}")
+                .arg(product)
+                .toUtf8());
     }
 
-    QProcess *start(const QString &logName)
-    {
+    QProcess *start(const QString &logName) {
         auto *process = new QProcess;
         m_processes << process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -115,8 +110,7 @@ private:
         return process;
     }
 
-    QStringList logLines(const QString &logName) const
-    {
+    QStringList logLines(const QString &logName) const {
         QFile file(m_dir->filePath(logName));
         if (!file.open(QIODevice::ReadOnly))
             return {};
