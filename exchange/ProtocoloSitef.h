@@ -1,0 +1,164 @@
+#pragma once
+
+#include <QHash>
+#include <QJsonArray>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+class QJsonValue;
+
+// Vocabulary of the file exchange with the sales application: tag constants, operation
+// codes, line layout and the JSON-member-to-tag dictionaries, plus the request reader and
+// the response writers built on them. Immutable after construction, so one instance may
+// be used from several threads at once.
+//
+// The reader and the writers report through Qt's message output only, never the log file.
+class ProtocoloSitef : public QObject {
+    Q_OBJECT
+
+public:
+    enum class ValueKind : int { Bool = 0, Integer = 1, Text = 2, LineList = 3 };
+
+    // One row of a dictionary. `tag` is a single tag ("375-000"), a date/time pair
+    // ("022-000|023-000"), a counted block ("028-000|029-xxx") or the placeholder "xxx".
+    struct TagMapping {
+        QString name;
+        QString tag;
+        ValueKind kind;
+    };
+
+    explicit ProtocoloSitef(QObject *parent = nullptr);
+
+    const QString TAG_000_000 = QStringLiteral("000-000");
+    const QString TAG_001_000 = QStringLiteral("001-000");
+    const QString TAG_002_000 = QStringLiteral("002-000");
+    const QString TAG_003_000 = QStringLiteral("003-000");
+    const QString TAG_004_000 = QStringLiteral("004-000");
+    const QString TAG_005_000 = QStringLiteral("005-000");
+    const QString TAG_006_000 = QStringLiteral("006-000");
+    const QString TAG_007_000 = QStringLiteral("007-000");
+    const QString TAG_008_000 = QStringLiteral("008-000");
+    const QString TAG_009_000 = QStringLiteral("009-000");
+    const QString TAG_010_000 = QStringLiteral("010-000");
+    const QString TAG_010_001 = QStringLiteral("010-001");
+    const QString TAG_010_002 = QStringLiteral("010-002");
+    const QString TAG_010_003 = QStringLiteral("010-003");
+    const QString TAG_010_004 = QStringLiteral("010-004");
+    const QString TAG_010_005 = QStringLiteral("010-005");
+    const QString TAG_010_006 = QStringLiteral("010-006");
+    const QString TAG_010_007 = QStringLiteral("010-007");
+    const QString TAG_011_000 = QStringLiteral("011-000");
+    const QString TAG_012_000 = QStringLiteral("012-000");
+    const QString TAG_012_001 = QStringLiteral("012-001");
+    const QString TAG_013_000 = QStringLiteral("013-000");
+    const QString TAG_017_000 = QStringLiteral("017-000");
+    const QString TAG_018_000 = QStringLiteral("018-000");
+    const QString TAG_022_000 = QStringLiteral("022-000");
+    const QString TAG_023_000 = QStringLiteral("023-000");
+    const QString TAG_027_000 = QStringLiteral("027-000");
+    const QString TAG_028_000 = QStringLiteral("028-000");
+    const QString TAG_030_000 = QStringLiteral("030-000");
+    const QString TAG_043_000 = QStringLiteral("043-000");
+    const QString TAG_043_001 = QStringLiteral("043-001");
+    const QString TAG_047_000 = QStringLiteral("047-000");
+    const QString TAG_050_000 = QStringLiteral("050-000");
+    const QString TAG_050_001 = QStringLiteral("050-001");
+    const QString TAG_150_000 = QStringLiteral("150-000");
+    const QString TAG_150_001 = QStringLiteral("150-001");
+    const QString TAG_150_003 = QStringLiteral("150-003");
+    const QString TAG_200_000 = QStringLiteral("200-000");
+    const QString TAG_210_004 = QStringLiteral("210-004");
+    const QString TAG_210_052 = QStringLiteral("210-052");
+    const QString TAG_210_065 = QStringLiteral("210-065");
+    const QString TAG_300_001 = QStringLiteral("300-001");
+    const QString TAG_504_000 = QStringLiteral("504-000");
+    const QString TAG_600_000 = QStringLiteral("600-000");
+    const QString TAG_701_016 = QStringLiteral("701-016");
+    const QString TAG_718_000 = QStringLiteral("718-000");
+    const QString TAG_731_000 = QStringLiteral("731-000");
+    const QString TAG_742_000 = QStringLiteral("742-000");
+    const QString TAG_805_000 = QStringLiteral("805-000");
+    const QString TAG_999_999 = QStringLiteral("999-999");
+
+    const QString OP_ADM = QStringLiteral("ADM");
+    const QString OP_CRT = QStringLiteral("CRT");
+    const QString OP_CNC = QStringLiteral("CNC");
+    const QString OP_CNF = QStringLiteral("CNF");
+    const QString OP_NCN = QStringLiteral("NCN");
+    const QString OP_ATV = QStringLiteral("ATV");
+
+    const QString TAG_375_004 = QStringLiteral("375-004");
+    const QString TAG_375_016 = QStringLiteral("375-016");
+    const QString TAG_375_017 = QStringLiteral("375-017");
+    const QString TAG_375_018 = QStringLiteral("375-018");
+    const QString TAG_375_019 = QStringLiteral("375-019");
+    const QString TAG_375_021 = QStringLiteral("375-021");
+    const QString TAG_375_022 = QStringLiteral("375-022");
+    const QString TAG_375_023 = QStringLiteral("375-023");
+    const QString TAG_375_024 = QStringLiteral("375-024");
+    const QString TAG_375_025 = QStringLiteral("375-025");
+    const QString TAG_375_026 = QStringLiteral("375-026");
+    const QString TAG_375_027 = QStringLiteral("375-027");
+
+    const QString lineFormat = QStringLiteral("%1 = %2");
+    const QString lineSeparator = QStringLiteral("\r\n");
+
+    // Response document of the bridge product, and the member "tef" of the Tef01 one.
+    const QVector<TagMapping> bridgeTags;
+    const QVector<TagMapping> tefTags;
+
+    // Request file text -> request document as compact JSON. Never fails: an invalid
+    // request yields a document carrying "msg_erro".
+    QString parseRequest(const QString &content) const;
+
+    // Line builders shared by the writers.
+    QStringList operationLine(const QString &tag, const QString &operation) const;
+    QStringList dateTimeLines(const QString &tags, const QString &value) const;
+    QStringList lineBlock(const QString &tags, const QJsonArray &texts) const;
+
+    // Response document (JSON text) -> response file text. The bridge and Tef01 writers
+    // join the lines with CR LF; the SiTef writer ends every line with CR LF.
+    QString buildBridgeResponse(const QString &json) const;
+    QString buildTefResponse(const QString &json) const;
+    QString buildSitefResponse(const QString &json) const;
+
+private:
+    // When a request key is accepted, judged on the operation code read so far.
+    enum class Condition {
+        Always,
+        NotAtvAdm,
+        NotAtvAdmCnfNcn,
+        IsCrt,
+        HasChq,
+        HasCncCnfNcn,
+        HasCnc,
+        HasCncCnf
+    };
+    struct RequestKey {
+        QString member;
+        Condition condition;
+    };
+
+    // How a transaction data item of the SiTef layout is turned into lines.
+    enum class ItemRule { Plain, Pan, DataTrans, Trilha02, FormaFinanciamento };
+    struct SitefItem {
+        QString tag;
+        ItemRule rule;
+    };
+
+    QHash<QString, RequestKey> makeRequestKeys() const;
+    QHash<QString, SitefItem> makeSitefItems() const;
+
+    bool accepts(Condition condition, const QString &operation) const;
+    int operationNumber(const QString &code) const;
+    QString line(const QString &tag, const QString &value) const;
+    QStringList linesByKind(const TagMapping &row, const QJsonValue &value) const;
+    void addSitefItem(QStringList &lines, const QString &item) const;
+
+    static QString countedTag(const QString &pattern, int position);
+
+    const QHash<QString, RequestKey> m_requestKeys;
+    const QHash<QString, SitefItem> m_sitefItems;
+};

@@ -1,0 +1,335 @@
+#include "exchange/ProtocoloSitef.h"
+
+#include <QDate>
+#include <QFile>
+#include <QJsonArray>
+#include <QSet>
+#include <QtTest>
+
+// Response documents in, response file texts out, compared byte for byte.
+class TstProtocoloWriters : public QObject {
+    Q_OBJECT
+
+private slots:
+    void dictionaries();
+    void counterPositions();
+    void lineBuilders_data();
+    void lineBuilders();
+    void bridge_data();
+    void bridge();
+    void tef_data();
+    void tef();
+    void sitef_data();
+    void sitef();
+    void fullDocuments_data();
+    void fullDocuments();
+
+private:
+    ProtocoloSitef m_protocolo;
+};
+
+// The bridge and Tef01 layouts separate lines; the SiTef layout ends each one.
+static QString joined(const QStringList &lines) {
+    return lines.join(QStringLiteral("\r\n"));
+}
+
+static QString terminated(const QStringList &lines) {
+    return joined(lines) + QStringLiteral("\r\n");
+}
+
+static QString thisYear() {
+    return QString::number(QDate::currentDate().year());
+}
+
+void TstProtocoloWriters::dictionaries() {
+    const auto check = [](const QVector<ProtocoloSitef::TagMapping> &rows, int count, const QString &first,
+                          const QString &last) {
+        QCOMPARE(rows.size(), count);
+        QCOMPARE(rows.first().name, first);
+        QCOMPARE(rows.last().name, last);
+        QSet<QString> names;
+        QSet<QString> tags;
+        for (const auto &row : rows) {
+            names.insert(row.name);
+            tags.insert(row.tag);
+        }
+        QCOMPARE(names.size(), count);
+        QCOMPARE(tags.size(), count);
+    };
+    check(m_protocolo.bridgeTags, 55, "q7_bridge_code", "respostaRede");
+    check(m_protocolo.tefTags, 28, "loja", "comprovanteDiferenciadoPortador");
+}
+
+void TstProtocoloWriters::counterPositions() {
+    QJsonArray texts;
+    for (int i = 1; i <= 1000; ++i)
+        texts.append(QString::number(i));
+    const QStringList lines = m_protocolo.lineBlock("714-000|715-xxx", texts);
+    QCOMPARE(lines.size(), 1001);
+    QCOMPARE(lines.at(6), "715-007 = 7");
+    QCOMPARE(lines.at(998), "715-999 = 999");
+    QCOMPARE(lines.at(999), "715-1000 = 1000");
+    QCOMPARE(lines.last(), "714-000 = 1000");
+}
+
+void TstProtocoloWriters::lineBuilders_data() {
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<QStringList>("expected");
+    const ProtocoloSitef &p = m_protocolo;
+
+    QTest::newRow("sale name") << p.operationLine("000-000", "VENDA") << QStringList{"000-000 = CRT"};
+    QTest::newRow("cancellation name")
+        << p.operationLine("000-000", "CANCELAMENTO") << QStringList{"000-000 = CNC"};
+    QTest::newRow("administrative name")
+        << p.operationLine("000-000", "ADMINISTRATIVA") << QStringList{"000-000 = ADM"};
+    QTest::newRow("other name unchanged")
+        << p.operationLine("000-000", "venda") << QStringList{"000-000 = venda"};
+
+    QTest::newRow("date and time") << p.dateTimeLines("022-000|023-000", "20122018 093517")
+                                   << QStringList{"022-000 = 20122018", "023-000 = 093517"};
+    QTest::newRow("two blanks leave the time empty") << p.dateTimeLines("022-000|023-000", "20122018  093517")
+                                                     << QStringList{"022-000 = 20122018", "023-000 = "};
+    QTest::newRow("no blank leaves the time empty")
+        << p.dateTimeLines("022-000|023-000", "20122018") << QStringList{"022-000 = 20122018", "023-000 = "};
+
+    QTest::newRow("one blank text gives nothing")
+        << p.lineBlock("710-000|711-xxx", QJsonArray{"  \t"}) << QStringList{};
+    QTest::newRow("empty list gives the count")
+        << p.lineBlock("710-000|711-xxx", QJsonArray{}) << QStringList{"710-000 = 0"};
+    QTest::newRow("line breaks removed, non-text empty")
+        << p.lineBlock("710-000|711-xxx", QJsonArray{"a\nb", 5, "c\r\nd"})
+        << QStringList{"711-001 = ab", "711-002 = ", "711-003 = cd", "710-000 = 3"};
+    QTest::newRow("blank texts among others are kept")
+        << p.lineBlock("028-000|029-xxx", QJsonArray{" ", ""})
+        << QStringList{"029-001 =  ", "029-002 = ", "028-000 = 2"};
+}
+
+void TstProtocoloWriters::lineBuilders() {
+    QFETCH(QStringList, lines);
+    QFETCH(QStringList, expected);
+    QCOMPARE(lines, expected);
+}
+
+void TstProtocoloWriters::bridge_data() {
+    QTest::addColumn<QString>("json");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("basic sale") << R"({"operacao":"VENDA","q7_bridge_code":0,"q7_bridge_msg":"ok",)"
+                                   R"("q7_cupom_fiscal":true})"
+                                << joined({"000-000 = CRT", "375-000 = 0", "375-001 = ok", "375-002 = true",
+                                           "999-999 = 0"});
+    QTest::newRow("unknown operation name unchanged")
+        << R"({"operacao":"venda"})" << joined({"000-000 = venda", "999-999 = 0"});
+    QTest::newRow("financing by the issuer")
+        << R"({"tipoFinanciamento":"parcelado_Emissor"})" << joined({"017-000 = 1", "999-999 = 0"});
+    QTest::newRow("financing by the store")
+        << R"({"tipoFinanciamento":"PARCELADO_ESTABELECIMENTO"})" << joined({"017-000 = 0", "999-999 = 0"});
+    QTest::newRow("other financing gives no line")
+        << R"({"tipoFinanciamento":"A_VISTA"})" << joined({"999-999 = 0"});
+    QTest::newRow("date and time") << R"({"dataHoraTransacao":"20122018 093517"})"
+                                   << joined({"022-000 = 20122018", "023-000 = 093517", "999-999 = 0"});
+
+    QTest::newRow("copies compose the complete receipt")
+        << R"({"comprovanteDiferenciadoPortador":["P1"],"comprovanteDiferenciadoLoja":["L1","L2"]})"
+        << joined({"028-000 = 3", "029-001 = L1", "029-002 = L2", "029-003 = P1", "712-000 = 1",
+                   "713-001 = P1", "714-000 = 2", "715-001 = L1", "715-002 = L2", "999-999 = 0"});
+    QTest::newRow("a complete receipt of its own wins")
+        << R"({"comprovanteCompleto":["C1"],"comprovanteDiferenciadoLoja":["L1"]})"
+        << joined({"028-000 = 1", "029-001 = C1", "714-000 = 1", "715-001 = L1", "999-999 = 0"});
+    QTest::newRow("an empty complete receipt is replaced, not doubled")
+        << R"({"comprovanteCompleto":[],"comprovanteDiferenciadoLoja":["L1"]})"
+        << joined({"028-000 = 1", "029-001 = L1", "714-000 = 1", "715-001 = L1", "999-999 = 0"});
+    QTest::newRow("a blank complete receipt is replaced")
+        << R"({"comprovanteCompleto":[" "],"comprovanteDiferenciadoLoja":["L1"]})"
+        << joined({"028-000 = 1", "029-001 = L1", "714-000 = 1", "715-001 = L1", "999-999 = 0"});
+    QTest::newRow("one blank store copy gives no receipt")
+        << R"({"comprovanteDiferenciadoLoja":[" "]})" << joined({"999-999 = 0"});
+    QTest::newRow("reduced receipt with one blank text")
+        << R"({"comprovanteReduzidoPortador":["   "]})" << joined({"999-999 = 0"});
+    QTest::newRow("reduced receipt empty")
+        << R"({"comprovanteReduzidoPortador":[]})" << joined({"710-000 = 0", "999-999 = 0"});
+    QTest::newRow("reduced receipt line feed removed")
+        << R"({"comprovanteReduzidoPortador":["a\nb"]})"
+        << joined({"710-000 = 1", "711-001 = ab", "999-999 = 0"});
+    QTest::newRow("receipt that is not a list")
+        << R"({"comprovanteCompleto":"x"})" << joined({"028-000 = 0", "999-999 = 0"});
+
+    QTest::newRow("line breaks never reach a value")
+        << R"({"mensagemResultado":"NEGADA\r\n009-000 = 0\n"})"
+        << joined({"030-000 = NEGADA009-000 = 0", "999-999 = 0"});
+    QTest::newRow("wrong types take defaults")
+        << R"({"q7_bridge_code":"7","numeroParcelas":2.5,"q7_cupom_fiscal":1,"q7_bridge_msg":3})"
+        << joined({"018-000 = 0", "375-000 = 0", "375-001 = ", "375-002 = false", "999-999 = 0"});
+    QTest::newRow("integers") << R"({"q7_bridge_code":-42,"numeroParcelas":12.0,"resultadoTransacao":1e30})"
+                              << joined({"009-000 = 0", "018-000 = 12", "375-000 = -42", "999-999 = 0"});
+    QTest::newRow("null members are skipped")
+        << R"({"q7_bridge_msg":null,"operacao":null})" << joined({"999-999 = 0"});
+    QTest::newRow("members outside the dictionary")
+        << R"({"foo":1,"q7_bridge_CODE":2})" << joined({"999-999 = 0"});
+    QTest::newRow("empty document") << "{}" << QString();
+    QTest::newRow("array document") << "[1]" << QString();
+    QTest::newRow("not JSON") << "000-000 = CRT" << QString();
+}
+
+void TstProtocoloWriters::bridge() {
+    QFETCH(QString, json);
+    QFETCH(QString, expected);
+    QCOMPARE(m_protocolo.buildBridgeResponse(json), expected);
+}
+
+void TstProtocoloWriters::tef_data() {
+    QTest::addColumn<QString>("json");
+    QTest::addColumn<QString>("expected");
+
+    const QStringList fixed{"000-000 = CRT", "001-000 = 7", "375-000 = 0", "375-001 = ok"};
+    const auto withTef = [](const char *tef) {
+        return QStringLiteral(R"({"header":"CRT","id":7,"codigo":0,"mensagem":"ok","tef":%1})")
+            .arg(QString::fromUtf8(tef));
+    };
+
+    QTest::newRow("no tef member") << withTef("null") << joined(fixed + QStringList{"999-999 = 0"});
+    QTest::newRow("missing top-level members")
+        << R"({"tef":[]})"
+        << joined({"000-000 = ", "001-000 = 0", "375-000 = 0", "375-001 = ", "999-999 = 0"});
+    QTest::newRow("store copy alone makes the complete receipt")
+        << withTef(R"({"comprovanteDiferenciadoLoja":"A\r\nB"})")
+        << joined(QStringList{"000-000 = CRT", "001-000 = 7", "028-000 = 2", "029-001 = A", "029-002 = B",
+                              "375-000 = 0", "375-001 = ok", "714-000 = 2", "715-001 = A", "715-002 = B",
+                              "999-999 = 0"});
+    QTest::newRow("both copies, store first")
+        << withTef(R"({"comprovanteDiferenciadoPortador":"P","comprovanteDiferenciadoLoja":"L\r\n"})")
+        << joined(QStringList{"000-000 = CRT", "001-000 = 7", "028-000 = 3", "029-001 = L",
+                              "029-002 = ", "029-003 = P", "375-000 = 0", "375-001 = ok", "712-000 = 1",
+                              "713-001 = P", "714-000 = 2", "715-001 = L", "715-002 = ", "999-999 = 0"});
+    QTest::newRow("cash payment gives one instalment")
+        << withTef(R"({"formaPagamento":"A VISTA"})")
+        << joined(
+               {"000-000 = CRT", "001-000 = 7", "018-000 = 1", "375-000 = 0", "375-001 = ok", "999-999 = 0"});
+    QTest::newRow("instalments given win over cash payment")
+        << withTef(R"({"formaPagamento":"a vista","numeroParcelas":"3"})")
+        << joined(
+               {"000-000 = CRT", "001-000 = 7", "018-000 = 3", "375-000 = 0", "375-001 = ok", "999-999 = 0"});
+    QTest::newRow("other payment gives no instalments")
+        << withTef(R"({"formaPagamento":"parcelado"})") << joined(fixed + QStringList{"999-999 = 0"});
+    QTest::newRow("financing by the store") << withTef(R"({"tipoFinanciamento":"ESTABELECIMENTO"})")
+                                            << joined({"000-000 = CRT", "001-000 = 7", "017-000 = 0",
+                                                       "375-000 = 0", "375-001 = ok", "999-999 = 0"});
+    QTest::newRow("empty financing word") << withTef(R"({"tipoFinanciamento":""})")
+                                          << joined({"000-000 = CRT", "001-000 = 7", "017-000 = 1",
+                                                     "375-000 = 0", "375-001 = ok", "999-999 = 0"});
+    QTest::newRow("line feeds removed, non-text empty")
+        << withTef(R"({"mensagemResultado":"A\nB","resultadoTransacao":0})")
+        << joined({"000-000 = CRT", "001-000 = 7", "009-000 = ", "030-000 = AB", "375-000 = 0",
+                   "375-001 = ok", "999-999 = 0"});
+    QTest::newRow("empty document") << "{}" << QString();
+    QTest::newRow("not JSON") << "{\"header\":" << QString();
+}
+
+void TstProtocoloWriters::tef() {
+    QFETCH(QString, json);
+    QFETCH(QString, expected);
+    QCOMPARE(m_protocolo.buildTefResponse(json), expected);
+}
+
+void TstProtocoloWriters::sitef_data() {
+    QTest::addColumn<QString>("json");
+    QTest::addColumn<QString>("expected");
+
+    const auto withItems = [](const char *items) {
+        return QStringLiteral(R"({"header":"CRT","id":7,"resultado":0,"dados_transacao":"%1"})")
+            .arg(QString::fromUtf8(items));
+    };
+    const auto withLines = [](const QStringList &lines) {
+        return terminated(QStringList{"000-000 = CRT", "001-000 = 7", "009-000 = 0"} + lines +
+                          QStringList{"999-999 = 0"});
+    };
+
+    QTest::newRow("fixed members only") << R"({"header":"CRT","id":7,"resultado":0})" << withLines({});
+    QTest::newRow("not an object") << "[]"
+                                   << terminated({"000-000 = ", "001-000 = 0", "009-000 = 0", "999-999 = 0"});
+    QTest::newRow("document and operator text")
+        << R"({"header":"CRT","id":7,"resultado":0,"documento_fiscal_vinculado":"98","texto_operador":"OK\n"})"
+        << terminated({"000-000 = CRT", "001-000 = 7", "002-000 = 98", "009-000 = 0", "030-000 = OK",
+                       "999-999 = 0"});
+    QTest::newRow("empty document and operator text are skipped")
+        << R"({"header":"CRT","id":7,"resultado":0,"documento_fiscal_vinculado":"","texto_operador":5})"
+        << withLines({});
+    QTest::newRow("card number: bank prefix and last four digits")
+        << withItems("Pan:5500001122334455") << withLines({"010-004 = 550000", "010-005 = 4455"});
+    QTest::newRow("date gets the current year")
+        << withItems("DataTrans:2512") << withLines({"022-000 = 1225" + thisYear()});
+    QTest::newRow("track: the part before the separator")
+        << withItems("Trilha02:5500001122334455=2912,Trilha02:55")
+        << withLines({"210-004 = 55", "210-004 = 5500001122334455"});
+    QTest::newRow("financing codes") << withItems(
+                                            "FormaFinanciamento:A,FormaFinanciamento:E,FormaFinanciamento:a")
+                                     << withLines({"017-000 = 0", "017-000 = 1", "017-000 = a"});
+    QTest::newRow("time keeps its colons")
+        << withItems("HoraTrans:10:20:30") << withLines({"023-000 = 10:20:30"});
+    QTest::newRow("white space normalised") << withItems(" Nsu :\t12  34 ") << withLines({"012-000 = 12 34"});
+    QTest::newRow("items that write nothing")
+        << withItems(
+               "Nsu:,IdTerminal:5,Foo:1,nsu:2,CodEstabCielo:3,LogoPan:4,CodIf:5,CodAutenticacao:6,Nsu,,")
+        << withLines({});
+    QTest::newRow("plain items")
+        << withItems(
+               "ValorTrans:1,DataValidadeCartao:2,DataContabilTrans:3,CodAutorizacao:4,CodResposta:5,"
+               "CodEstabelecimento:6,NroParcelas:7,TaxaServico:8,NsuHost:9,CodBandeira:10,CodServico:11,"
+               "NroControle:12,CodRede:13,NomeBandeira:14,NomeRede:15,SaldoDisponivel:16,NsuTransOriginal:17,"
+               "NsuHostTransOriginal:18,CodOperadoraCelular:19,CodArea:20,NroTelefone:21,TaxaEmbarque:22,"
+               "CodEmpresa:23,NroPdv:24,ValorSaque:25,CnpjCredenciadora:26")
+        << terminated({"000-000 = CRT", "001-000 = 7",  "003-000 = 1",  "009-000 = 0",  "010-000 = 15",
+                       "010-001 = 13",  "010-002 = 14", "010-003 = 10", "010-007 = 11", "011-000 = 12",
+                       "012-001 = 17",  "013-000 = 4",  "018-000 = 7",  "043-000 = 9",  "043-001 = 18",
+                       "047-000 = 5",   "050-000 = 8",  "050-001 = 22", "150-000 = 23", "150-001 = 6",
+                       "150-003 = 20",  "200-000 = 25", "210-052 = 24", "210-065 = 16", "300-001 = 2",
+                       "504-000 = 19",  "600-000 = 26", "701-016 = 3",  "805-000 = 21", "999-999 = 0"});
+    QTest::newRow("store receipt keeps the last empty line")
+        << R"({"header":"CRT","id":7,"resultado":0,"comprovante_loja":"a\nb\n"})"
+        << withLines({"028-000 = 3", "029-001 = a", "029-002 = b", "029-003 = "});
+    QTest::newRow("store receipt with CR LF")
+        << R"({"header":"CRT","id":7,"resultado":0,"comprovante_loja":"a\r\nb"})"
+        << withLines({"028-000 = 2", "029-001 = a", "029-002 = b"});
+    QTest::newRow("empty store receipt") << R"({"header":"CRT","id":7,"resultado":0,"comprovante_loja":""})"
+                                         << withLines({"028-000 = 1", "029-001 = "});
+    QTest::newRow("customer receipt is not written")
+        << R"({"header":"CRT","id":7,"resultado":0,"comprovante_cliente":"x"})" << withLines({});
+    QTest::newRow("not JSON") << "CRT" << QString();
+}
+
+void TstProtocoloWriters::sitef() {
+    QFETCH(QString, json);
+    QFETCH(QString, expected);
+    QCOMPARE(m_protocolo.buildSitefResponse(json), expected);
+}
+
+// A complete sale of each product against its expected response file.
+void TstProtocoloWriters::fullDocuments_data() {
+    QTest::addColumn<QString>("name");
+    QTest::newRow("bridge") << "bridge_venda";
+    QTest::newRow("tef") << "tef_venda";
+    QTest::newRow("sitef") << "sitef_venda";
+}
+
+void TstProtocoloWriters::fullDocuments() {
+    QFETCH(QString, name);
+    const auto read = [](const QString &file) {
+        QFile f(QStringLiteral(Q7_TEST_DATA "/protocolo/") + file);
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    };
+    const QString json = read(name + ".json");
+    const QString expected = read(name + ".expected").replace("@YEAR@", thisYear());
+    QVERIFY(!json.isEmpty() && !expected.isEmpty());
+
+    QString text;
+    if (name == "bridge_venda")
+        text = m_protocolo.buildBridgeResponse(json);
+    else if (name == "tef_venda")
+        text = m_protocolo.buildTefResponse(json);
+    else
+        text = m_protocolo.buildSitefResponse(json);
+    QCOMPARE(text, expected);
+}
+
+QTEST_APPLESS_MAIN(TstProtocoloWriters)
+#include "tst_protocolo_writers.moc"
