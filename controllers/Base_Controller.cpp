@@ -1,0 +1,59 @@
+#include "controllers/Base_Controller.h"
+
+#include "app/Log.h"
+#include "controllers/platform/BringWindowToFront.h"
+
+#include <QLocale>
+
+Base_Controller::Base_Controller(QObject *parent)
+    : QThread(parent) {
+    Log().info("[Base_Controller] Construído");
+}
+
+Base_Controller::~Base_Controller() {
+    Log().info("[Base_Controller] Destruído");
+}
+
+QJsonObject Base_Controller::getJsonConfigs() const {
+    return jsonConfigs;
+}
+
+void Base_Controller::run() {
+    processTef();
+}
+
+void Base_Controller::bringWindowToFront() {
+    platform::bringWindowToFront();
+}
+
+QString Base_Controller::formatCurrency(const QString &valor) {
+    QString digits = valor;
+    digits.remove(QLatin1Char(','));
+    digits.remove(QLatin1Char('.'));
+    if (digits.size() < 3)
+        digits = QStringLiteral("%1").arg(digits.toInt(), 3, 10, QLatin1Char('0'));
+    digits.insert(digits.size() - 2, QLatin1Char('.'));
+
+    const QLocale brazil(QLocale::AnyLanguage, QLocale::AnyScript, QLocale::Brazil);
+    return brazil.toCurrencyString(digits.toDouble(), QString());
+}
+
+void Base_Controller::armOperatorWait() {
+    QMutexLocker locker(&mutex);
+    waitingForOperator = true;
+}
+
+void Base_Controller::releaseOperatorWait() {
+    {
+        QMutexLocker locker(&mutex);
+        waitingForOperator = false;
+    }
+    condition.wakeAll();
+}
+
+void Base_Controller::waitForOperatorLocked() {
+    // A loop rather than a single test: only a release clears the flag, so a spurious
+    // wake-up cannot let the thread go on without an answer.
+    while (waitingForOperator)
+        condition.wait(&mutex);
+}

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QMutex>
+#include <QString>
+#include <QThread>
+#include <QWaitCondition>
+
+// Thread base of the payment controllers. One operation runs per start(), in run() ->
+// processTef(). The window is driven only through the signals below (queued into the GUI
+// thread) and answers through the three invokable handlers (called in the GUI thread).
+// The order of the declarations is part of the interface: the window and the tests rely
+// on the meta-object's method order.
+class Base_Controller : public QThread {
+    Q_OBJECT
+
+public:
+    explicit Base_Controller(QObject *parent = nullptr);
+    ~Base_Controller() override;
+
+signals:
+    void showMessageError(const QString &err);
+    void textChanged(const QString &valor);
+    void firstTextChanged(const QString &valor);
+    void textfiledChanged(const QString &valor);
+    void showWindow(bool show);
+    // The "disable" signals hide the element when their argument is true.
+    void disableButtonOK(bool enable);
+    void disableButtonVoltar(bool enable);
+    void disableButtonCancelar(bool enable);
+    void disableTextField(bool enable);
+    void disableListView(bool enable);
+    void disableProgressBar(bool enable);
+    void addItemList(const QString &item);
+    void clearItemsList();
+    void responseProcessTEF(const QString &dados);
+
+public slots:
+    QJsonObject getJsonConfigs() const;
+    // Parses the request document (compact JSON text) into jsonConfigs and prepares the
+    // controller's own state. Called in the GUI thread before start().
+    virtual void setJsonConfigs(const QString &value) = 0;
+
+public:
+    // estado 1: valorOfTextField is the text field's text; estado 2: it is the option
+    // list's current row as decimal text, "-1" when no row is current.
+    Q_INVOKABLE virtual void onClickButtonOK(const QString &valorOfTextField, int estado) = 0;
+    Q_INVOKABLE virtual void onClickButtonVoltar() = 0;
+    Q_INVOKABLE virtual void onClickButtonCancelar() = 0;
+
+protected:
+    void run() override;
+    // The whole operation for the current request; runs in the controller thread.
+    virtual void processTef() = 0;
+    // Presents one prompt or capture screen of the payment library through the signals.
+    virtual void showScreen(const QJsonValue &tela) = 0;
+
+    // Asks the GUI thread to bring the operator window to the front; callable from any thread.
+    void bringWindowToFront();
+    // An amount in cents as text ("1234", "1.234,56", "7") as Brazilian currency ("R$ 12,34").
+    static QString formatCurrency(const QString &valor);
+
+    // Operator wait. The controller thread arms the wait when it shows a prompt, and later
+    // blocks in waitForOperatorLocked() with `mutex` held; a handler in the GUI thread stores
+    // the answer and releases. The flag lives under the mutex, so a release that comes
+    // before the thread reaches its wait is not lost.
+    void armOperatorWait();
+    void releaseOperatorWait();
+    // Call with `mutex` locked; returns at once unless the wait is armed.
+    void waitForOperatorLocked();
+
+    QJsonObject jsonConfigs;
+    QMutex mutex;
+    QWaitCondition condition;
+    bool waitingForOperator = false; // guarded by mutex
+};

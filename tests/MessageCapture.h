@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QMutex>
+#include <QMutexLocker>
+#include <QStringList>
+#include <QtGlobal>
+
+// Records the messages that start with "[Base_Controller]" as "<level> <text>", in the order
+// they were written, from any thread; everything else goes to the previous handler.
+class MessageCapture {
+public:
+    MessageCapture() { previous = qInstallMessageHandler(&MessageCapture::handle); }
+    ~MessageCapture() { qInstallMessageHandler(previous); }
+    MessageCapture(const MessageCapture &) = delete;
+    MessageCapture &operator=(const MessageCapture &) = delete;
+
+    static QStringList lines() {
+        QMutexLocker locker(&lock());
+        return store();
+    }
+    static void clear() {
+        QMutexLocker locker(&lock());
+        store().clear();
+    }
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &message) {
+        if (!message.startsWith(QLatin1String("[Base_Controller]"))) {
+            previous(type, context, message);
+            return;
+        }
+        static const char *const names[] = {"debug", "warning", "critical", "fatal", "info"};
+        QMutexLocker locker(&lock());
+        store() << QString::fromLatin1(names[type]) + QLatin1Char(' ') + message;
+    }
+    static QMutex &lock() {
+        static QMutex mutex;
+        return mutex;
+    }
+    static QStringList &store() {
+        static QStringList list;
+        return list;
+    }
+    static inline QtMessageHandler previous = nullptr;
+};
