@@ -1,0 +1,106 @@
+#include "SimSupport.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QMutex>
+
+namespace sim {
+namespace {
+
+struct State {
+    QMutex mutex;
+    QString path;
+    QDateTime modified;
+    QJsonObject scenario;
+    QHash<QByteArray, int> calls;
+    QHash<QByteArray, QByteArray> kept;
+};
+
+State &state()
+{
+    static State s;
+    return s;
+}
+
+// Call with the mutex held.
+void reloadIfChanged(State &s)
+{
+    const QString path = qEnvironmentVariable("Q7_SIM_SCENARIO");
+    const QDateTime modified = path.isEmpty() ? QDateTime() : QFileInfo(path).lastModified();
+    if (path == s.path && modified == s.modified)
+        return;
+    s.path = path;
+    s.modified = modified;
+    s.calls.clear();
+    s.scenario = QJsonObject();
+    QFile file(path);
+    if (!path.isEmpty() && file.open(QIODevice::ReadOnly))
+        s.scenario = QJsonDocument::fromJson(file.readAll()).object();
+}
+
+} // namespace
+
+QJsonObject scenario()
+{
+    State &s = state();
+    QMutexLocker locker(&s.mutex);
+    reloadIfChanged(s);
+    return s.scenario;
+}
+
+QJsonValue nextReply(const char *entryPoint)
+{
+    State &s = state();
+    QMutexLocker locker(&s.mutex);
+    reloadIfChanged(s);
+    const int index = s.calls.value(entryPoint)++;
+    const QJsonValue replies = s.scenario.value(QLatin1String(entryPoint));
+    if (!replies.isArray())
+        return replies;
+    const QJsonArray list = replies.toArray();
+    if (list.isEmpty())
+        return QJsonValue(QJsonValue::Undefined);
+    return list.at(qMin(index, list.size() - 1));
+}
+
+int callCount(const char *entryPoint)
+{
+    State &s = state();
+    QMutexLocker locker(&s.mutex);
+    reloadIfChanged(s);
+    return s.calls.value(entryPoint);
+}
+
+void logCall(const char *entryPoint, const QJsonObject &arguments)
+{
+    const QString path = qEnvironmentVariable("Q7_SIM_CALLS");
+    if (path.isEmpty())
+        return;
+    const QJsonObject line{{QStringLiteral("fn"), QString::fromLatin1(entryPoint)},
+                           {QStringLiteral("args"), arguments}};
+    State &s = state();
+    QMutexLocker locker(&s.mutex);
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Append))
+        file.write(QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n');
+}
+
+const char *keep(const char *slot, const QByteArray &bytes)
+{
+    State &s = state();
+    QMutexLocker locker(&s.mutex);
+    QByteArray &kept = s.kept[slot];
+    kept = bytes;
+    return kept.constData();
+}
+
+QJsonValue text(const char *value)
+{
+    return value ? QJsonValue(QString::fromUtf8(value)) : QJsonValue(QJsonValue::Null);
+}
+
+} // namespace sim
