@@ -57,7 +57,7 @@ QJsonValue nextReply(const char *entryPoint)
     State &s = state();
     QMutexLocker locker(&s.mutex);
     reloadIfChanged(s);
-    const int index = s.calls.value(entryPoint)++;
+    const int index = s.calls[entryPoint]++;
     const QJsonValue replies = s.scenario.value(QLatin1String(entryPoint));
     if (!replies.isArray())
         return replies;
