@@ -1,0 +1,79 @@
+#pragma once
+
+#include "app/ConfigTef.h"
+#include "app/Log.h"
+#include "exchange/ProtocoloSitef.h"
+
+#include <QDateTime>
+#include <QHash>
+#include <QObject>
+#include <QPair>
+#include <QStringList>
+#include <QTimer>
+
+class QFileSystemWatcher;
+
+// The service's side of the file exchange: watches the request directory, hands each
+// request to the controller, answers with the status file and writes the response file.
+// One per process; everything runs on the main thread.
+class MonitoraDiretorio : public QObject {
+    Q_OBJECT
+
+public:
+    // Creates the singleton on first use. `configDirectory` (where config_tef.json lives)
+    // only matters then; empty means the executable's directory.
+    static MonitoraDiretorio *instance(const QString &configDirectory = QString());
+    // Deletes the singleton; the process-exit hook and tests use it.
+    static void destroyInstance();
+
+    void addObservadorDiretorio();
+
+    // A request file that is empty or cannot be opened is retried this many times,
+    // 250 ms apart, before it is left alone until it is written again.
+    static constexpr int kMaxReadAttempts = 20;
+
+signals:
+    void confJson(QString json);
+    void startTefProcess();
+
+public slots:
+    void slotDiretorioAtualizado(QString path);
+    void processResponse(QString dados);
+    void signal_to_add_addObservadorDiretorio();
+    void signalToWriteSTS(QString info_json);
+
+private:
+    explicit MonitoraDiretorio(const QString &configDirectory);
+    ~MonitoraDiretorio() override;
+
+    static QStringList listing(const QString &path);
+    bool readRequest(const QString &fileName);
+    void retryLater(const QString &fileName);
+
+    using FileStamp = QPair<QDateTime, qint64>;
+    static FileStamp fileStamp(const QString &fileName);
+
+    QFileSystemWatcher *m_watcher = nullptr;
+    QHash<QString, QStringList> m_snapshot;
+    ProtocoloSitef m_protocolo;
+    ConfigTef m_config;
+    QStringList m_startListing;
+    bool m_pendingRequest = false;
+    Log m_log;
+    QString m_pathIn;
+    QString m_pathOut;
+    QString m_fileReq;
+    QString m_fileResp;
+    int m_produto;
+
+    // Actual name of a request file found at start of watching (may differ in case).
+    QString m_pendingName;
+    // Failed reads of the current request file; past the limit it is not picked up at
+    // start of watching any more until it changes (modification time or size).
+    int m_failedReads = 0;
+    FileStamp m_abandonedStamp;
+    // Re-checks a request directory that is missing or was removed.
+    QTimer m_rewatchTimer;
+
+    static MonitoraDiretorio *s_instance;
+};
