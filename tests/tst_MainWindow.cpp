@@ -94,6 +94,8 @@ void tst_MainWindow::cleanup() {
     window = nullptr;
     engine.reset();
     controller.reset();
+    // The window's scene graph goes away with deferred deletes; run them before the next test.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 QVariant tst_MainWindow::eval(const QString &expression) {
