@@ -94,6 +94,8 @@ void tst_MainWindow::cleanup() {
     window = nullptr;
     engine.reset();
     controller.reset();
+    // The window's scene graph goes away with deferred deletes; run them before the next test.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 QVariant tst_MainWindow::eval(const QString &expression) {
@@ -142,65 +144,33 @@ void tst_MainWindow::initialState_data() {
     QTest::addColumn<QString>("expression");
     QTest::addColumn<QString>("expected");
 
-    const QStringList rows{
-        "window.visible",
-        "true",
-        "window.width",
-        "720",
-        "window.height",
-        "550",
-        "window.title",
-        "Orvix Pay - Pagora",
-        "rectangle2.visible",
-        "false",
-        "element2.text",
-        "ERRO",
-        "element.text",
-        "Valor\nCartão",
-        "element1.text",
-        "TEF em processamento....",
-        "textField.visible",
-        "true",
-        "textField.text",
-        "",
-        "rec.visible",
-        "false",
-        "list.count",
-        "2",
-        "listmodel.get(0).name + '|' + listmodel.get(1).name",
-        "VALOR 01|VALOR 01",
-        "button.visible && button1.visible && button2.visible",
-        "true",
-        "progressBar.visible && progressBar.indeterminate",
-        "true",
-        "time.interval",
-        "3000",
-        "time.running || time.repeat",
-        "false",
-        "monitor.visible",
-        "true",
-        "monitor.tooltip",
-        "Orvix Pagora\nServiço passivo de TEF",
-        "monitor.iconSource",
-        "qrc:/Assets/orvixIconMonitor.png",
-        "menu.items.length + ' ' + menu.items[0].text",
-        "1 Sair",
-        "popup.opened",
-        "false",
-        // Buttons right to left: OK, VOLTAR, CANCELAR; OK ends 10 px from the window's edge.
-        "button.mapToItem(null, button.width, 0).x",
-        "710",
-        "button.mapToItem(null, 0, 0).x > button1.mapToItem(null, 0, 0).x",
-        "true",
-        "button1.mapToItem(null, 0, 0).x > button2.mapToItem(null, 0, 0).x",
-        "true",
-        "progressBar.mapToItem(null, 0, progressBar.height).y",
-        "550",
-        "rectangle.mapToItem(null, 0, 0).y + ' ' + rectangle1.mapToItem(null, 0, 0).y",
-        "129 236",
+    const auto row = [](const char *name, const char *expression, const char *expected) {
+        QTest::newRow(name) << QString::fromUtf8(expression) << QString::fromUtf8(expected);
     };
-    for (int i = 0; i < rows.size(); i += 2)
-        QTest::newRow(qPrintable(rows.at(i))) << rows.at(i) << rows.at(i + 1);
+    row("shown at 720 x 550", "window.visible + ' ' + window.width + 'x' + window.height", "true 720x550");
+    row("texts", "window.title + '|' + element.text + '|' + element1.text",
+        "Orvix Pay - Pagora|Valor\nCartão|TEF em processamento....");
+    row("error box hidden", "rectangle2.visible + ' ' + element2.text", "false ERRO");
+    row("error timer: 3 s, single shot, stopped", "time.interval + ' ' + time.repeat + ' ' + time.running",
+        "3000 false false");
+    row("text field shown and empty", "textField.visible + ' [' + textField.text + ']'", "true []");
+    row("option list hidden with two rows",
+        "rec.visible + ' ' + listmodel.get(0).name + '|' + listmodel.get(1).name", "false VALOR 01|VALOR 01");
+    row("buttons and busy bar shown",
+        "[button, button1, button2, progressBar].every(function(i) { return i.visible }) && "
+        "progressBar.indeterminate",
+        "true");
+    row("tray icon",
+        "monitor.visible + '|' + monitor.tooltip + '|' + monitor.iconSource + '|' + menu.items[0].text",
+        "true|Orvix Pagora\nServiço passivo de TEF|qrc:/Assets/orvixIconMonitor.png|Sair");
+    // Laid out right to left: OK ends 10 px from the window's edge, then VOLTAR, then CANCELAR.
+    row("buttons right to left",
+        "[button, button1, button2].map(function(b) { return b.mapToItem(null, b.width, 0).x }).join(' ')",
+        "710 600 490");
+    row("band, panel and busy bar placed",
+        "[rectangle.mapToItem(null, 0, 0).y, rectangle1.mapToItem(null, 0, 0).y,"
+        " progressBar.mapToItem(null, 0, progressBar.height).y].join(' ')",
+        "129 236 550");
 }
 
 void tst_MainWindow::initialState() {
