@@ -1,0 +1,418 @@
+#include "controllers/Q7_Tef_Controller.h"
+
+#include "app/Log.h"
+#include "app/Pause.h"
+#include "exchange/ProtocoloSitef.h"
+
+#include <QJsonDocument>
+#include <QMutexLocker>
+
+namespace {
+
+const QString kColetaRetorno = QStringLiteral("automacao_coleta_retorno");
+const QString kColetaSequencial = QStringLiteral("automacao_coleta_sequencial");
+const QString kColetaInformacao = QStringLiteral("automacao_coleta_informacao");
+
+QJsonObject parseObject(const QByteArray &text) {
+    return QJsonDocument::fromJson(text).object();
+}
+
+QString compact(const QJsonObject &object) {
+    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+}
+
+// The library owns the text it returns and may reuse it on its next call: copy it at once.
+QByteArray replyOf(const char *text) {
+    return QByteArray(text);
+}
+
+// Stands in for the reply of an entry point the library does not export, so the operation
+// ends like a refused start instead of calling through a null pointer.
+QByteArray missingEntryPoint(const char *name) {
+    const QString message =
+        QStringLiteral("Função %1 não encontrada na biblioteca Q7_Tef").arg(QLatin1String(name));
+    Log().critical(QStringLiteral("[Q7_Tef_Controller] ") + message);
+    return QJsonDocument(QJsonObject{{QStringLiteral("codigo"), -1}, {QStringLiteral("mensagem"), message}})
+        .toJson(QJsonDocument::Compact);
+}
+
+QString saleTitle(int tipoCartao) {
+    switch (tipoCartao) {
+    case 1:
+        return QStringLiteral("Venda Crédito\n Valor: ");
+    case 2:
+        return QStringLiteral("Venda Débito\n Valor: ");
+    case 3:
+        return QStringLiteral("Venda Voucher\n Valor: ");
+    case 4:
+        return QStringLiteral("Venda Frota\n Valor: ");
+    case 5:
+        return QStringLiteral("Venda Private Label\n Valor: ");
+    default:
+        return QStringLiteral("Venda\n Valor: ");
+    }
+}
+
+} // namespace
+
+Q7_Tef_Controller::Q7_Tef_Controller(QObject *parent, const QString &libraryPath)
+    : Base_Controller(parent)
+    , library(libraryPath)
+    , record(std::make_unique<Q7_Tef_VO>()) {
+    library.load();
+    if (!library.isLoaded()) {
+        Log().critical("[Q7_Tef_Controller] Erro ao carregar a biblioteca do Q7_Tef");
+        return;
+    }
+    Log().info("[Q7_Tef_Controller] API carregada com sucesso");
+    if (library.SetClientTCP)
+        library.SetClientTCP("127.0.0.1", 60906);
+    else
+        missingEntryPoint("SetClientTCP");
+}
+
+Q7_Tef_Controller::~Q7_Tef_Controller() {
+    if (library.unload())
+        Log().info("[Q7_Tef_Controller] Biblioteca Q7_Tef liberada");
+    else
+        Log().critical("[Q7_Tef_Controller] Falha ao liberar biblioteca Q7_Tef");
+}
+
+void Q7_Tef_Controller::setJsonConfigs(const QString &value) {
+    Log().info(QStringLiteral("[Q7_Tef_Controller] setJsonConfigs\n") + value);
+    const QJsonObject request = QJsonDocument::fromJson(value.toUtf8()).object();
+    {
+        QMutexLocker locker(&mutex);
+        jsonConfigs = request;
+    }
+
+    const QJsonObject parametros = request.value(QStringLiteral("parametros")).toObject();
+    const auto field = [&parametros](const char *name) {
+        return parametros.value(QLatin1String(name)).toString();
+    };
+    auto next = std::make_unique<Q7_Tef_VO>();
+    next->setHeader(request.value(QStringLiteral("header")).toString());
+    next->setCodigoTransacao(field("codigo_transacao"));
+    next->setIdentificacao(field("identificacao"));
+    next->setAplicacao(field("aplicacao"));
+    next->setVersaoAplicacao(field("versao_aplicacao"));
+    next->setEstabelecimento(field("estabelecimento"));
+    next->setLoja(field("loja"));
+    next->setTerminal(field("terminal"));
+    next->setTipoCartao(field("tipo_cartao"));
+    next->setPagamento(field("quantidade_parcelas"));
+    next->setFinanciado(field("tipo_parcelamento"));
+    next->setParcela(field("quantidade_parcelas"));
+    next->setValor(field("valor"));
+    next->setAdmUsuario(field("adm_usuario"));
+    next->setAdmSenha(field("adm_senha"));
+    record = std::move(next);
+}
+
+QByteArray Q7_Tef_Controller::buildStartJson() const {
+    QJsonObject start;
+    const auto put = [&start](const char *key, const QString &value) {
+        if (!value.isEmpty())
+            start.insert(QLatin1String(key), value);
+    };
+    put("aplicacao_tela", record->aplicacao());
+    put("versao", record->versaoAplicacao());
+    put("estabelecimento", record->estabelecimento());
+    put("loja", record->loja());
+    put("terminal", record->terminal());
+    return QJsonDocument(start).toJson(QJsonDocument::Compact);
+}
+
+QByteArray Q7_Tef_Controller::buildTransactionJson(bool firstCall) const {
+    if (!firstCall)
+        return QJsonDocument(jsonConfigs).toJson(QJsonDocument::Compact);
+    QJsonObject transacao;
+    const auto put = [&transacao](const char *key, const QString &value) {
+        if (!value.isEmpty())
+            transacao.insert(QLatin1String(key), value);
+    };
+    put("transacao_pagamento", record->pagamento());
+    put("transacao_financiado", record->financiado());
+    put("transacao_parcela", record->parcela());
+    put("transacao_valor", record->valor());
+    put("transacao_administracao_usuario", record->admUsuario());
+    put("transacao_administracao_senha", record->admSenha());
+    return QJsonDocument(transacao).toJson(QJsonDocument::Compact);
+}
+
+void Q7_Tef_Controller::copyCollectionState(const QJsonObject &reply) {
+    const QJsonObject tef = reply.value(QStringLiteral("tef")).toObject();
+    // An absent member must travel as null: inserting an undefined value would drop the key.
+    const auto copied = [&tef](const QString &key) {
+        const QJsonValue value = tef.value(key);
+        return value.isUndefined() ? QJsonValue(QJsonValue::Null) : value;
+    };
+    jsonConfigs =
+        QJsonObject{{kColetaRetorno, copied(kColetaRetorno)}, {kColetaSequencial, copied(kColetaSequencial)}};
+}
+
+bool Q7_Tef_Controller::needsCollection(const QJsonObject &reply) {
+    if (!reply.contains(QStringLiteral("tef")))
+        return false;
+    const QJsonObject tef = reply.value(QStringLiteral("tef")).toObject();
+    return !tef.contains(QStringLiteral("resultadoTransacao")) && tef.contains(kColetaRetorno) &&
+           tef.value(kColetaRetorno).toString() == QLatin1String("0");
+}
+
+void Q7_Tef_Controller::processTef() {
+    Log().info("[Q7_Tef_Controller] INICIANDO OPERAÇÃO Q7_TEF");
+    const ProtocoloSitef protocolo;
+    const QString header = record->header();
+    Log().info(QStringLiteral("[Q7_Tef_Controller] Operação identificada: ") + header);
+    const QJsonObject identificacao{{QStringLiteral("header"), header},
+                                    {QStringLiteral("id"), record->identificacao()}};
+
+    if (header == protocolo.OP_ATV) {
+        emit responseProcessTEF(compact(identificacao));
+    } else if (!library.isLoaded()) {
+        Log().critical("[Q7_Tef_Controller] API não foi carregada");
+        // Without an answer the sales application would wait for a response file forever.
+        QJsonObject response = identificacao;
+        response.insert(QStringLiteral("codigo"), -1);
+        response.insert(QStringLiteral("mensagem"), QStringLiteral("Biblioteca Q7_Tef não carregada"));
+        emit responseProcessTEF(compact(response));
+    } else if (header == protocolo.OP_CNF || header == protocolo.OP_NCN) {
+        finish(identificacao, settlePending(header == protocolo.OP_CNF ? 1 : 0));
+    } else {
+        finish(identificacao, startOperation(protocolo));
+    }
+    Log().info("[Q7_Tef_Controller] FINALIZANDO OPERAÇÃO Q7_TEF");
+}
+
+QByteArray Q7_Tef_Controller::settlePending(int decisao) {
+    if (!library.RecuperarOperacaoTEF)
+        return missingEntryPoint("RecuperarOperacaoTEF");
+    // Nothing is settled then: the transactions stay pending for a library that can.
+    if (!pendingTransactions.isEmpty() && !library.ConfirmarOperacaoTEF)
+        return missingEntryPoint("ConfirmarOperacaoTEF");
+    library.RecuperarOperacaoTEF(buildStartJson().constData());
+    for (const QString &sequencial : qAsConst(pendingTransactions))
+        library.ConfirmarOperacaoTEF(sequencial.toInt(), decisao);
+    pendingTransactions.clear();
+    return QByteArray();
+}
+
+QByteArray Q7_Tef_Controller::startOperation(const ProtocoloSitef &protocolo) {
+    QByteArray replyText = library.IniciarOperacaoTEF
+                               ? replyOf(library.IniciarOperacaoTEF(buildStartJson().constData()))
+                               : missingEntryPoint("IniciarOperacaoTEF");
+    const QJsonObject reply = parseObject(replyText);
+    if (!reply.contains(QStringLiteral("tef"))) {
+        Log().critical(QStringLiteral("[Q7_Tef_Controller]") +
+                       reply.value(QStringLiteral("mensagem")).toString());
+        Log().critical("[Q7_Tef_Controller] Erro ao iniciar operação de TEF");
+        Log().info(QStringLiteral("[Q7_Tef_Controller] resp inicialização: ") + QString::fromUtf8(replyText));
+        return replyText;
+    }
+    // Only a text result counts; a number here is not the library's refusal.
+    const QJsonValue resultado =
+        reply.value(QStringLiteral("tef")).toObject().value(QStringLiteral("resultadoTransacao"));
+    if (resultado.toString().toInt() != 0) {
+        Log().critical("[Q7_Tef_Controller] Erro ao iniciar operação de TEF");
+        Log().info(QStringLiteral("[Q7_Tef_Controller] resp inicialização: ") + QString::fromUtf8(replyText));
+        return replyText;
+    }
+
+    bringWindowToFront();
+    emit showWindow(true);
+    emit textChanged(QStringLiteral("Processando transação..."));
+    emit disableButtonCancelar(true);
+    emit disableButtonOK(true);
+    emit disableButtonVoltar(true);
+    emit disableTextField(true);
+    emit disableListView(true);
+
+    const bool completed = collect(protocolo, replyText);
+    emit disableProgressBar(true);
+    if (completed) {
+        const QJsonObject last = parseObject(replyText).value(QStringLiteral("tef")).toObject();
+        pendingTransactions.append(last.value(QStringLiteral("sequencial")).toString());
+    }
+    return replyText;
+}
+
+bool Q7_Tef_Controller::collect(const ProtocoloSitef &protocolo, QByteArray &replyText) {
+    const QString header = record->header();
+    const bool callsLibrary =
+        header == protocolo.OP_CRT || header == protocolo.OP_CNC || header == protocolo.OP_ADM;
+    bool available = true;
+    const auto call = [&available, &replyText](auto entryPoint, const char *name, int first,
+                                               const QByteArray &transacao, int novaTransacao) {
+        if (entryPoint) {
+            replyText = replyOf(entryPoint(first, transacao.constData(), novaTransacao));
+        } else {
+            available = false;
+            replyText = missingEntryPoint(name);
+        }
+    };
+
+    bool first = true;
+    bool again = true;
+    while (again) {
+        QByteArray transacao;
+        {
+            QMutexLocker locker(&mutex);
+            waitForOperatorLocked();
+            transacao = buildTransactionJson(first);
+        }
+        // The mutex is not held across the library call: a call may block for as long as the
+        // card holder takes, and a button handler must never wait for that.
+        emit disableProgressBar(false);
+        const int novaTransacao = first ? 1 : 0;
+        if (header == protocolo.OP_CRT) {
+            emit firstTextChanged(saleTitle(record->tipoCartao()) + formatCurrency(record->valor()));
+            call(library.RealizarPagamentoTEF, "RealizarPagamentoTEF", record->tipoCartao(), transacao,
+                 novaTransacao);
+        } else if (header == protocolo.OP_CNC) {
+            emit firstTextChanged(QStringLiteral("Cancelamento\n Valor: ") + formatCurrency(record->valor()));
+            call(library.RealizarAdmTEF, "RealizarAdmTEF", 1, transacao, novaTransacao);
+        } else if (header == protocolo.OP_ADM) {
+            emit firstTextChanged(QStringLiteral("Operação Administrativa"));
+            call(library.RealizarAdmTEF, "RealizarAdmTEF", record->codigoTransacao(), transacao,
+                 novaTransacao);
+        }
+        Log().info(QStringLiteral("[Q7_Tef_Controller] ") + QString::fromUtf8(replyText));
+        const QJsonObject reply = parseObject(replyText);
+        {
+            QMutexLocker locker(&mutex);
+            copyCollectionState(reply);
+        }
+        showScreen(reply);
+        // Without a library call the same reply would come back on every pass.
+        again = callsLibrary && available && needsCollection(reply);
+        first = false;
+    }
+    // A last screen with a prompt armed a wait that no pass will honour; left armed it would
+    // block the next operation's first pass.
+    releaseOperatorWait();
+    return available;
+}
+
+void Q7_Tef_Controller::finish(const QJsonObject &identificacao, const QByteArray &replyText) {
+    if (library.FinalizarOperacaoTEF)
+        library.FinalizarOperacaoTEF(1);
+    else
+        missingEntryPoint("FinalizarOperacaoTEF");
+
+    // "header" and "id" are how the sales application matches its request, so the
+    // identification wins over a reply member of the same name.
+    QJsonObject response = parseObject(replyText);
+    for (auto it = identificacao.constBegin(); it != identificacao.constEnd(); ++it)
+        response.insert(it.key(), it.value());
+
+    Pause::sleep(1000);
+    emit showWindow(false);
+    emit responseProcessTEF(compact(response));
+    emit textChanged(QStringLiteral("TEF em processamento..."));
+    emit disableProgressBar(false);
+    emit disableButtonOK(true);
+    emit disableButtonCancelar(true);
+}
+
+void Q7_Tef_Controller::showScreen(const QJsonValue &tela) {
+    const QJsonObject reply = tela.toObject();
+    if (!reply.contains(QStringLiteral("codigo"))) {
+        emit showMessageError(QStringLiteral("ERRO DESCONHECIDO"));
+        return;
+    }
+    if (reply.value(QStringLiteral("codigo")).toInt() != 0) {
+        const QString mensagem = reply.value(QStringLiteral("mensagem")).toString();
+        emit showMessageError(mensagem);
+        emit textChanged(mensagem);
+        return;
+    }
+
+    const QJsonObject tef = reply.value(QStringLiteral("tef")).toObject();
+    emit disableButtonOK(true);
+    emit disableButtonVoltar(true);
+    emit disableButtonCancelar(true);
+    emit disableTextField(true);
+    emit disableListView(true);
+    emit textChanged(QString());
+    const QString mensagem = tef.value(QStringLiteral("mensagemResultado")).toString();
+    if (!mensagem.isEmpty())
+        emit textChanged(mensagem);
+
+    const bool isList = tef.contains(QStringLiteral("automacao_coleta_opcao"));
+    if (!isList && !tef.contains(QStringLiteral("automacao_coleta_tipo")))
+        return;
+
+    // Armed before anything that can answer is shown: a press that came before the arm would
+    // otherwise be undone by it and the thread would wait for good.
+    armOperatorWait();
+    if (isList) {
+        // Split keeps empty parts: a trailing ";" is a last, empty option.
+        const QStringList options =
+            tef.value(QStringLiteral("automacao_coleta_opcao")).toString().split(QLatin1Char(';'));
+        {
+            QMutexLocker locker(&mutex);
+            optionList = options;
+        }
+        emit clearItemsList();
+        for (const QString &option : options)
+            emit addItemList(option);
+        emit disableListView(false);
+    } else {
+        emit disableTextField(false);
+    }
+    emit disableButtonCancelar(false);
+    emit disableButtonOK(false);
+    emit disableProgressBar(true);
+}
+
+void Q7_Tef_Controller::onClickButtonOK(const QString &valorOfTextField, int estado) {
+    emit disableButtonCancelar(true);
+    emit disableButtonOK(true);
+    emit disableButtonVoltar(true);
+    emit disableTextField(true);
+    emit disableListView(true);
+    emit textChanged(QStringLiteral("Processando..."));
+    emit disableProgressBar(false);
+
+    if (estado == 1) {
+        if (valorOfTextField.isEmpty()) {
+            emit showMessageError(QStringLiteral("Preencha um valor!"));
+            emit disableTextField(false);
+            return;
+        }
+        QMutexLocker locker(&mutex);
+        jsonConfigs.insert(kColetaInformacao, valorOfTextField);
+    } else if (estado == 2) {
+        bool isNumber = false;
+        const int index = valorOfTextField.toInt(&isNumber, 10);
+        QMutexLocker locker(&mutex);
+        // The window sends -1 when no row is current; that is no answer, so keep waiting.
+        if (!isNumber || index < 0 || index >= optionList.size()) {
+            locker.unlock();
+            emit showMessageError(QStringLiteral("Selecione uma opção!"));
+            emit disableListView(false);
+            return;
+        }
+        jsonConfigs.insert(kColetaInformacao, optionList.at(index));
+    } else {
+        emit showMessageError(QStringLiteral("Erro desconhecido!"));
+    }
+    releaseOperatorWait();
+}
+
+void Q7_Tef_Controller::onClickButtonVoltar() {}
+
+void Q7_Tef_Controller::onClickButtonCancelar() {
+    emit disableButtonCancelar(true);
+    emit disableButtonOK(true);
+    emit disableButtonVoltar(true);
+    emit disableTextField(true);
+    emit disableListView(true);
+    emit disableProgressBar(false);
+    emit textChanged(QStringLiteral("Processando..."));
+    {
+        QMutexLocker locker(&mutex);
+        jsonConfigs.insert(kColetaRetorno, QStringLiteral("9"));
+    }
+    releaseOperatorWait();
+}

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "controllers/Base_Controller.h"
+#include "controllers/Q7_Tef_API.h"
+#include "controllers/Q7_Tef_VO.h"
+
+#include <QByteArray>
+#include <QStringList>
+#include <memory>
+
+class ProtocoloSitef;
+
+// Controller of the step-wise Tef01 library (product 2). An operation is started, then the
+// library is called again and again; between the calls the operator sees the library's
+// prompts and answers them (the collection dialogue). Confirmation and undo requests of the
+// sales application settle the transactions finished since the last of them.
+class Q7_Tef_Controller : public Base_Controller {
+    Q_OBJECT
+
+public:
+    explicit Q7_Tef_Controller(QObject *parent = nullptr,
+                               const QString &libraryPath = Q7_Tef_API::defaultPath());
+    ~Q7_Tef_Controller() override;
+
+public slots:
+    void setJsonConfigs(const QString &value) override;
+
+public:
+    Q_INVOKABLE void onClickButtonOK(const QString &valorOfTextField, int estado) override;
+    Q_INVOKABLE void onClickButtonVoltar() override;
+    Q_INVOKABLE void onClickButtonCancelar() override;
+
+protected:
+    void processTef() override;
+    void showScreen(const QJsonValue &tela) override;
+
+    // Start document of the library, compact JSON in UTF-8.
+    QByteArray buildStartJson() const;
+    // Transaction document of a dialogue call: the request's fields on the first call, the
+    // collection state (jsonConfigs) afterwards. Call with `mutex` held.
+    QByteArray buildTransactionJson(bool firstCall) const;
+    // jsonConfigs becomes the collection state of `reply`. Call with `mutex` held.
+    void copyCollectionState(const QJsonObject &reply);
+    // Whether `reply` asks for another call of the dialogue.
+    static bool needsCollection(const QJsonObject &reply);
+
+private:
+    QByteArray settlePending(int decisao);
+    QByteArray startOperation(const ProtocoloSitef &protocolo);
+    // Runs the dialogue from the accepted start reply; leaves the last reply in `replyText`.
+    // False when the library lacks the entry point the operation needs.
+    bool collect(const ProtocoloSitef &protocolo, QByteArray &replyText);
+    void finish(const QJsonObject &identificacao, const QByteArray &replyText);
+
+    Q7_Tef_API library;
+    std::unique_ptr<Q7_Tef_VO> record;
+    QStringList optionList;          // guarded by mutex: the GUI thread reads it for a list answer
+    QStringList pendingTransactions; // controller thread only
+};
