@@ -413,6 +413,8 @@ Q_DECL_EXPORT int OrvixTEF_RealizarAdmTEF(int operacao, char *buffer, int *taman
     return passo("OrvixTEF_RealizarAdmTEF", Funcao::Adm, operacao, buffer, tamanho);
 }
 
+// Built with APITEF_ORVIX_PARCIAL the library lacks these two entry points, as an older or
+// damaged installation might.
 #ifndef APITEF_ORVIX_PARCIAL
 Q_DECL_EXPORT int OrvixTEF_RealizarConfiguracao(char *buffer, int *tamanho) {
     return passo("OrvixTEF_RealizarConfiguracao", Funcao::Configuracao, 4, buffer, tamanho);
