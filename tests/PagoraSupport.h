@@ -4,7 +4,6 @@
 #include "exchange/ProtocoloSitef.h"
 
 #include <QJsonDocument>
-#include <QMutex>
 #include <QStringList>
 
 // Opens the protected parts of the controller to the tests; no behaviour of its own.
@@ -18,7 +17,6 @@ public:
 
     QJsonObject record() const { return QJsonDocument::fromJson(resposta->toJsonString().toUtf8()).object(); }
     QJsonObject captura() const { return QJsonDocument::fromJson(jsonCaptura.toUtf8()).object(); }
-    void setCaptura(const QString &json) { jsonCaptura = json; }
     bool waiting() const { return !prosseguir; }
     QString valor() const { return valorTransacao; }
 };
@@ -28,22 +26,20 @@ inline QString request(const QString &lines) {
     return ProtocoloSitef().parseRequest(lines);
 }
 
-// Every controller signal as "name:argument", in emission order, recorded in the thread of
-// the recorder: queued from a running controller thread, direct in a test that calls
-// showScreen or the handlers itself.
+// Every controller signal as "name:argument", in emission order, recorded in the recorder's
+// thread: queued from a running controller thread, direct when the test calls showScreen
+// or a handler itself.
 class SignalLog : public QObject {
 public:
     SignalLog(Base_Controller *c, Qt::ConnectionType type) {
-        const auto text = [this, c, type](auto signal, const char *name) {
+        const auto text = [=](void (Base_Controller::*signal)(const QString &), const char *name) {
             connect(
-                c, signal, this,
-                [this, name](const QString &v) { lines << QString::fromLatin1(name) + QLatin1Char(':') + v; },
+                c, signal, this, [=](const QString &v) { lines << QString::fromLatin1(name) + ':' + v; },
                 type);
         };
-        const auto flag = [this, c, type](auto signal, const char *name) {
+        const auto flag = [=](void (Base_Controller::*signal)(bool), const char *name) {
             connect(
-                c, signal, this,
-                [this, name](bool v) { lines << QString::fromLatin1(name) + QLatin1String(v ? ":1" : ":0"); },
+                c, signal, this, [=](bool v) { lines << QString::fromLatin1(name) + (v ? ":1" : ":0"); },
                 type);
         };
         text(&Base_Controller::showMessageError, "showMessageError");
@@ -59,51 +55,9 @@ public:
         flag(&Base_Controller::disableProgressBar, "disableProgressBar");
         text(&Base_Controller::addItemList, "addItemList");
         connect(
-            c, &Base_Controller::clearItemsList, this, [this] { lines << QStringLiteral("clearItemsList"); },
+            c, &Base_Controller::clearItemsList, this, [=] { lines << QStringLiteral("clearItemsList"); },
             type);
         text(&Base_Controller::responseProcessTEF, "responseProcessTEF");
     }
     QStringList lines;
-};
-
-// The controller's own log lines ("[Pagora_Controller] ...") as "<level> <text>", from any
-// thread; everything else goes on to the previous handler.
-class PagoraLog {
-public:
-    PagoraLog() {
-        clear();
-        previous = qInstallMessageHandler(&PagoraLog::handle);
-    }
-    ~PagoraLog() { qInstallMessageHandler(previous); }
-    PagoraLog(const PagoraLog &) = delete;
-    PagoraLog &operator=(const PagoraLog &) = delete;
-
-    static QStringList lines() {
-        QMutexLocker locker(&lock());
-        return store();
-    }
-    static void clear() {
-        QMutexLocker locker(&lock());
-        store().clear();
-    }
-
-private:
-    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &message) {
-        if (!message.startsWith(QLatin1String("[Pagora_Controller]"))) {
-            previous(type, context, message);
-            return;
-        }
-        static const char *const names[] = {"debug", "warning", "critical", "fatal", "info"};
-        QMutexLocker locker(&lock());
-        store() << QString::fromLatin1(names[type]) + QLatin1Char(' ') + message;
-    }
-    static QMutex &lock() {
-        static QMutex mutex;
-        return mutex;
-    }
-    static QStringList &store() {
-        static QStringList list;
-        return list;
-    }
-    static inline QtMessageHandler previous = nullptr;
 };
