@@ -1,0 +1,72 @@
+#pragma once
+
+#include "controllers/Base_Controller.h"
+#include "controllers/Pagora_API.h"
+#include "controllers/RespostaTef.h"
+
+#include <QJsonObject>
+#include <QStringList>
+#include <memory>
+
+// Controller of product 0: runs each request through the screen-driven TEF library. The
+// library returns one capture document per call describing the next screen; the thread
+// shows it through the base signals, polls until the operator has answered through one of
+// the handlers when the screen asks for input, and sends the answer back in the next call.
+//
+// Shared between the controller thread and the GUI thread (handlers, setJsonConfigs):
+// prosseguir, jsonCaptura, jsonConfigs, opcoesMenu, itensLista, valorTransacao and resposta.
+// All of them live under the base mutex, so the thread never sees prosseguir without the
+// documents the handler wrote before it.
+class Pagora_Controller : public Base_Controller {
+    Q_OBJECT
+
+public:
+    explicit Pagora_Controller(QObject *parent = nullptr,
+                               const QString &libraryPath = Pagora_API::defaultPath());
+    ~Pagora_Controller() override;
+
+public slots:
+    void setJsonConfigs(const QString &value) override;
+
+public:
+    Q_INVOKABLE void onClickButtonOK(const QString &valorOfTextField, int estado) override;
+    Q_INVOKABLE void onClickButtonVoltar() override;
+    Q_INVOKABLE void onClickButtonCancelar() override;
+
+protected:
+    void processTef() override;
+    void showScreen(const QJsonValue &tela) override;
+
+    // Built-in screens, never sent to the library.
+    QJsonObject telaMenu(const QStringList &opcoes);
+    static QJsonObject telaValor(const QString &mensagem);
+    static QJsonObject telaFim(const QString &mensagem, int status);
+    // Writes the first capture document of a flow into jsonCaptura and returns it.
+    QString capturaInicial();
+
+    Pagora_API api;
+    std::unique_ptr<RespostaTef> resposta;
+    bool prosseguir = true;
+    QStringList opcoesMenu;
+    QString jsonCaptura;
+    QString valorTransacao;
+    // Rows of the list on screen; a choice outside them is refused.
+    int itensLista = 0;
+
+private:
+    // Outcome of a part of the flow: empty when it went on normally, else the error text
+    // that the response carries with "resultado" -1.
+    using Falha = QString;
+
+    Falha confirmar(int confirmacao);
+    Falha autenticarEIniciar();
+    Falha cicloCaptura(QJsonObject &ultimaTela);
+    void encerrar(const QJsonObject &ultimaTela, const Falha &falha);
+    void answerError(const QString &texto);
+    Falha missing(const char *entryPoint) const;
+
+    int operacaoAtual();
+    void setProsseguir(bool value);
+    void registrar(void (RespostaTef::*setter)(const QString &), const QString &value);
+    void publicarCaptura(const QJsonObject &captura);
+};

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QString>
+
+// The response document of one Pagora request, as the SiTef-layout writer reads it.
+class RespostaTef {
+public:
+    void setId(int id);
+    void setHeader(const QString &header);
+    void setDocumentoFiscalVinculado(const QString &documento);
+    void setTextoOperador(const QString &texto);
+    void setComprovanteLoja(const QString &comprovante);
+    void setComprovanteCliente(const QString &comprovante);
+    void setDadosTransacao(const QString &dados);
+    void setResultado(int resultado);
+
+    // Compact JSON text of the whole document.
+    QString toJsonString() const;
+
+private:
+    QJsonObject resposta;
+};
