@@ -1,9 +1,12 @@
 #include "app/ConfigTef.h"
 #include "app/Log.h"
+#include "app/ServiceWiring.h"
 #include "app/SingleInstanceGuard.h"
+#include "app/TerminationSignals.h"
 #include "app/Version.h"
 
 #include <QApplication>
+#include <QQmlApplicationEngine>
 #include <QQuickWindow>
 #include <QSGRendererInterface>
 
@@ -34,5 +37,8 @@ int main(int argc, char *argv[]) {
         return -1;
     }
 
+    QQmlApplicationEngine engine;
+    ServiceWiring wiring(produto, engine);
+    quitOnTerminationSignals();
     return app.exec();
 }

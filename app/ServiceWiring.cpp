@@ -1,0 +1,100 @@
+#include "app/ServiceWiring.h"
+
+#include "app/Log.h"
+#include "app/WindowTypes.h"
+#include "controllers/Base_Controller.h"
+#include "controllers/Pagora_Controller.h"
+#include "controllers/Q7_Bridge_Controller.h"
+#include "controllers/Q7_Tef_Controller.h"
+#include "exchange/MonitoraDiretorio.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QQmlApplicationEngine>
+#include <QQmlContext>
+#include <QUrl>
+
+namespace {
+
+// Without a directory the controller loads its library from the platform's location.
+template <typename Controller> Base_Controller *make(const QString &directory, const char *fileName) {
+    if (directory.isEmpty())
+        return new Controller;
+    return new Controller(nullptr, directory + QLatin1Char('/') + QLatin1String(fileName));
+}
+
+} // namespace
+
+Base_Controller *ServiceWiring::createController(int produto, const QString &libraryDirectory) {
+    switch (produto) {
+    case 0:
+        return make<Pagora_Controller>(libraryDirectory, "libAPITEFOrvix.so");
+    case 1:
+        return make<Q7_Bridge_Controller>(libraryDirectory, "libQ7_Bridge.so");
+    case 2:
+        return make<Q7_Tef_Controller>(libraryDirectory, "libQ7_Tef01.so");
+    default:
+        return nullptr;
+    }
+}
+
+ServiceWiring::ServiceWiring(int produto, QQmlApplicationEngine &engine)
+    : ServiceWiring(produto, engine, Options{}) {}
+
+ServiceWiring::ServiceWiring(int produto, QQmlApplicationEngine &engine, const Options &options)
+    : m_engine(&engine)
+    , m_controller(options.makeController ? options.makeController(produto, options.libraryDirectory)
+                                          : createController(produto, options.libraryDirectory))
+    , m_monitor(MonitoraDiretorio::instance(options.configDirectory)) {
+    QObject::connect(m_monitor, &MonitoraDiretorio::confJson, m_controller, &Base_Controller::setJsonConfigs);
+    QObject::connect(m_monitor, SIGNAL(startTefProcess()), m_controller, SLOT(start()));
+    QObject::connect(m_controller, &Base_Controller::responseProcessTEF, m_monitor,
+                     &MonitoraDiretorio::processResponse);
+    QObject::connect(m_controller, SIGNAL(finished()), m_monitor,
+                     SLOT(signal_to_add_addObservadorDiretorio()));
+
+    registerWindowTypes();
+    // Closing the window only hides it: the service goes on in the tray.
+    QGuiApplication::setQuitOnLastWindowClosed(false);
+    engine.rootContext()->setContextProperty(QStringLiteral("controller"), m_controller);
+
+    const QUrl url(QStringLiteral("qrc:/main.qml"));
+    QObject::connect(
+        &engine, &QQmlApplicationEngine::objectCreated, QCoreApplication::instance(),
+        [url](QObject *object, const QUrl &objectUrl) {
+            if (!object && url == objectUrl)
+                QCoreApplication::exit(-1);
+        },
+        Qt::QueuedConnection);
+    engine.load(url);
+
+    if (produto == 1) {
+        emit m_controller->disableButtonOK(true);
+        emit m_controller->disableButtonVoltar(true);
+        emit m_controller->disableButtonCancelar(true);
+        emit m_controller->disableTextField(true);
+        emit m_controller->disableListView(true);
+    }
+    emit m_controller->showWindow(false);
+
+    m_monitor->addObservadorDiretorio();
+}
+
+ServiceWiring::~ServiceWiring() {
+    if (!m_controller)
+        return;
+    if (m_controller->isRunning()) {
+        Log().info("[ServiceWiring] Encerrando operação em andamento");
+        QMetaObject::invokeMethod(m_controller, "onClickButtonCancelar", Qt::DirectConnection);
+        if (!m_controller->wait(kShutdownWaitMs)) {
+            // Deleting a running thread would abort the process; leave it to the exit.
+            Log().critical("[ServiceWiring] Operação não terminou a tempo; controlador não destruído");
+            return;
+        }
+    }
+    // The window must not reach a deleted controller through its context property.
+    m_engine->rootContext()->setContextProperty(QStringLiteral("controller"),
+                                                static_cast<QObject *>(nullptr));
+    delete m_controller;
+    m_controller = nullptr;
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+class Base_Controller;
+class MonitoraDiretorio;
+class QQmlApplicationEngine;
+
+// The last stretch of start-up: the controller of the configured product, wired to the
+// directory monitor in both directions and exposed to the operator window as
+// `controller`; the window loaded, hidden in the tray, and the monitor watching.
+class ServiceWiring {
+public:
+    struct Options {
+        QString configDirectory;  // where config_tef.json lives; empty: the executable's directory
+        QString libraryDirectory; // where the payment library lives; empty: the platform default
+        // Makes the controller; empty: createController(). Tests use it to watch the
+        // controller's signals from its first moment.
+        std::function<Base_Controller *(int produto, const QString &libraryDirectory)> makeController;
+    };
+
+    ServiceWiring(int produto, QQmlApplicationEngine &engine, const Options &options);
+    ServiceWiring(int produto, QQmlApplicationEngine &engine);
+    // Stops a running operation as the "CANCELAR" button would, waits for it (bounded) and
+    // deletes the controller, so its destructor ends the library's work and unloads it.
+    ~ServiceWiring();
+
+    ServiceWiring(const ServiceWiring &) = delete;
+    ServiceWiring &operator=(const ServiceWiring &) = delete;
+
+    Base_Controller *controller() const { return m_controller; }
+    MonitoraDiretorio *monitor() const { return m_monitor; }
+
+    static Base_Controller *createController(int produto, const QString &libraryDirectory);
+
+    // How long shutdown waits for a running operation to end after cancelling it.
+    static constexpr unsigned long kShutdownWaitMs = 10000;
+
+private:
+    QQmlApplicationEngine *m_engine;
+    Base_Controller *m_controller = nullptr;
+    MonitoraDiretorio *m_monitor = nullptr;
+};
