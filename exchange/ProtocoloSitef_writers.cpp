@@ -48,7 +48,7 @@ QJsonObject responseObject(const QString &json) {
 // expression): a response holds a line per receipt line.
 // A line break inside a value would split the line in the sales application's reader and
 // could even forge a line of its own (say "009-000 = 0"), so values never carry one.
-template <typename Tag> QString line(const Tag &tag, QStringView value) {
+template <typename Tag> QString line(const Tag &tag, const QString &value) {
     QString text = tag % QStringView(u" = ") % value;
     if (std::any_of(value.cbegin(), value.cend(), [](QChar c) { return c == u'\n' || c == u'\r'; })) {
         text.remove(QLatin1Char('\n'));
@@ -85,13 +85,14 @@ QStringView positionDigits(int position, char16_t (&buffer)[12]) {
 
 // Every text on its numbered line ("xxx" of the line tag pattern is the 1-based position),
 // then the count line.
-void appendNumbered(QStringList &lines, QStringView tags, const QStringList &texts) {
-    const auto bar = tags.indexOf(QLatin1Char('|'));
-    const QStringView countTag = bar < 0 ? tags : tags.left(bar);
-    const QStringView pattern = bar < 0 ? QStringView() : tags.mid(bar + 1);
-    const auto at = pattern.indexOf(QLatin1String("xxx"));
-    const QStringView head = at < 0 ? pattern : pattern.left(at);
-    const QStringView tail = at < 0 ? QStringView() : pattern.mid(at + 3);
+void appendNumbered(QStringList &lines, const QString &tags, const QStringList &texts) {
+    const QString countTag = tags.section(QLatin1Char('|'), 0, 0);
+    const QString pattern = tags.section(QLatin1Char('|'), 1, 1);
+    const int at = pattern.indexOf(QLatin1String("xxx"));
+    // Strings rather than views: an empty view may have no data, which string building
+    // would hand to memcpy.
+    const QString head = at < 0 ? pattern : pattern.left(at);
+    const QString tail = at < 0 ? QString() : pattern.mid(at + 3);
     char16_t buffer[12];
     for (int i = 0; i < texts.size(); ++i)
         lines << line(head % positionDigits(i + 1, buffer) % tail, texts.at(i));
@@ -99,7 +100,7 @@ void appendNumbered(QStringList &lines, QStringView tags, const QStringList &tex
 }
 
 // As appendNumbered, but a block holding a single blank text is left out altogether.
-void appendTextBlock(QStringList &lines, QStringView tags, const QStringList &texts) {
+void appendTextBlock(QStringList &lines, const QString &tags, const QStringList &texts) {
     if (texts.size() == 1 && texts.first().trimmed().isEmpty())
         return;
     appendNumbered(lines, tags, texts);
