@@ -51,6 +51,10 @@ void TstProtocoloReader::parseRequest_data() {
         << "000-000 = CRT\n001-000 = a=b\n999-999 = 0"
         << withParams("CRT", 0, R"("identificacao":"a=b","registro_final":"0")");
 
+    QTest::newRow("JSON escapes in values")
+        << "000-000 = CRT\n001-000 = a\"b\\c\x01\bd çã\n999-999 = 0"
+        << withParams("CRT", 0, R"("identificacao":"a\"b\\c\u0001\bd çã","registro_final":"0")");
+
     QTest::newRow("line without equals stops reading")
         << "001-000 = 1\nXYZ\n999-999 = 0\n000-000 = CRT"
         << R"({"msg_erro":"Arquivo com formato inválido","parametros":{"identificacao":"1"}})";
