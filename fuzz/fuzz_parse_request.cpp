@@ -1,23 +1,14 @@
 #include "exchange/ProtocoloSitef.h"
-#include "fuzz/FuzzChecks.h"
+#include "fuzz/FuzzSupport.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include <cstddef>
-#include <cstdint>
-
 // Any request file text gives a request document: a compact JSON object with "parametros",
 // written exactly as QJsonDocument writes it, valid or marked with one known "msg_erro".
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    fuzz::silenceQtMessages();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     static const ProtocoloSitef protocolo;
-    const QString content = QString::fromUtf8(reinterpret_cast<const char *>(data), static_cast<int>(size));
-    const QString json = protocolo.parseRequest(content);
+    const QString json = protocolo.parseRequest(fuzz::inputText(data, size));
 
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(json.toUtf8(), &error);
