@@ -169,7 +169,6 @@ void TstProtocoloWriters::bridge_data() {
     QTest::newRow("members outside the dictionary")
         << R"({"foo":1,"q7_bridge_CODE":2})" << joined({"999-999 = 0"});
     QTest::newRow("empty document") << "{}" << QString();
-    QTest::newRow("array document") << "[1]" << QString();
     QTest::newRow("not JSON") << "000-000 = CRT" << QString();
 }
 
