@@ -105,7 +105,16 @@ ProtocoloSitef::ProtocoloSitef(QObject *parent)
     , bridgeTags(makeBridgeTags())
     , tefTags(makeTefTags())
     , m_requestKeys(makeRequestKeys())
-    , m_sitefItems(makeSitefItems()) {}
+    , m_sitefItems(makeSitefItems())
+    , m_bridgeRows(rowsByName(bridgeTags))
+    , m_tefRows(rowsByName(tefTags)) {}
+
+QHash<QString, int> ProtocoloSitef::rowsByName(const QVector<TagMapping> &rows) {
+    QHash<QString, int> byName;
+    for (int i = 0; i < rows.size(); ++i)
+        byName.insert(rows.at(i).name, i);
+    return byName;
+}
 
 QHash<QString, ProtocoloSitef::RequestKey> ProtocoloSitef::makeRequestKeys() const {
     return {
@@ -175,20 +184,4 @@ QHash<QString, ProtocoloSitef::SitefItem> ProtocoloSitef::makeSitefItems() const
         {QStringLiteral("ValorSaque"), {TAG_200_000, ItemRule::Plain}},
         {QStringLiteral("CnpjCredenciadora"), {TAG_600_000, ItemRule::Plain}},
     };
-}
-
-// A line break inside a value would split the line in the sales application's reader and
-// could even forge a line of its own (say "009-000 = 0"), so values never carry one.
-QString ProtocoloSitef::line(const QString &tag, const QString &value) const {
-    if (!value.contains(QLatin1Char('\n')) && !value.contains(QLatin1Char('\r')))
-        return lineFormat.arg(tag, value);
-    QString flat = value;
-    flat.remove(QLatin1Char('\n'));
-    flat.remove(QLatin1Char('\r'));
-    return lineFormat.arg(tag, flat);
-}
-
-QString ProtocoloSitef::countedTag(const QString &pattern, int position) {
-    QString tag = pattern;
-    return tag.replace(QLatin1String("xxx"), QStringLiteral("%1").arg(position, 3, 10, QLatin1Char('0')));
 }

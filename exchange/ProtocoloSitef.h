@@ -153,12 +153,13 @@ private:
 
     bool accepts(Condition condition, const QString &operation) const;
     int operationNumber(const QString &code) const;
-    QString line(const QString &tag, const QString &value) const;
-    QStringList linesByKind(const TagMapping &row, const QJsonValue &value) const;
     void addSitefItem(QStringList &lines, const QString &item) const;
 
-    static QString countedTag(const QString &pattern, int position);
+    static QHash<QString, int> rowsByName(const QVector<TagMapping> &rows);
 
     const QHash<QString, RequestKey> m_requestKeys;
     const QHash<QString, SitefItem> m_sitefItems;
+    // Row of each dictionary member name, so the writers read a document's members in one pass.
+    const QHash<QString, int> m_bridgeRows;
+    const QHash<QString, int> m_tefRows;
 };

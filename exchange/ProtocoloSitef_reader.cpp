@@ -1,12 +1,62 @@
 #include "exchange/ProtocoloSitef.h"
 
 #include <QDebug>
-#include <QJsonDocument>
-#include <QJsonObject>
+#include <QMap>
 
 #include <algorithm>
 
 namespace {
+
+// A JSON string as QJsonDocument writes it: quote, backslash and control characters
+// escaped, a surrogate without its pair as \u escape, everything else as it is.
+void appendJsonString(QString &json, QStringView text) {
+    json += QLatin1Char('"');
+    qsizetype plain = 0; // start of the run not yet copied
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (c >= 0x20 && c != u'"' && c != u'\\' && !QChar::isSurrogate(c))
+            continue;
+        if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            ++i;
+            continue;
+        }
+        json += text.mid(plain, i - plain);
+        plain = i + 1;
+        switch (c) {
+        case u'"':
+            json += QLatin1String("\\\"");
+            break;
+        case u'\\':
+            json += QLatin1String("\\\\");
+            break;
+        case u'\b':
+            json += QLatin1String("\\b");
+            break;
+        case u'\f':
+            json += QLatin1String("\\f");
+            break;
+        case u'\n':
+            json += QLatin1String("\\n");
+            break;
+        case u'\r':
+            json += QLatin1String("\\r");
+            break;
+        case u'\t':
+            json += QLatin1String("\\t");
+            break;
+        default:
+            json += QStringLiteral("\\u%1").arg(static_cast<uint>(c), 4, 16, QLatin1Char('0'));
+        }
+    }
+    json += text.mid(plain);
+    json += QLatin1Char('"');
+}
+
+void appendMember(QString &json, QStringView name, QStringView value) {
+    appendJsonString(json, name);
+    json += QLatin1Char(':');
+    appendJsonString(json, value);
+}
 
 bool isBlank(const QStringRef &text) {
     return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.isSpace(); });
@@ -53,9 +103,10 @@ int ProtocoloSitef::operationNumber(const QString &code) const {
 }
 
 QString ProtocoloSitef::parseRequest(const QString &content) const {
-    QJsonObject document;
-    QJsonObject parametros;
-    QString operation;
+    QString header; // null until a "000-000" line with a code
+    int operacao = 0;
+    QString msgErro;
+    QMap<QString, QString> parametros;
 
     const QVector<QStringRef> lines = content.splitRef(QLatin1Char('\n'), Qt::SkipEmptyParts);
     for (const QStringRef &line : lines) {
@@ -64,7 +115,7 @@ QString ProtocoloSitef::parseRequest(const QString &content) const {
             // A blank line of a CR LF file is as harmless as an empty line of an LF file.
             if (isBlank(line))
                 continue;
-            document.insert(QStringLiteral("msg_erro"), QStringLiteral("Arquivo com formato inválido"));
+            msgErro = QStringLiteral("Arquivo com formato inválido");
             break;
         }
         const QString key = line.left(equals).toString().simplified();
@@ -72,34 +123,52 @@ QString ProtocoloSitef::parseRequest(const QString &content) const {
         const QString value = line.mid(equals + 1).toString().simplified();
 
         if (key == TAG_000_000 && !value.isEmpty()) {
-            operation = value.toUpper();
-            document.insert(QStringLiteral("operacao"), operationNumber(operation));
-            document.insert(QStringLiteral("header"), operation);
+            header = value.toUpper();
+            operacao = operationNumber(header);
             continue;
         }
         const auto accepted = m_requestKeys.constFind(key);
-        if (accepted != m_requestKeys.cend() && !value.isEmpty() && accepts(accepted->condition, operation)) {
+        if (accepted != m_requestKeys.cend() && !value.isEmpty() && accepts(accepted->condition, header)) {
             parametros.insert(accepted->member, value);
             continue;
         }
         qWarning().noquote() << QStringLiteral("Documento fora do especificado. CHAVE: ") + key;
     }
-    document.insert(QStringLiteral("parametros"), parametros);
 
-    QString error;
-    if (document.contains(QLatin1String("msg_erro"))) {
-        qCritical().noquote() << QStringLiteral("Erro no arquivo: ") +
-                                     document.value(QLatin1String("msg_erro")).toString();
-    } else if (!document.contains(QLatin1String("header"))) {
-        error = QStringLiteral("Chave header[%1] não encontrada").arg(TAG_000_000);
-    } else if (!parametros.contains(QLatin1String("identificacao"))) {
-        error = QStringLiteral("Chave identificacao[%1] não encontrada").arg(TAG_001_000);
-    } else if (!parametros.contains(QLatin1String("registro_final"))) {
-        error = QStringLiteral("Chave registro final [%1] não encontrada").arg(TAG_999_999);
+    if (!msgErro.isEmpty()) {
+        qCritical().noquote() << QStringLiteral("Erro no arquivo: ") + msgErro;
+    } else {
+        if (header.isNull())
+            msgErro = QStringLiteral("Chave header[%1] não encontrada").arg(TAG_000_000);
+        else if (!parametros.contains(QStringLiteral("identificacao")))
+            msgErro = QStringLiteral("Chave identificacao[%1] não encontrada").arg(TAG_001_000);
+        else if (!parametros.contains(QStringLiteral("registro_final")))
+            msgErro = QStringLiteral("Chave registro final [%1] não encontrada").arg(TAG_999_999);
+        if (!msgErro.isEmpty())
+            qCritical().noquote() << msgErro;
     }
-    if (!error.isEmpty()) {
-        document.insert(QStringLiteral("msg_erro"), error);
-        qCritical().noquote() << error;
+
+    // Written by hand for speed, byte for byte as QJsonDocument writes it (members in
+    // ascending order, compact): building a QJsonObject costs more than the whole reading.
+    QString json;
+    json.reserve(content.size() + 128);
+    json += QLatin1Char('{');
+    if (!header.isNull()) {
+        appendMember(json, u"header", header);
+        json += QLatin1Char(',');
     }
-    return QString::fromUtf8(QJsonDocument(document).toJson(QJsonDocument::Compact));
+    if (!msgErro.isEmpty()) {
+        appendMember(json, u"msg_erro", msgErro);
+        json += QLatin1Char(',');
+    }
+    if (!header.isNull())
+        json += QLatin1String("\"operacao\":") + QString::number(operacao) + QLatin1Char(',');
+    json += QLatin1String("\"parametros\":{");
+    for (auto it = parametros.cbegin(); it != parametros.cend(); ++it) {
+        if (it != parametros.cbegin())
+            json += QLatin1Char(',');
+        appendMember(json, it.key(), it.value());
+    }
+    json += QLatin1String("}}");
+    return json;
 }

@@ -5,6 +5,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
+#include <QStringBuilder>
 
 #include <algorithm>
 #include <cmath>
@@ -43,6 +44,87 @@ QJsonObject responseObject(const QString &json) {
     return QJsonDocument::fromJson(json.toUtf8()).object();
 }
 
+// The layout of lineFormat, built in one allocation (`tag` may be a string-builder
+// expression): a response holds a line per receipt line.
+// A line break inside a value would split the line in the sales application's reader and
+// could even forge a line of its own (say "009-000 = 0"), so values never carry one.
+template <typename Tag> QString line(const Tag &tag, const QString &value) {
+    QString text = tag % QStringView(u" = ") % value;
+    if (std::any_of(value.cbegin(), value.cend(), [](QChar c) { return c == u'\n' || c == u'\r'; })) {
+        text.remove(QLatin1Char('\n'));
+        text.remove(QLatin1Char('\r'));
+    }
+    return text;
+}
+
+// The line of a Bool, Integer or Text row; LineList rows are blocks of their own.
+QString valueLine(const ProtocoloSitef::TagMapping &row, const QJsonValue &value) {
+    switch (row.kind) {
+    case ProtocoloSitef::ValueKind::Bool:
+        return line(row.tag, asBool(value));
+    case ProtocoloSitef::ValueKind::Integer:
+        return line(row.tag, asInteger(value));
+    default:
+        return line(row.tag, value.toString());
+    }
+}
+
+// A position of a counted block: at least three digits, zero-padded.
+QStringView positionDigits(int position, char16_t (&buffer)[12]) {
+    char16_t *const end = std::end(buffer);
+    char16_t *first = end;
+    auto rest = static_cast<unsigned>(position);
+    do {
+        *--first = static_cast<char16_t>(u'0' + rest % 10);
+        rest /= 10;
+    } while (rest != 0);
+    while (end - first < 3)
+        *--first = u'0';
+    return QStringView(first, end);
+}
+
+// Every text on its numbered line ("xxx" of the line tag pattern is the 1-based position),
+// then the count line.
+void appendNumbered(QStringList &lines, const QString &tags, const QStringList &texts) {
+    const QString countTag = tags.section(QLatin1Char('|'), 0, 0);
+    const QString pattern = tags.section(QLatin1Char('|'), 1, 1);
+    const int at = pattern.indexOf(QLatin1String("xxx"));
+    // Strings rather than views: an empty view may have no data, which string building
+    // would hand to memcpy.
+    const QString head = at < 0 ? pattern : pattern.left(at);
+    const QString tail = at < 0 ? QString() : pattern.mid(at + 3);
+    char16_t buffer[12];
+    for (int i = 0; i < texts.size(); ++i)
+        lines << line(head % positionDigits(i + 1, buffer) % tail, texts.at(i));
+    lines << line(countTag, QString::number(texts.size()));
+}
+
+// As appendNumbered, but a block holding a single blank text is left out altogether.
+void appendTextBlock(QStringList &lines, const QString &tags, const QStringList &texts) {
+    if (texts.size() == 1 && texts.first().trimmed().isEmpty())
+        return;
+    appendNumbered(lines, tags, texts);
+}
+
+// The member of each dictionary row, null where the object has none.
+QVector<QJsonValue> valuesByRow(const QJsonObject &object, const QHash<QString, int> &rows, int count) {
+    QVector<QJsonValue> values(count);
+    for (auto it = object.constBegin(); it != object.constEnd(); ++it) {
+        const auto row = rows.constFind(it.key());
+        if (row != rows.cend())
+            values[*row] = it.value();
+    }
+    return values;
+}
+
+QStringList textsOf(const QJsonArray &array) {
+    QStringList texts;
+    texts.reserve(array.size());
+    for (const QJsonValue value : array)
+        texts << value.toString();
+    return texts;
+}
+
 } // namespace
 
 QStringList ProtocoloSitef::operationLine(const QString &tag, const QString &operation) const {
@@ -64,30 +146,9 @@ QStringList ProtocoloSitef::dateTimeLines(const QString &tags, const QString &va
 }
 
 QStringList ProtocoloSitef::lineBlock(const QString &tags, const QJsonArray &texts) const {
-    const int count = texts.size();
-    if (count == 1 && texts.at(0).toString().trimmed().isEmpty())
-        return {};
-    const QString pattern = tags.section(QLatin1Char('|'), 1, 1);
     QStringList lines;
-    lines.reserve(count + 1);
-    for (int i = 0; i < count; ++i)
-        lines << line(countedTag(pattern, i + 1), texts.at(i).toString());
-    lines << line(tags.section(QLatin1Char('|'), 0, 0), QString::number(count));
+    appendTextBlock(lines, tags, textsOf(texts));
     return lines;
-}
-
-QStringList ProtocoloSitef::linesByKind(const TagMapping &row, const QJsonValue &value) const {
-    switch (row.kind) {
-    case ValueKind::Bool:
-        return {line(row.tag, asBool(value))};
-    case ValueKind::Integer:
-        return {line(row.tag, asInteger(value))};
-    case ValueKind::Text:
-        return {line(row.tag, value.toString())};
-    case ValueKind::LineList:
-        return lineBlock(row.tag, value.toArray());
-    }
-    return {};
 }
 
 QString ProtocoloSitef::buildBridgeResponse(const QString &json) const {
@@ -97,9 +158,13 @@ QString ProtocoloSitef::buildBridgeResponse(const QString &json) const {
     qInfo().noquote() << QStringLiteral("Tags para iterar: %1").arg(bridgeTags.size());
 
     QStringList lines;
-    QJsonArray receiptTexts;
-    for (const TagMapping &row : bridgeTags) {
-        const QJsonValue value = document.value(row.name);
+    lines.reserve(document.size() + 64);
+    QStringList storeCopy;
+    QStringList holderCopy;
+    const QVector<QJsonValue> values = valuesByRow(document, m_bridgeRows, bridgeTags.size());
+    for (int i = 0; i < bridgeTags.size(); ++i) {
+        const TagMapping &row = bridgeTags.at(i);
+        const QJsonValue &value = values.at(i);
         if (isAbsent(value))
             continue;
         if (row.name == QLatin1String("operacao")) {
@@ -112,20 +177,22 @@ QString ProtocoloSitef::buildBridgeResponse(const QString &json) const {
                 lines << line(row.tag, QStringLiteral("0"));
             else if (word.compare(QLatin1String("PARCELADO_EMISSOR"), Qt::CaseInsensitive) == 0)
                 lines << line(row.tag, QStringLiteral("1"));
+        } else if (row.kind == ValueKind::LineList) {
+            const QStringList texts = textsOf(value.toArray());
+            // The two copies also make up the complete receipt when there is none of its own.
+            if (row.name == QLatin1String("comprovanteDiferenciadoLoja"))
+                storeCopy = texts;
+            else if (row.name == QLatin1String("comprovanteDiferenciadoPortador"))
+                holderCopy = texts;
+            appendTextBlock(lines, row.tag, texts);
         } else {
-            if (row.name == QLatin1String("comprovanteDiferenciadoLoja") ||
-                row.name == QLatin1String("comprovanteDiferenciadoPortador")) {
-                for (const QJsonValue text : value.toArray())
-                    receiptTexts.append(text);
-            }
-            lines += linesByKind(row, value);
+            lines << valueLine(row, value);
         }
     }
 
-    // Without a complete receipt of its own, the store copy followed by the cardholder copy
-    // stands in for it.
-    if (!startsWithAny(lines, QStringLiteral("029-")) && !receiptTexts.isEmpty()) {
-        const QStringList block = lineBlock(completeReceipt, receiptTexts);
+    if (!startsWithAny(lines, QStringLiteral("029-")) && !(storeCopy.isEmpty() && holderCopy.isEmpty())) {
+        QStringList block;
+        appendTextBlock(block, completeReceipt, storeCopy + holderCopy);
         if (!block.isEmpty()) {
             // An empty "comprovanteCompleto" left "028-000 = 0"; two counts would contradict
             // each other, and the sales application confirms only on a count above zero.
@@ -150,19 +217,19 @@ QString ProtocoloSitef::buildTefResponse(const QString &json) const {
     qInfo().noquote() << QStringLiteral("Tags para iterar: %1").arg(rows);
 
     QStringList lines;
-    QJsonArray receiptTexts;
+    QStringList receiptTexts;
     QString formaPagamento;
+    const QVector<QJsonValue> values = valuesByRow(tef, m_tefRows, rows);
     for (int i = 0; i < rows; ++i) {
         const TagMapping &row = tefTags.at(i);
-        const QJsonValue value = tef.value(row.name);
+        const QJsonValue &value = values.at(i);
         if (isAbsent(value))
             continue;
         if (row.name == QLatin1String("comprovanteDiferenciadoLoja") ||
             row.name == QLatin1String("comprovanteDiferenciadoPortador")) {
-            const QJsonArray pieces = QJsonArray::fromStringList(value.toString().split(lineSeparator));
-            for (const QJsonValue piece : pieces)
-                receiptTexts.append(piece);
-            lines += lineBlock(row.tag, pieces);
+            const QStringList pieces = value.toString().split(lineSeparator);
+            receiptTexts += pieces;
+            appendTextBlock(lines, row.tag, pieces);
         } else if (row.name == QLatin1String("formaPagamento")) {
             formaPagamento = value.toString();
         } else if (row.name == QLatin1String("tipoFinanciamento")) {
@@ -170,12 +237,12 @@ QString ProtocoloSitef::buildTefResponse(const QString &json) const {
                 value.toString().compare(QLatin1String("Estabelecimento"), Qt::CaseInsensitive) == 0;
             lines << line(row.tag, estabelecimento ? QStringLiteral("0") : QStringLiteral("1"));
         } else {
-            lines += linesByKind(row, value);
+            lines << valueLine(row, value);
         }
     }
 
     if (!receiptTexts.isEmpty())
-        lines += lineBlock(completeReceipt, receiptTexts);
+        appendTextBlock(lines, completeReceipt, receiptTexts);
     if (!startsWithAny(lines, TAG_018_000) &&
         formaPagamento.compare(QLatin1String("a vista"), Qt::CaseInsensitive) == 0)
         lines << line(TAG_018_000, QStringLiteral("1"));
@@ -256,17 +323,11 @@ QString ProtocoloSitef::buildSitefResponse(const QString &json) const {
             addSitefItem(lines, item);
     }
     if (document.contains(QLatin1String("comprovante_loja"))) {
-        const QStringList pieces =
-            document.value(QLatin1String("comprovante_loja")).toString().split(QLatin1Char('\n'));
-        lines << line(TAG_028_000, QString::number(pieces.size()));
-        for (int i = 0; i < pieces.size(); ++i)
-            lines << line(countedTag(QStringLiteral("029-xxx"), i + 1), pieces.at(i));
+        const QString receipt = document.value(QLatin1String("comprovante_loja")).toString();
+        appendNumbered(lines, completeReceipt, receipt.split(QLatin1Char('\n')));
     }
     lines << line(TAG_999_999, QStringLiteral("0"));
     lines.sort();
 
-    QString text;
-    for (const QString &l : qAsConst(lines))
-        text += l + lineSeparator;
-    return text;
+    return lines.join(lineSeparator) + lineSeparator;
 }

@@ -10,8 +10,7 @@ class TstProtocoloReader : public QObject {
 private slots:
     void parseRequest_data();
     void parseRequest();
-    void requestFiles_data();
-    void requestFiles();
+    void saleRequestFile();
     void diagnostics_data();
     void diagnostics();
 
@@ -36,10 +35,9 @@ void TstProtocoloReader::parseRequest_data() {
         << "000-000 = crt\n001-000 = 42\n999-999 = 0" << withParams("CRT", 0, minimalParams);
     QTest::newRow("empty file") << ""
                                 << R"({"msg_erro":"Chave header[000-000] não encontrada","parametros":{}})";
-    QTest::newRow("CR LF line ends") << "000-000 = CRT\r\n001-000 = 42\r\n999-999 = 0\r\n"
-                                     << withParams("CRT", 0, minimalParams);
-    QTest::newRow("blank CR LF line is skipped") << "000-000 = CRT\r\n\r\n001-000 = 42\r\n999-999 = 0\r\n\r\n"
-                                                 << withParams("CRT", 0, minimalParams);
+    QTest::newRow("CR LF line ends, blank lines skipped")
+        << "000-000 = CRT\r\n\r\n001-000 = 42\r\n999-999 = 0\r\n\r\n"
+        << withParams("CRT", 0, minimalParams);
     QTest::newRow("empty lines are skipped") << "\n000-000 = CRT\n\n\n001-000 = 42\n999-999 = 0\n\n"
                                              << withParams("CRT", 0, minimalParams);
     QTest::newRow("no blanks around the equals sign")
@@ -50,6 +48,10 @@ void TstProtocoloReader::parseRequest_data() {
     QTest::newRow("equals sign inside a value is kept")
         << "000-000 = CRT\n001-000 = a=b\n999-999 = 0"
         << withParams("CRT", 0, R"("identificacao":"a=b","registro_final":"0")");
+
+    QTest::newRow("JSON escapes in values")
+        << "000-000 = CRT\n001-000 = a\"b\\c\x01\bd çã\n999-999 = 0"
+        << withParams("CRT", 0, R"("identificacao":"a\"b\\c\u0001\bd çã","registro_final":"0")");
 
     QTest::newRow("line without equals stops reading")
         << "001-000 = 1\nXYZ\n999-999 = 0\n000-000 = CRT"
@@ -147,38 +149,16 @@ void TstProtocoloReader::parseRequest() {
     QCOMPARE(m_protocolo.parseRequest(content), expected);
 }
 
-// Requests as sales applications write them.
-void TstProtocoloReader::requestFiles_data() {
-    QTest::addColumn<QString>("file");
-    QTest::addColumn<QString>("expected");
-
-    QTest::newRow("sale") << "venda_crt.001"
-                          << withParams(
-                                 "CRT", 0,
-                                 R"("aplicacao":"AUTOMACAO PDV","documento":"98393",)"
-                                 R"("estabelecimento":"LOJA TESTE","identificacao":"34504","loja":"01",)"
-                                 R"("moeda":"0","numero_pdv":"001","registro_final":"0","terminal":"CX01",)"
-                                 R"("valor":"1000","versao_aplicacao":"2.1.0")");
-    QTest::newRow("cancellation") << "cnc.001"
-                                  << withParams("CNC", 12,
-                                                R"("data_transacao":"20122018","hora_transacao":"093517",)"
-                                                R"("identificacao":"34506","nome_rede":"REDECARD",)"
-                                                R"("numero_transacao":"09351706580","registro_final":"0",)"
-                                                R"("valor":"1000")");
-    QTest::newRow("confirmation") << "cnf.001"
-                                  << withParams(
-                                         "CNF", -6,
-                                         R"("finalizacao":"18122009351709351706580","identificacao":"34505",)"
-                                         R"("nome_rede":"REDECARD","numero_transacao":"09351706580",)"
-                                         R"("registro_final":"0")");
-}
-
-void TstProtocoloReader::requestFiles() {
-    QFETCH(QString, file);
-    QFETCH(QString, expected);
-    QFile request(QStringLiteral(Q7_TEST_DATA "/protocolo/") + file);
+// A sale request as a sales application writes it.
+void TstProtocoloReader::saleRequestFile() {
+    QFile request(QStringLiteral(Q7_TEST_DATA "/protocolo/venda_crt.001"));
     QVERIFY(request.open(QIODevice::ReadOnly));
-    QCOMPARE(m_protocolo.parseRequest(QString::fromUtf8(request.readAll())), expected);
+    QCOMPARE(
+        m_protocolo.parseRequest(QString::fromUtf8(request.readAll())),
+        withParams("CRT", 0,
+                   R"("aplicacao":"AUTOMACAO PDV","documento":"98393","estabelecimento":"LOJA TESTE",)"
+                   R"("identificacao":"34504","loja":"01","moeda":"0","numero_pdv":"001",)"
+                   R"("registro_final":"0","terminal":"CX01","valor":"1000","versao_aplicacao":"2.1.0")"));
 }
 
 void TstProtocoloReader::diagnostics_data() {

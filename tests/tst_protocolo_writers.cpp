@@ -77,6 +77,8 @@ void TstProtocoloWriters::lineBuilders_data() {
     QTest::addColumn<QStringList>("expected");
     const ProtocoloSitef &p = m_protocolo;
 
+    QTest::newRow("layout of lineFormat")
+        << p.operationLine("123-456", "a = b") << QStringList{p.lineFormat.arg("123-456", "a = b")};
     QTest::newRow("sale name") << p.operationLine("000-000", "VENDA") << QStringList{"000-000 = CRT"};
     QTest::newRow("cancellation name")
         << p.operationLine("000-000", "CANCELAMENTO") << QStringList{"000-000 = CNC"};
@@ -167,7 +169,6 @@ void TstProtocoloWriters::bridge_data() {
     QTest::newRow("members outside the dictionary")
         << R"({"foo":1,"q7_bridge_CODE":2})" << joined({"999-999 = 0"});
     QTest::newRow("empty document") << "{}" << QString();
-    QTest::newRow("array document") << "[1]" << QString();
     QTest::newRow("not JSON") << "000-000 = CRT" << QString();
 }
 

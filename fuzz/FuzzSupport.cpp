@@ -1,0 +1,54 @@
+#include "fuzz/FuzzSupport.h"
+
+#include <QRegularExpression>
+#include <QSet>
+#include <QtGlobal>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+// Diagnostics of the code under test would only slow the fuzzer down.
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
+    return 0;
+}
+
+namespace fuzz {
+
+QString inputText(const std::uint8_t *data, std::size_t size) {
+    return QString::fromUtf8(reinterpret_cast<const char *>(data), static_cast<int>(size));
+}
+
+void require(bool holds, const char *property, const QString &detail) {
+    if (holds)
+        return;
+    std::fprintf(stderr, "property violated: %s\n%s\n", property, qUtf8Printable(detail));
+    std::abort();
+}
+
+void checkResponseLines(const QStringList &lines, bool uniqueTags, const QStringList &fixedPrefixes) {
+    static const QRegularExpression tagShape(QStringLiteral("\\A[0-9]{3}-[0-9]{3,}\\z"));
+    const QString all = lines.join(QLatin1Char('|'));
+    require(!lines.isEmpty() && lines.last() == QLatin1String("999-999 = 0"), "ends with 999-999 = 0", all);
+    require(std::is_sorted(lines.cbegin(), lines.cend()), "lines sorted", all);
+    QSet<QString> tags;
+    for (const QString &line : lines) {
+        // Values may hold anything but a line break (even a lone surrogate, which the
+        // regular expression engine would refuse), so only the tag is matched.
+        const int equals = line.indexOf(QLatin1String(" = "));
+        const QString tag = line.left(equals);
+        require(equals > 0 && tagShape.match(tag).hasMatch(), "line is tag = value", line);
+        require(!line.contains(QLatin1Char('\r')) && !line.contains(QLatin1Char('\n')),
+                "no line break in a value", line);
+        require(!uniqueTags || !tags.contains(tag), "tag written once", line);
+        tags.insert(tag);
+    }
+    for (const QString &prefix : fixedPrefixes) {
+        require(std::any_of(lines.cbegin(), lines.cend(),
+                            [&](const QString &line) { return line.startsWith(prefix); }),
+                "fixed lines present", all);
+    }
+}
+
+} // namespace fuzz
