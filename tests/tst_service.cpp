@@ -8,7 +8,11 @@
 
 #include <QDate>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
 #include <QQmlApplicationEngine>
 #include <QQuickItem>
 #include <QQuickWindow>
@@ -191,6 +195,173 @@ private slots:
                  QStringLiteral("0"));
     }
 
+    void tefSaleWithPromptsThenConfirmation() {
+        writeScenario(R"({"RealizarPagamentoTEF": [
+            {"codigo": 0, "mensagem": "", "tef": {"automacao_coleta_mensagem": "FORMA DE PAGAMENTO",
+             "automacao_coleta_opcao": "A VISTA;PARCELADO", "automacao_coleta_retorno": "0",
+             "automacao_coleta_sequencial": "1"}},
+            {"codigo": 0, "mensagem": "", "tef": {"automacao_coleta_mensagem": "ULTIMOS 4 DIGITOS",
+             "automacao_coleta_tipo": "N", "automacao_coleta_retorno": "0", "automacao_coleta_sequencial": "2"}},
+            {"codigo": 0, "mensagem": "Transação aprovada", "tef": {"resultadoTransacao": "0",
+             "mensagemResultado": "TRANSACAO APROVADA", "sequencial": "1",
+             "comprovanteDiferenciadoLoja": "COMPROVANTE LOJA\r\nVALOR: R$ 10,00"}}]})");
+        startService(2);
+        Exchange exchange(m_client, sale(QStringLiteral("601")));
+
+        QTRY_VERIFY_WITH_TIMEOUT(item("rec")->isVisible(), 20000);
+        QTRY_COMPARE(item("list")->property("count").toInt(), 2);
+        QVERIFY(QTest::qWaitForWindowActive(window()));
+        QTest::keyClick(window(), Qt::Key_2);
+        QTest::keyClick(window(), Qt::Key_Enter);
+
+        QTRY_VERIFY_WITH_TIMEOUT(item("textField")->isVisible(), 20000);
+        QTRY_VERIFY(item("textField")->hasActiveFocus());
+        type("42");
+        QTest::keyClick(window(), Qt::Key_Return);
+
+        QTRY_VERIFY_WITH_TIMEOUT(exchange.done(), 20000);
+        QCOMPARE(exchange.result().outcome, TefPosClient::Outcome::Approved);
+        const TefPosClient::Fields response =
+            TefPosClient::parse(QString::fromUtf8(exchange.result().response));
+        QCOMPARE(TefPosClient::value(response, QStringLiteral("001-000")), QStringLiteral("601"));
+        QCOMPARE(TefPosClient::value(response, QStringLiteral("029-001")),
+                 QStringLiteral("COMPROVANTE LOJA"));
+
+        const QList<QJsonObject> dialogue = calls(QStringLiteral("RealizarPagamentoTEF"));
+        QCOMPARE(dialogue.size(), 3);
+        QCOMPARE(transactionMember(dialogue.at(1), "automacao_coleta_informacao"),
+                 QStringLiteral("PARCELADO"));
+        QCOMPARE(transactionMember(dialogue.at(2), "automacao_coleta_informacao"), QStringLiteral("42"));
+        QTRY_VERIFY(m_wiring->controller()->isFinished());
+
+        Exchange confirmation(m_client, {{QStringLiteral("000-000"), QStringLiteral("CNF")},
+                                         {QStringLiteral("001-000"), QStringLiteral("602")},
+                                         {QStringLiteral("027-000"), QStringLiteral("1")}});
+        QTRY_VERIFY_WITH_TIMEOUT(confirmation.done(), 20000);
+        QCOMPARE(confirmation.result().outcome, TefPosClient::Outcome::Approved);
+        QTRY_COMPARE(calls(QStringLiteral("ConfirmarOperacaoTEF")).size(), 1);
+        const QJsonObject confirm = calls(QStringLiteral("ConfirmarOperacaoTEF")).first();
+        QCOMPARE(confirm.value(QLatin1String("sequencial")).toInt(), 1);
+        QCOMPARE(confirm.value(QLatin1String("confirmar")).toInt(), 1);
+    }
+
+    void pagoraSaleThroughMenus() {
+        startService(0);
+        Exchange exchange(m_client, sale(QStringLiteral("701")));
+
+        // The sale menu: "2 - Pagamento crédito".
+        QTRY_VERIFY_WITH_TIMEOUT(item("rec")->isVisible(), 20000);
+        QVERIFY(QTest::qWaitForWindowActive(window()));
+        QTest::keyClick(window(), Qt::Key_2);
+        QTest::keyClick(window(), Qt::Key_Enter);
+
+        // The library's own screens: instalments, then the card's last digits.
+        QTRY_COMPARE_WITH_TIMEOUT(item("list")->property("count").toInt(), 3, 20000);
+        QTRY_VERIFY(item("rec")->isVisible());
+        QTest::keyClick(window(), Qt::Key_1);
+        QTest::keyClick(window(), Qt::Key_Enter);
+        QTRY_VERIFY_WITH_TIMEOUT(item("textField")->isVisible() && item("textField")->hasActiveFocus(),
+                                 20000);
+        type("1234");
+        QTest::keyClick(window(), Qt::Key_Enter);
+
+        QTRY_VERIFY_WITH_TIMEOUT(exchange.done(), 30000);
+        QCOMPARE(exchange.result().outcome, TefPosClient::Outcome::Approved);
+        const QString text = QString::fromUtf8(exchange.result().response);
+        QVERIFY2(text.endsWith(QStringLiteral("999-999 = 0\r\n")), qPrintable(text));
+        const TefPosClient::Fields response = TefPosClient::parse(text);
+        QCOMPARE(TefPosClient::value(response, QStringLiteral("001-000")), QStringLiteral("701"));
+        QVERIFY(TefPosClient::value(response, QStringLiteral("028-000")).toInt() > 0);
+        QVERIFY(!TefPosClient::value(response, QStringLiteral("029-001")).isEmpty());
+        QVERIFY(calls(QStringLiteral("OrvixTEF_RealizarPagamentoTEF")).size() >= 3);
+        QCOMPARE(calls(QStringLiteral("OrvixTEF_RealizarPagamentoTEF"))
+                     .first()
+                     .value(QLatin1String("tipo"))
+                     .toInt(),
+                 2);
+    }
+
+    void shutdownWhileWaitingForTheOperator() {
+        writeScenario(R"({"RealizarPagamentoTEF": [
+            {"codigo": 0, "mensagem": "", "tef": {"automacao_coleta_mensagem": "ESCOLHA",
+             "automacao_coleta_opcao": "A;B", "automacao_coleta_retorno": "0", "automacao_coleta_sequencial": "1"}}]})");
+        startService(2);
+        Exchange exchange(m_client, sale(QStringLiteral("801")));
+        QTRY_VERIFY_WITH_TIMEOUT(item("rec")->isVisible(), 20000);
+        QVERIFY(m_wiring->controller()->isRunning());
+
+        QElapsedTimer timer;
+        timer.start();
+        m_wiring.reset();
+        QVERIFY(timer.elapsed() < qint64(ServiceWiring::kShutdownWaitMs));
+        QTRY_VERIFY(logLines().contains(QStringLiteral("{Info} \t\t [Base_Controller] Destruído")));
+        // The cancelled sale is still answered.
+        QTRY_VERIFY_WITH_TIMEOUT(exchange.done(), 20000);
+        QCOMPARE(exchange.result().outcome, TefPosClient::Outcome::Declined);
+    }
+
+    void tefposCommandLine_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("printed");
+        QTest::newRow("approved sale")
+            << QStringList{QStringLiteral("CRT"), QStringLiteral("--amount"), QStringLiteral("2550"),
+                           QStringLiteral("--id"), QStringLiteral("901")}
+            << 0 << QStringLiteral("009-000 = 0");
+        QTest::newRow("ATV") << QStringList{QStringLiteral("ATV"), QStringLiteral("--id"),
+                                            QStringLiteral("902")}
+                             << 0 << QStringLiteral("000-000 = ATV\r\n001-000 = 902\r\n999-999 = 0");
+        QTest::newRow("declined sale")
+            << QStringList{QStringLiteral("CRT"),  QStringLiteral("--amount"), QStringLiteral("100"),
+                           QStringLiteral("--id"), QStringLiteral("903"),      QStringLiteral("--card-type"),
+                           QStringLiteral("1")}
+            << 1 << QStringLiteral("009-000 = 5");
+    }
+    void tefposCommandLine() {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, printed);
+        writeScenario(R"({"IniciaVendaCredito": {"declined": 5, "message": "NAO AUTORIZADA"}})");
+        startService(1);
+        QProcess tefpos;
+        tefpos.start(
+            QStringLiteral(Q7_BIN_DIR "/tefpos"),
+            QStringList{QStringLiteral("--config"), m_dir->filePath(QStringLiteral("config_tef.json"))} +
+                arguments);
+        QTRY_COMPARE_WITH_TIMEOUT(tefpos.state(), QProcess::NotRunning, 20000);
+        const QString output = QString::fromUtf8(tefpos.readAllStandardOutput());
+        QVERIFY2(output.contains(printed), qPrintable(output));
+        QCOMPARE(tefpos.exitCode(), exitCode);
+    }
+
+    void managerNotActive() {
+        QVERIFY(QDir().mkpath(m_client.requestDir));
+        m_client.statusTimeoutMs = 300;
+        Exchange exchange(m_client, sale(QStringLiteral("950")));
+        QTRY_VERIFY(exchange.done());
+        QCOMPARE(exchange.result().outcome, TefPosClient::Outcome::NotActive);
+        // The request is taken back, so a manager started later does not run a stale sale.
+        QVERIFY(!QFile::exists(m_client.requestDir + QStringLiteral("/IntPos.001")));
+    }
+
+    void responseOfAnotherRequestIsDiscarded() {
+        writeScenario(R"({"RealizarPagamentoTEF": [
+            {"codigo": 0, "mensagem": "", "tef": {"automacao_coleta_opcao": "A;B",
+             "automacao_coleta_retorno": "0", "automacao_coleta_sequencial": "1"}}]})");
+        startService(2);
+        const QString stale = m_client.responseDir + QStringLiteral("/IntPos.001");
+        QVERIFY(writeFile(stale, "000-000 = CRT\r\n001-000 = 111\r\n009-000 = 0\r\n999-999 = 0\r\n"));
+        Exchange exchange(m_client, sale(QStringLiteral("960")));
+        QTRY_VERIFY_WITH_TIMEOUT(item("rec")->isVisible(), 20000);
+        QTRY_VERIFY(!QFile::exists(stale));
+        QTest::keyClick(window(), Qt::Key_Escape); // the operator gives up
+        QTRY_VERIFY_WITH_TIMEOUT(exchange.done(), 20000);
+        QCOMPARE(exchange.result().discarded, 1);
+        QCOMPARE(TefPosClient::value(TefPosClient::parse(QString::fromUtf8(exchange.result().response)),
+                                     QStringLiteral("001-000")),
+                 QStringLiteral("960"));
+    }
+
 private:
     void startService(int product,
                       std::function<Base_Controller *(int, const QString &)> makeController = nullptr) {
@@ -204,6 +375,54 @@ private:
         m_engine = std::make_unique<QQmlApplicationEngine>();
         ServiceWiring::Options options{m_dir->path(), QStringLiteral(Q7_BIN_DIR), makeController};
         m_wiring = std::make_unique<ServiceWiring>(product, *m_engine, options);
+    }
+
+    QQuickItem *item(const char *objectName) const {
+        QQuickItem *found = window() ? window()->findChild<QQuickItem *>(QLatin1String(objectName)) : nullptr;
+        if (!found)
+            qFatal("no item %s", objectName);
+        return found;
+    }
+
+    void type(const char *text) const {
+        for (const char *c = text; *c; ++c)
+            QTest::keyClick(window(), *c);
+    }
+
+    void writeScenario(const char *json) {
+        const QString path = m_dir->filePath(QStringLiteral("scenario.json"));
+        QVERIFY(writeFile(path, json));
+        qputenv("Q7_SIM_SCENARIO", path.toLocal8Bit());
+    }
+
+    // Arguments of every call of `entryPoint` in the simulator's call log, in order.
+    QList<QJsonObject> calls(const QString &entryPoint) const {
+        QList<QJsonObject> found;
+        for (const QByteArray &line : readFile(m_dir->filePath(QStringLiteral("calls.jsonl"))).split('\n')) {
+            const QJsonObject call = QJsonDocument::fromJson(line).object();
+            if (call.value(QLatin1String("fn")).toString() == entryPoint)
+                found << call.value(QLatin1String("args")).toObject();
+        }
+        return found;
+    }
+
+    // A member of the transaction document a dialogue call received.
+    static QString transactionMember(const QJsonObject &call, const char *member) {
+        QJsonValue document = call.value(QLatin1String("dadosTransacao"));
+        if (document.isString())
+            document = QJsonDocument::fromJson(document.toString().toUtf8()).object();
+        return document.toObject().value(QLatin1String(member)).toString();
+    }
+
+    QStringList logLines() const {
+        QStringList lines;
+        const QByteArray bytes =
+            readFile(m_dir->filePath(QStringLiteral("logs/")) +
+                     QDate::currentDate().toString(QStringLiteral("ddMMyy")) + QStringLiteral("_Q7-LOG.txt"));
+        for (const QByteArray &line : bytes.split('\n'))
+            if (!line.isEmpty())
+                lines << QString::fromLocal8Bit(line).mid(38);
+        return lines;
     }
 
     QQuickWindow *window() const { return qobject_cast<QQuickWindow *>(m_engine->rootObjects().value(0)); }

@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLibraryInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -84,6 +85,41 @@ private slots:
                                      .contains(QStringLiteral("{Info} \t\t Produto TEF configurado: 1")),
                                  30000);
         QCOMPARE(third->state(), QProcess::Running);
+    }
+
+    void terminationQuitsCleanly() {
+        QVERIFY(QFile::copy(QStringLiteral(Q7_BIN_DIR "/libQ7_Bridge.so"),
+                            m_dir->filePath(QStringLiteral("libQ7_Bridge.so"))));
+        writeConfig(1);
+        QProcess *service = start(QStringLiteral("service.log"));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            logLines(QStringLiteral("service.log"))
+                .contains(QStringLiteral("{Debug} \t\t [MonitoraDiretorio] Monitoramento "
+                                         "iniciando em: req")),
+            30000);
+        service->terminate();
+        QVERIFY(service->waitForFinished(30000));
+        QCOMPARE(service->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(service->exitCode(), 0);
+        // The controller was destroyed, so the library was unloaded and the slot freed.
+        const QStringList lines = logLines(QStringLiteral("service.log"));
+        QVERIFY(lines.contains(QStringLiteral("{Info} \t\t [Base_Controller] Destruído")));
+        SingleInstanceGuard guard(QString::fromLatin1(kApplicationId));
+        QVERIFY(!guard.isAnotherRunning());
+    }
+
+    void unloadableWindowEndsWithMinusOne() {
+        // Point the QML imports nowhere, so the window cannot be created.
+        QFile qtConf(m_dir->filePath(QStringLiteral("qt.conf")));
+        QVERIFY(qtConf.open(QIODevice::WriteOnly));
+        qtConf.write("[Paths]\nPlugins=" + QLibraryInfo::location(QLibraryInfo::PluginsPath).toUtf8() +
+                     "\nQml2Imports=" + m_dir->filePath(QStringLiteral("no-imports")).toUtf8() + "\n");
+        qtConf.close();
+        writeConfig(2);
+        QProcess *service = start(QStringLiteral("window.log"));
+        QVERIFY(service->waitForFinished(30000));
+        QCOMPARE(service->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(service->exitCode(), 255); // -1
     }
 
 private:
