@@ -16,8 +16,11 @@ namespace {
 
 enum ExitCode { Approved = 0, Declined = 1, NotActive = 2, Mismatch = 3, NoResponse = 4, Usage = 64 };
 
+// Response files need not end with a line break; the terminal output does.
 void print(const QString &text) {
     std::fputs(text.toLocal8Bit().constData(), stdout);
+    if (!text.endsWith(QLatin1Char('\n')))
+        std::fputc('\n', stdout);
 }
 
 int fail(const QString &message) {
