@@ -339,9 +339,14 @@ void Pagora_Controller::encerrar(const QJsonObject &ultimaTela, const Falha &fal
     emit disableProgressBar(true);
     {
         QMutexLocker locker(&mutex);
-        if (falha.isEmpty())
-            resposta->setResultado(ultimaTela.value(QLatin1String("Status")).toInt(0));
-        else
+        if (falha.isEmpty()) {
+            // 0 tells the sales application the sale was approved: a capture flow that ends
+            // without a status was not. Without a screen (confirmation, undo, "ATV") it is 0.
+            bool temStatus = ultimaTela.isEmpty();
+            const int status =
+                temStatus ? 0 : ultimaTela.value(QLatin1String("Status")).toVariant().toInt(&temStatus);
+            resposta->setResultado(temStatus ? status : -1);
+        } else
             answerError(falha);
     }
     Pause::sleep(3000);

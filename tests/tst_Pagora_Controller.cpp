@@ -276,6 +276,10 @@ void tst_Pagora_Controller::loopEnd_data() {
     QTest::newRow("abort flag") << QJsonArray{reply(3, {label("FIM")},
                                                     {{"AbortarFluxoCaptura", true}, {"Status", 5}})}
                                 << 5;
+    // Approval is 0 to the sales application: an end without a status is never one.
+    QTest::newRow("abort flag without status")
+        << QJsonArray{reply(3, {label("FIM")}, {{"AbortarFluxoCaptura", true}})} << -1;
+    QTest::newRow("sequence 99 without status") << QJsonArray{reply(99, {label("FIM")})} << -1;
     QTest::newRow("labels only go on, a broken document goes back as it came")
         << QJsonArray{reply(1, {label("AGUARDE")}), QJsonObject{{"texto", "{quebrado"}},
                       reply(99, {label("FIM")}, {{"Status", 0}})}
