@@ -92,6 +92,9 @@ ServiceWiring::~ServiceWiring() {
             return;
         }
     }
+    // Deliver what the controller thread queued for the window: Qt frees its per-signal
+    // helpers only on delivery, and cannot once the controller is gone.
+    QCoreApplication::sendPostedEvents();
     // The window must not reach a deleted controller through its context property.
     m_engine->rootContext()->setContextProperty(QStringLiteral("controller"),
                                                 static_cast<QObject *>(nullptr));
