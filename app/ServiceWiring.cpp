@@ -6,9 +6,11 @@
 #include "controllers/Pagora_Controller.h"
 #include "controllers/Q7_Bridge_Controller.h"
 #include "controllers/Q7_Tef_Controller.h"
+#include "controllers/platform/PaymentLibraries.h"
 #include "exchange/MonitoraDiretorio.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
@@ -16,11 +18,14 @@
 
 namespace {
 
-// Without a directory the controller loads its library from the platform's location.
-template <typename Controller> Base_Controller *make(const QString &directory, const char *fileName) {
+// Without a directory the controller loads its library from the platform's location;
+// with one, the library of the same file name from there.
+template <typename Controller>
+Base_Controller *make(const QString &directory, platform::PaymentLibrary library) {
     if (directory.isEmpty())
         return new Controller;
-    return new Controller(nullptr, directory + QLatin1Char('/') + QLatin1String(fileName));
+    const QString fileName = QFileInfo(platform::paymentLibraryPath(library)).fileName();
+    return new Controller(nullptr, directory + QLatin1Char('/') + fileName);
 }
 
 } // namespace
@@ -28,11 +33,11 @@ template <typename Controller> Base_Controller *make(const QString &directory, c
 Base_Controller *ServiceWiring::createController(int produto, const QString &libraryDirectory) {
     switch (produto) {
     case 0:
-        return make<Pagora_Controller>(libraryDirectory, "libAPITEFOrvix.so");
+        return make<Pagora_Controller>(libraryDirectory, platform::PaymentLibrary::APITEFOrvix);
     case 1:
-        return make<Q7_Bridge_Controller>(libraryDirectory, "libQ7_Bridge.so");
+        return make<Q7_Bridge_Controller>(libraryDirectory, platform::PaymentLibrary::Bridge);
     case 2:
-        return make<Q7_Tef_Controller>(libraryDirectory, "libQ7_Tef01.so");
+        return make<Q7_Tef_Controller>(libraryDirectory, platform::PaymentLibrary::Tef01);
     default:
         return nullptr;
     }

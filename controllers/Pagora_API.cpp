@@ -1,22 +1,9 @@
 #include "controllers/Pagora_API.h"
 
-#include <QCoreApplication>
-#include <QLibrary>
-
-namespace {
-
-template <typename Function> void resolve(QLibrary &library, const char *name, Function &target) {
-    target = reinterpret_cast<Function>(library.resolve(name));
-}
-
-} // namespace
+#include "controllers/platform/PaymentLibraries.h"
 
 QString Pagora_API::defaultPath() {
-#ifdef Q_OS_WIN
-    return QStringLiteral("C:\\APITEFOrvix\\BIN\\APITEFOrvix.dll");
-#else
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/libAPITEFOrvix.so");
-#endif
+    return platform::paymentLibraryPath(platform::PaymentLibrary::APITEFOrvix);
 }
 
 Pagora_API::Pagora_API(const QString &path)
@@ -26,13 +13,13 @@ Pagora_API::Pagora_API(const QString &path)
     library->setFileName(path);
     if (!library->load())
         return;
-    resolve(*library, "OrvixTEF_Autenticador", autenticador);
-    resolve(*library, "OrvixTEF_IniciarOperacaoTEF", iniciarOperacaoTEF);
-    resolve(*library, "OrvixTEF_RealizarPagamentoTEF", realizarPagamentoTEF);
-    resolve(*library, "OrvixTEF_RealizarAdmTEF", realizarAdmTEF);
-    resolve(*library, "OrvixTEF_RealizarConfiguracao", realizarConfiguracao);
-    resolve(*library, "OrvixTEF_ConfirmarOperacaoTEF", confirmarOperacaoTEF);
-    resolve(*library, "OrvixTEF_FinalizarOperacaoTEF", finalizarOperacaoTEF);
+    resolveEntryPoint(*library, "OrvixTEF_Autenticador", autenticador);
+    resolveEntryPoint(*library, "OrvixTEF_IniciarOperacaoTEF", iniciarOperacaoTEF);
+    resolveEntryPoint(*library, "OrvixTEF_RealizarPagamentoTEF", realizarPagamentoTEF);
+    resolveEntryPoint(*library, "OrvixTEF_RealizarAdmTEF", realizarAdmTEF);
+    resolveEntryPoint(*library, "OrvixTEF_RealizarConfiguracao", realizarConfiguracao);
+    resolveEntryPoint(*library, "OrvixTEF_ConfirmarOperacaoTEF", confirmarOperacaoTEF);
+    resolveEntryPoint(*library, "OrvixTEF_FinalizarOperacaoTEF", finalizarOperacaoTEF);
 }
 
 Pagora_API::~Pagora_API() {

@@ -1,22 +1,9 @@
 #include "controllers/Q7_Bridge_API.h"
 
-#include <QCoreApplication>
-#include <QLibrary>
-
-namespace {
-
-template <typename Fn> void resolve(QLibrary &library, const char *name, Fn &target) {
-    target = reinterpret_cast<Fn>(library.resolve(name));
-}
-
-} // namespace
+#include "controllers/platform/PaymentLibraries.h"
 
 QString Q7_Bridge_API::defaultLibraryPath() {
-#ifdef Q_OS_WIN
-    return QStringLiteral("Q7_Bridge.dll");
-#else
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/libQ7_Bridge.so");
-#endif
+    return platform::paymentLibraryPath(platform::PaymentLibrary::Bridge);
 }
 
 Q7_Bridge_API::Q7_Bridge_API(const QString &libraryPath)
@@ -35,17 +22,17 @@ bool Q7_Bridge_API::load(const QString &libraryPath) {
     handle->setFileName(libraryPath);
     if (!handle->load())
         return false;
-    resolve(*handle, "GetServer", GetServer);
-    resolve(*handle, "SetServer", SetServer);
-    resolve(*handle, "SetSenha", SetSenha);
-    resolve(*handle, "GetTimeout", GetTimeout);
-    resolve(*handle, "SetTimeout", SetTimeout);
-    resolve(*handle, "ConsultarStatus", ConsultarStatus);
-    resolve(*handle, "IniciaVenda", IniciaVenda);
-    resolve(*handle, "IniciaVendaDebito", IniciaVendaDebito);
-    resolve(*handle, "IniciaVendaCredito", IniciaVendaCredito);
-    resolve(*handle, "IniciaCancelamentoVenda", IniciaCancelamentoVenda);
-    resolve(*handle, "IniciaOperacaoAdministrativa", IniciaOperacaoAdministrativa);
+    resolveEntryPoint(*handle, "GetServer", GetServer);
+    resolveEntryPoint(*handle, "SetServer", SetServer);
+    resolveEntryPoint(*handle, "SetSenha", SetSenha);
+    resolveEntryPoint(*handle, "GetTimeout", GetTimeout);
+    resolveEntryPoint(*handle, "SetTimeout", SetTimeout);
+    resolveEntryPoint(*handle, "ConsultarStatus", ConsultarStatus);
+    resolveEntryPoint(*handle, "IniciaVenda", IniciaVenda);
+    resolveEntryPoint(*handle, "IniciaVendaDebito", IniciaVendaDebito);
+    resolveEntryPoint(*handle, "IniciaVendaCredito", IniciaVendaCredito);
+    resolveEntryPoint(*handle, "IniciaCancelamentoVenda", IniciaCancelamentoVenda);
+    resolveEntryPoint(*handle, "IniciaOperacaoAdministrativa", IniciaOperacaoAdministrativa);
     return true;
 }
 

@@ -1,15 +1,8 @@
 #include "controllers/Q7_Tef_API.h"
 
-#include <QCoreApplication>
+#include "controllers/platform/PaymentLibraries.h"
+
 #include <QLibrary>
-
-namespace {
-
-template <typename Fn> void resolve(QLibrary &library, Fn &entryPoint, const char *name) {
-    entryPoint = reinterpret_cast<Fn>(library.resolve(name));
-}
-
-} // namespace
 
 Q7_Tef_API::Q7_Tef_API(const QString &path)
     : m_path(path)
@@ -20,11 +13,7 @@ Q7_Tef_API::~Q7_Tef_API() {
 }
 
 QString Q7_Tef_API::defaultPath() {
-#ifdef Q_OS_WIN
-    return QStringLiteral("Q7_Tef01.dll");
-#else
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/libQ7_Tef01.so");
-#endif
+    return platform::paymentLibraryPath(platform::PaymentLibrary::Tef01);
 }
 
 bool Q7_Tef_API::load() {
@@ -33,16 +22,16 @@ bool Q7_Tef_API::load() {
     m_library->setFileName(m_path);
     if (!m_library->load())
         return false;
-    resolve(*m_library, GetProdutoTef, "GetProdutoTef");
-    resolve(*m_library, SetProdutoTef, "SetProdutoTef");
-    resolve(*m_library, GetClientTCP, "GetClientTCP");
-    resolve(*m_library, SetClientTCP, "SetClientTCP");
-    resolve(*m_library, IniciarOperacaoTEF, "IniciarOperacaoTEF");
-    resolve(*m_library, RecuperarOperacaoTEF, "RecuperarOperacaoTEF");
-    resolve(*m_library, RealizarPagamentoTEF, "RealizarPagamentoTEF");
-    resolve(*m_library, RealizarAdmTEF, "RealizarAdmTEF");
-    resolve(*m_library, ConfirmarOperacaoTEF, "ConfirmarOperacaoTEF");
-    resolve(*m_library, FinalizarOperacaoTEF, "FinalizarOperacaoTEF");
+    resolveEntryPoint(*m_library, "GetProdutoTef", GetProdutoTef);
+    resolveEntryPoint(*m_library, "SetProdutoTef", SetProdutoTef);
+    resolveEntryPoint(*m_library, "GetClientTCP", GetClientTCP);
+    resolveEntryPoint(*m_library, "SetClientTCP", SetClientTCP);
+    resolveEntryPoint(*m_library, "IniciarOperacaoTEF", IniciarOperacaoTEF);
+    resolveEntryPoint(*m_library, "RecuperarOperacaoTEF", RecuperarOperacaoTEF);
+    resolveEntryPoint(*m_library, "RealizarPagamentoTEF", RealizarPagamentoTEF);
+    resolveEntryPoint(*m_library, "RealizarAdmTEF", RealizarAdmTEF);
+    resolveEntryPoint(*m_library, "ConfirmarOperacaoTEF", ConfirmarOperacaoTEF);
+    resolveEntryPoint(*m_library, "FinalizarOperacaoTEF", FinalizarOperacaoTEF);
     return true;
 }
 
