@@ -5,11 +5,15 @@
 #include <QStringList>
 #include <QtGlobal>
 
-// Records the messages that start with "[Base_Controller]" as "<level> <text>", in the order
-// they were written, from any thread; everything else goes to the previous handler.
+// Records the messages that start with `prefix` (a class's log prefix) as "<level> <text>", in
+// the order they were written, from any thread; everything else goes to the previous handler.
 class MessageCapture {
 public:
-    MessageCapture() { previous = qInstallMessageHandler(&MessageCapture::handle); }
+    explicit MessageCapture(const char *prefix = "[Base_Controller]") {
+        clear();
+        MessageCapture::prefix = prefix;
+        previous = qInstallMessageHandler(&MessageCapture::handle);
+    }
     ~MessageCapture() { qInstallMessageHandler(previous); }
     MessageCapture(const MessageCapture &) = delete;
     MessageCapture &operator=(const MessageCapture &) = delete;
@@ -25,7 +29,7 @@ public:
 
 private:
     static void handle(QtMsgType type, const QMessageLogContext &context, const QString &message) {
-        if (!message.startsWith(QLatin1String("[Base_Controller]"))) {
+        if (!message.startsWith(QLatin1String(prefix))) {
             previous(type, context, message);
             return;
         }
@@ -42,4 +46,5 @@ private:
         return list;
     }
     static inline QtMessageHandler previous = nullptr;
+    static inline const char *prefix = nullptr;
 };

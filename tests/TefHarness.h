@@ -1,5 +1,7 @@
 #pragma once
 
+#include "MessageCapture.h"
+
 #include "controllers/Q7_Tef_Controller.h"
 
 #include <QCoreApplication>
@@ -59,44 +61,10 @@ public:
 };
 
 // Log lines of the controller ("[Q7_Tef_Controller] ...") as "<level> <text>", from any thread.
-class TefLogCapture {
+class TefLogCapture : public MessageCapture {
 public:
-    TefLogCapture() {
-        clear();
-        previous = qInstallMessageHandler(&TefLogCapture::handle);
-    }
-    ~TefLogCapture() { qInstallMessageHandler(previous); }
-    TefLogCapture(const TefLogCapture &) = delete;
-    TefLogCapture &operator=(const TefLogCapture &) = delete;
-
-    static QStringList lines() {
-        QMutexLocker locker(&lock());
-        return store();
-    }
-    static void clear() {
-        QMutexLocker locker(&lock());
-        store().clear();
-    }
-
-private:
-    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &message) {
-        if (!message.startsWith(QLatin1String("[Q7_Tef_Controller]"))) {
-            previous(type, context, message);
-            return;
-        }
-        static const char *const names[] = {"debug", "warning", "critical", "fatal", "info"};
-        QMutexLocker locker(&lock());
-        store() << QString::fromLatin1(names[type]) + QLatin1Char(' ') + message;
-    }
-    static QMutex &lock() {
-        static QMutex mutex;
-        return mutex;
-    }
-    static QStringList &store() {
-        static QStringList list;
-        return list;
-    }
-    static inline QtMessageHandler previous = nullptr;
+    TefLogCapture()
+        : MessageCapture("[Q7_Tef_Controller]") {}
 };
 
 // One test's simulator set-up: the scenario file (none for the library's default play) and
