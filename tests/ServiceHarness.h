@@ -84,6 +84,15 @@ public:
         qputenv("Q7_SIM_SCENARIO", QFile::encodeName(file.fileName()));
     }
 
+    // The operator: picks `row` of every list shown, such as the Pagora menus of its own.
+    void chooseInLists(int row) {
+        QObject::connect(controller(), &Base_Controller::disableListView, &m_operator,
+                         [this, row](bool hidden) {
+                             if (!hidden)
+                                 controller()->onClickButtonOK(QString::number(row), 2);
+                         });
+    }
+
     Base_Controller *controller() const { return wiring->controller(); }
     QString logDirectory() const { return dir.filePath(QStringLiteral("logs")); }
 
@@ -93,5 +102,6 @@ public:
 private:
     std::unique_ptr<QQmlApplicationEngine> engine;
     std::unique_ptr<ServiceWiring> wiring;
+    QObject m_operator;
     int m_scenarios = 0;
 };

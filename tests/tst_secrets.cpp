@@ -171,12 +171,7 @@ private slots:
             service.start(product);
             // The Pagora sale and administrative flows start with a menu of the service's own:
             // credit sale, or reprint.
-            QObject operador;
-            connect(service.controller(), &Base_Controller::disableListView, &operador,
-                    [&service](bool hidden) {
-                        if (!hidden)
-                            service.controller()->onClickButtonOK(QStringLiteral("1"), 2);
-                    });
+            service.chooseInLists(1);
 
             int id = 700;
             for (const char *operation : {"CRT", "CNC", "ADM"}) {
