@@ -51,6 +51,8 @@ public:
         client.responseTimeoutMs = 20000;
     }
     ~ServiceHarness() {
+        // What the controller thread queued for the window is delivered while both still exist.
+        QCoreApplication::sendPostedEvents();
         wiring.reset();
         engine.reset();
         MonitoraDiretorio::destroyInstance();

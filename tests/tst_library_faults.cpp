@@ -87,6 +87,7 @@ private slots:
                                        {QStringLiteral("001-000"), QStringLiteral("802")}});
         QTRY_VERIFY_WITH_TIMEOUT(next.done(), 20000);
         QCOMPARE(next.result().outcome, TefPosClient::Outcome::Approved);
+        QTRY_VERIFY(service.controller()->isFinished());
     }
 };
 
