@@ -15,6 +15,9 @@ const char kFileReq[] = "file_req";
 const char kFileResp[] = "file_resp";
 const char kLog[] = "log";
 const char kProdutoTef[] = "produto_tef";
+const char kCodificacao[] = "codificacao";
+const char kUtf8[] = "utf-8";
+const char kWindows1252[] = "windows-1252";
 } // namespace
 
 ConfigTef::ConfigTef(const QString &directory)
@@ -78,6 +81,15 @@ void ConfigTef::carregar() {
             setFileResp(object.value(QLatin1String(kFileResp)).toString());
             setLog(object.value(QLatin1String(kLog)).toInt(0));
             setProdutoTef(object.value(QLatin1String(kProdutoTef)).toInt(-1));
+            // Optional, so the file created above keeps its six keys.
+            if (object.contains(QLatin1String(kCodificacao))) {
+                const QString codificacao = object.value(QLatin1String(kCodificacao)).toString();
+                m_values.insert(QLatin1String(kCodificacao), codificacao);
+                if (codificacao.compare(QLatin1String(kUtf8), Qt::CaseInsensitive) != 0 &&
+                    codificacao.compare(QLatin1String(kWindows1252), Qt::CaseInsensitive) != 0)
+                    m_log.critical(QStringLiteral("Codificação desconhecida: ") + codificacao +
+                                   QStringLiteral("; usando utf-8"));
+            }
             return;
         }
 
@@ -146,6 +158,12 @@ int ConfigTef::getProdutoTef() const {
 
 void ConfigTef::setProdutoTef(int value) {
     m_values.insert(QLatin1String(kProdutoTef), value);
+}
+
+QString ConfigTef::getCodificacao() const {
+    return text(kCodificacao).compare(QLatin1String(kWindows1252), Qt::CaseInsensitive) == 0
+               ? QString::fromLatin1(kWindows1252)
+               : QString::fromLatin1(kUtf8);
 }
 
 void ConfigTef::setLog(int value) {

@@ -26,6 +26,9 @@ public:
     int getProdutoTef() const;
     void setProdutoTef(int value);
     void setLog(int value);
+    // Encoding of the exchange files: "windows-1252" when the optional key "codificacao"
+    // says so, otherwise "utf-8".
+    QString getCodificacao() const;
 
     QJsonObject values() const { return m_values; }
     QString filePath() const;

@@ -19,8 +19,13 @@ public:
     void critical(const QString &message) const;
     void critical(const char *message) const;
 
-    // The one function that touches files.
+    // The one function that touches files. The message is masked first.
     static void write(int level, const QString &message);
+
+    // `text` with its secrets hidden: password values as "****"; card numbers (a Luhn-valid
+    // run of 13 to 19 digits, the "210-004" and "Trilha02" values) keep at most their first
+    // six and last four digits, and track data after the card number is all "*".
+    static QString mask(const QString &text);
 
     // "{dd/MM/yy hh:mm:ss}{Q7_PAGORA_PASSIVO}" followed by the level's marker and the message.
     static QString formatLine(int level, const QString &message, const QDateTime &when);

@@ -242,6 +242,7 @@ Pagora_Controller::Falha Pagora_Controller::cicloCaptura(QJsonObject &tela) {
     int tamanho = 1024;
     int sequencia = 0;
     bool abortar = false;
+    int ilegiveis = 0;
     do {
         bool segue;
         {
@@ -321,7 +322,17 @@ Pagora_Controller::Falha Pagora_Controller::cicloCaptura(QJsonObject &tela) {
                 // The built-in menu is gone: a list from now on is the library's.
                 opcoesMenu.clear();
             }
-            tela = objectOf(retorno);
+            const QJsonDocument lido = QJsonDocument::fromJson(retorno.toUtf8());
+            tela = lido.object();
+            // One unreadable document goes back to the library as it came; a library that
+            // answers nothing else would keep the operation, and the sales application, waiting
+            // for good.
+            ilegiveis = lido.isObject() ? 0 : ilegiveis + 1;
+            if (ilegiveis >= kMaxDocumentosIlegiveis) {
+                const QString erro = QStringLiteral("Resposta inválida da biblioteca APITEFOrvix");
+                Log().critical(QStringLiteral("[Pagora_Controller] ") + erro);
+                return erro;
+            }
         }
         if (menu) {
             abortar = false;

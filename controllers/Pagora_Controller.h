@@ -25,6 +25,9 @@ public:
                                const QString &libraryPath = Pagora_API::defaultPath());
     ~Pagora_Controller() override;
 
+    // Library documents in a row that do not parse before the operation ends as failed.
+    static constexpr int kMaxDocumentosIlegiveis = 3;
+
 public slots:
     void setJsonConfigs(const QString &value) override;
 

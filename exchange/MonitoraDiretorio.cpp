@@ -11,12 +11,16 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
+#include <QTextCodec>
+
+#include <algorithm>
 
 MonitoraDiretorio *MonitoraDiretorio::s_instance = nullptr;
 
 namespace {
 constexpr int kRetryDelayMs = 250;
 constexpr int kRewatchIntervalMs = 3000;
+constexpr int kMibUtf8 = 106;
 
 void destroyAtExit() {
     MonitoraDiretorio::destroyInstance();
@@ -53,8 +57,18 @@ MonitoraDiretorio::MonitoraDiretorio(const QString &configDirectory)
     , m_pathOut(m_config.getPathOut())
     , m_fileReq(m_config.getFileReq())
     , m_fileResp(m_config.getFileResp())
-    , m_produto(m_config.getProdutoTef()) {
+    , m_produto(m_config.getProdutoTef())
+    , m_codec(QTextCodec::codecForName(m_config.getCodificacao().toLatin1()))
+    , m_windows1252(QTextCodec::codecForName("windows-1252")) {
     m_log.info("[MonitoraDiretorio] Produto TEF configurado: ", m_produto);
+    if (!m_codec)
+        m_codec = QTextCodec::codecForMib(kMibUtf8);
+    if (m_codec->mibEnum() != kMibUtf8)
+        m_log.info(QStringLiteral("[MonitoraDiretorio] Codificação dos arquivos: ") +
+                   QString::fromLatin1(m_codec->name()));
+
+    m_writeRetryTimer.setSingleShot(true);
+    connect(&m_writeRetryTimer, &QTimer::timeout, this, &MonitoraDiretorio::retryWrites);
 
     m_rewatchTimer.setInterval(Pause::scaled(kRewatchIntervalMs));
     connect(&m_rewatchTimer, &QTimer::timeout, this, [this] {
@@ -164,13 +178,26 @@ bool MonitoraDiretorio::readRequest(const QString &fileName) {
     const int zero = bytes.indexOf('\0');
     if (zero >= 0)
         bytes.truncate(zero);
-    const QString text = QString::fromUtf8(bytes);
+    bool windows1252 = false;
+    const QString text = decodeRequest(bytes, &windows1252);
+    // Some sales applications write the file in more than one go: without its last line it
+    // is most likely still being written, so come back for the rest.
+    if (m_failedReads < kMaxIncompleteReads && !hasFinalLine(text)) {
+        m_log.debug(QStringLiteral("[MonitoraDiretorio] Arquivo ") + m_fileReq +
+                    QStringLiteral(" incompleto"));
+        retryLater(fileName);
+        return false;
+    }
+    if (windows1252)
+        m_log.info(QStringLiteral("[MonitoraDiretorio] Arquivo ") + m_fileReq +
+                   QStringLiteral(" não é UTF-8 válido; lido como Windows-1252"));
     m_log.debug(QStringLiteral("[MonitoraDiretorio] Dados do arquivo lido: ") + text);
 
     const QString document = m_protocolo.parseRequest(text);
     m_pendingRequest = false;
     m_pendingName.clear();
     m_failedReads = 0;
+    dropPendingWrites();
 
     emit confJson(document);
     Pause::sleep(1000);
@@ -178,6 +205,30 @@ bool MonitoraDiretorio::readRequest(const QString &fileName) {
     QFile::remove(fileName);
     signalToWriteSTS(document);
     return true;
+}
+
+// Under UTF-8 a file with invalid bytes is read as Windows-1252, the encoding most sales
+// applications that do not write UTF-8 use.
+QString MonitoraDiretorio::decodeRequest(const QByteArray &bytes, bool *windows1252) const {
+    *windows1252 = false;
+    if (m_codec->mibEnum() != kMibUtf8)
+        return m_codec->toUnicode(bytes);
+    QTextCodec::ConverterState state;
+    const QString text = m_codec->toUnicode(bytes.constData(), bytes.size(), &state);
+    if (state.invalidChars == 0 && state.remainingChars == 0)
+        return text;
+    *windows1252 = true;
+    return m_windows1252->toUnicode(bytes);
+}
+
+// The line a sales application writes last, with a value.
+bool MonitoraDiretorio::hasFinalLine(const QString &text) {
+    const QVector<QStringRef> lines = text.splitRef(QLatin1Char('\n'));
+    return std::any_of(lines.cbegin(), lines.cend(), [](const QStringRef &line) {
+        const int equals = line.indexOf(QLatin1Char('='));
+        return equals >= 0 && line.left(equals).trimmed() == QLatin1String("999-999") &&
+               !line.mid(equals + 1).trimmed().isEmpty();
+    });
 }
 
 // Watching again at once would find the same unreadable file and fail again without
@@ -225,20 +276,38 @@ void MonitoraDiretorio::signalToWriteSTS(QString info_json) {
             .join(m_protocolo.lineSeparator) +
         m_protocolo.lineSeparator;
 
+    m_pendingStatus.clear();
+    if (!writeStatusFile(content, true)) {
+        m_pendingStatus = content;
+        scheduleWriteRetry();
+    }
+}
+
+// One attempt; `report` logs a failure (the first attempt does, retries stay quiet).
+bool MonitoraDiretorio::writeStatusFile(const QString &content, bool report) {
     // Written beside its final name and renamed into place, so that a sales application
     // polling for it never reads half a file.
     const QString name = m_pathOut + QLatin1Char('/') + m_fileResp;
     QSaveFile file(name);
+    // Where no file can be created beside it (permissions of a share) but it can be written.
+    file.setDirectWriteFallback(true);
     const bool opened = file.open(QIODevice::WriteOnly);
-    if (!opened)
+    if (!opened && report)
         m_log.debug("[MonitoraDiretorio] Impossível escrever no arquivo STS");
-    else
-        file.write(content.toUtf8());
-    m_log.info(QStringLiteral("[MonitoraDiretorio] Arquivo status [") + name + QStringLiteral("]: ") +
-               content);
-    if (opened && !file.commit())
-        m_log.critical(QStringLiteral("[MonitoraDiretorio] Impossível escrever no arquivo STS: ") +
-                       file.errorString());
+    else if (opened)
+        file.write(m_codec->fromUnicode(content));
+    if (report || opened)
+        m_log.info(QStringLiteral("[MonitoraDiretorio] Arquivo status [") + name + QStringLiteral("]: ") +
+                   content);
+    if (!opened)
+        return false;
+    if (!file.commit()) {
+        if (report)
+            m_log.critical(QStringLiteral("[MonitoraDiretorio] Impossível escrever no arquivo STS: ") +
+                           file.errorString());
+        return false;
+    }
+    return true;
 }
 
 void MonitoraDiretorio::processResponse(QString dados) {
@@ -247,13 +316,6 @@ void MonitoraDiretorio::processResponse(QString dados) {
     if (header == m_protocolo.OP_CNF || header == m_protocolo.OP_NCN || header == m_protocolo.OP_ATV) {
         m_log.info(QStringLiteral("[MonitoraDiretorio] Operação ") + header +
                    QStringLiteral(" não requer arquivo intpos.001"));
-        return;
-    }
-
-    const QString tempName = m_pathOut + QStringLiteral("/arquivo_tef.tmp");
-    QFile temp(tempName);
-    if (!temp.open(QIODevice::ReadWrite | QIODevice::Truncate)) {
-        m_log.critical(QStringLiteral("[MonitoraDiretorio] Erro ao abrir arquivo de resposta ") + tempName);
         return;
     }
 
@@ -274,16 +336,100 @@ void MonitoraDiretorio::processResponse(QString dados) {
     }
     m_log.info(QStringLiteral("[MonitoraDiretorio] Formato SiTef: ") + content);
 
-    const qint64 written = temp.write(content.toUtf8());
-    temp.close();
-    m_log.info(QStringLiteral("[MonitoraDiretorio] Quantidade de bytes gravados no arquivo ") + tempName +
-               QStringLiteral(": ") + QString::number(written));
+    m_pendingResponse = m_codec->fromUnicode(content);
+    m_responsePending = true;
+    // Never before the status file of the same request.
+    if (m_pendingStatus.isNull() && writeResponseFile(m_pendingResponse, true)) {
+        m_responsePending = false;
+        m_pendingResponse.clear();
+        return;
+    }
+    scheduleWriteRetry();
+}
 
+// One attempt; `report` logs a failure (the first attempt does, retries stay quiet).
+bool MonitoraDiretorio::writeResponseFile(const QByteArray &content, bool report) {
+    const QString tempName = m_pathOut + QStringLiteral("/arquivo_tef.tmp");
     const QString finalName = m_pathOut + QLatin1Char('/') + m_fileReq;
+    QFile temp(tempName);
+    if (!temp.open(QIODevice::ReadWrite | QIODevice::Truncate)) {
+        if (report)
+            m_log.critical(QStringLiteral("[MonitoraDiretorio] Erro ao abrir arquivo de resposta ") +
+                           tempName);
+        return false;
+    }
+    const qint64 written = temp.write(content);
+    // A short write (a full disk) must not reach the sales application as its answer.
+    const bool whole = written == content.size() && temp.flush();
+    temp.close();
+    if (report)
+        m_log.info(QStringLiteral("[MonitoraDiretorio] Quantidade de bytes gravados no arquivo ") + tempName +
+                   QStringLiteral(": ") + QString::number(written));
+    if (!whole)
+        return false;
+
     if (QFileInfo::exists(finalName))
         QFile::remove(finalName);
-    if (QFile::rename(tempName, finalName))
+    if (QFile::rename(tempName, finalName)) {
         m_log.info(QStringLiteral("[MonitoraDiretorio] Arquivo renomeado com sucesso para ") + finalName);
-    else
+        return true;
+    }
+    if (report)
         m_log.critical(QStringLiteral("[MonitoraDiretorio] Falha ao renomear arquivo para ") + finalName);
+    // A file the sales application keeps open can be neither removed nor replaced on Windows
+    // (a sharing violation) while it may still be written; after a few attempts try that.
+    if (m_writeAttempts < kReplaceAttempts)
+        return false;
+    QFile target(finalName);
+    if (!target.open(QIODevice::WriteOnly | QIODevice::Truncate) || target.write(content) != content.size() ||
+        !target.flush())
+        return false;
+    target.close();
+    QFile::remove(tempName);
+    m_log.info(QStringLiteral("[MonitoraDiretorio] Arquivo de resposta gravado diretamente em ") + finalName);
+    return true;
+}
+
+void MonitoraDiretorio::scheduleWriteRetry() {
+    if (m_writeRetryTimer.isActive())
+        return;
+    m_log.info(QStringLiteral("[MonitoraDiretorio] Nova tentativa de gravação em ") + m_pathOut);
+    m_writeRetryTimer.start(Pause::scaled(kRetryDelayMs));
+}
+
+void MonitoraDiretorio::retryWrites() {
+    ++m_writeAttempts;
+    if (!m_pendingStatus.isNull() && writeStatusFile(m_pendingStatus, false))
+        m_pendingStatus.clear();
+    if (m_pendingStatus.isNull() && m_responsePending && writeResponseFile(m_pendingResponse, false)) {
+        m_responsePending = false;
+        m_pendingResponse.clear();
+    }
+    if (m_pendingStatus.isNull() && !m_responsePending) {
+        m_writeAttempts = 0;
+        return;
+    }
+    if (m_writeAttempts >= kMaxWriteAttempts) {
+        m_log.critical(QStringLiteral("[MonitoraDiretorio] Gravação em %1 abandonada após %2 tentativas")
+                           .arg(m_pathOut)
+                           .arg(m_writeAttempts));
+        m_pendingStatus.clear();
+        m_pendingResponse.clear();
+        m_responsePending = false;
+        m_writeAttempts = 0;
+        return;
+    }
+    m_writeRetryTimer.start(Pause::scaled(kRetryDelayMs));
+}
+
+// What is still pending belongs to an earlier request, which its sales application no
+// longer waits for.
+void MonitoraDiretorio::dropPendingWrites() {
+    if (!m_pendingStatus.isNull() || m_responsePending)
+        m_log.info("[MonitoraDiretorio] Gravação pendente descartada");
+    m_writeRetryTimer.stop();
+    m_pendingStatus.clear();
+    m_pendingResponse.clear();
+    m_responsePending = false;
+    m_writeAttempts = 0;
 }

@@ -12,6 +12,7 @@
 #include <QTimer>
 
 class QFileSystemWatcher;
+class QTextCodec;
 
 // The service's side of the file exchange: watches the request directory, hands each
 // request to the controller, answers with the status file and writes the response file.
@@ -31,6 +32,14 @@ public:
     // A request file that is empty or cannot be opened is retried this many times,
     // 250 ms apart, before it is left alone until it is written again.
     static constexpr int kMaxReadAttempts = 20;
+    // A request without its final "999-999" line is read again, 250 ms apart, this many
+    // times (it is most likely still being written) before it is taken as it is.
+    static constexpr int kMaxIncompleteReads = 8;
+    // A status or response file that cannot be written is tried again, 250 ms apart, this
+    // many times; from attempt kReplaceAttempts on, a response file that cannot be replaced
+    // is overwritten in place.
+    static constexpr int kMaxWriteAttempts = 240;
+    static constexpr int kReplaceAttempts = 4;
 
 signals:
     void confJson(QString json);
@@ -49,6 +58,14 @@ private:
     static QStringList listing(const QString &path);
     bool readRequest(const QString &fileName);
     void retryLater(const QString &fileName);
+    QString decodeRequest(const QByteArray &bytes, bool *windows1252) const;
+    static bool hasFinalLine(const QString &text);
+
+    bool writeStatusFile(const QString &content, bool report);
+    bool writeResponseFile(const QByteArray &content, bool report);
+    void scheduleWriteRetry();
+    void retryWrites();
+    void dropPendingWrites();
 
     using FileStamp = QPair<QDateTime, qint64>;
     static FileStamp fileStamp(const QString &fileName);
@@ -74,6 +91,19 @@ private:
     FileStamp m_abandonedStamp;
     // Re-checks a request directory that is missing or was removed.
     QTimer m_rewatchTimer;
+
+    // Encoding of the request, status and response files ("codificacao").
+    QTextCodec *m_codec;
+    QTextCodec *m_windows1252;
+
+    // Status and response files of the current request not written yet (the response
+    // directory missing or not writable, the response file held by the sales application),
+    // retried from the event loop; the status file always goes first.
+    QString m_pendingStatus; // null: none
+    QByteArray m_pendingResponse;
+    bool m_responsePending = false;
+    int m_writeAttempts = 0;
+    QTimer m_writeRetryTimer;
 
     static MonitoraDiretorio *s_instance;
 };

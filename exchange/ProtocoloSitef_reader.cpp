@@ -1,5 +1,7 @@
 #include "exchange/ProtocoloSitef.h"
 
+#include "app/Log.h"
+
 #include <QDebug>
 #include <QMap>
 
@@ -98,7 +100,7 @@ int ProtocoloSitef::operationNumber(const QString &code) const {
     if (code == OP_NCN)
         return -7;
     if (code != OP_ATV)
-        qDebug().noquote() << QStringLiteral("Identificador [%1] fora do especificado").arg(code);
+        qDebug().noquote() << Log::mask(QStringLiteral("Identificador [%1] fora do especificado").arg(code));
     return -20;
 }
 
@@ -132,7 +134,7 @@ QString ProtocoloSitef::parseRequest(const QString &content) const {
             parametros.insert(accepted->member, value);
             continue;
         }
-        qWarning().noquote() << QStringLiteral("Documento fora do especificado. CHAVE: ") + key;
+        qWarning().noquote() << Log::mask(QStringLiteral("Documento fora do especificado. CHAVE: ") + key);
     }
 
     if (!msgErro.isEmpty()) {

@@ -1,5 +1,7 @@
 #include "exchange/ProtocoloSitef.h"
 
+#include "app/Log.h"
+
 #include <QDate>
 #include <QDebug>
 #include <QJsonDocument>
@@ -298,7 +300,7 @@ void ProtocoloSitef::addSitefItem(QStringList &lines, const QString &item) const
 QString ProtocoloSitef::buildSitefResponse(const QString &json) const {
     QJsonParseError error{};
     const QJsonDocument parsed = QJsonDocument::fromJson(json.toUtf8(), &error);
-    qInfo().noquote() << QString::fromUtf8(parsed.toJson(QJsonDocument::Compact));
+    qInfo().noquote() << Log::mask(QString::fromUtf8(parsed.toJson(QJsonDocument::Compact)));
     if (error.error != QJsonParseError::NoError) {
         qCritical().noquote() << error.errorString();
         return QString();

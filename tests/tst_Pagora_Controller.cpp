@@ -131,6 +131,8 @@ private slots:
     void cancellationAsksForTheAmountFirst();
     void loopEnd_data();
     void loopEnd();
+    void unreadableDocumentsEndTheFlow_data();
+    void unreadableDocumentsEndTheFlow();
     void cancelInBuiltInScreen_data();
     void cancelInBuiltInScreen();
     void sizeWrittenBackIsUsed();
@@ -303,6 +305,29 @@ void tst_Pagora_Controller::loopEnd() {
     QCOMPARE(flow.response().value("resultado").toInt(), resultado);
     QCOMPARE(flow.response().value("texto_operador").toString(), "FIM");
     QVERIFY(flow.lines().contains("firstTextChanged:" + PagoraProbe::formatCurrency("1000") + "\nFIM"));
+}
+
+void tst_Pagora_Controller::unreadableDocumentsEndTheFlow_data() {
+    QTest::addColumn<QJsonObject>("unreadable");
+    QTest::newRow("malformed JSON") << QJsonObject{{"texto", "{quebrado"}};
+    QTest::newRow("empty text") << QJsonObject{{"texto", ""}};
+    QTest::newRow("no terminating zero") << QJsonObject{{"texto", "{\"a\":1}"}, {"semTerminador", true}};
+}
+
+void tst_Pagora_Controller::unreadableDocumentsEndTheFlow() {
+    QFETCH(QJsonObject, unreadable);
+    // The last reply repeats: without a bound the flow would never end.
+    Flow flow(
+        QJsonObject{{"OrvixTEF_RealizarPagamentoTEF", QJsonArray{reply(1, {label("AGUARDE")}), unreadable}}});
+    flow.start(kVenda1000);
+    QTRY_COMPARE(flow.waits(), 1);
+    flow.controller->onClickButtonOK("0", 2);
+    QTRY_VERIFY(flow.answered());
+
+    QCOMPARE(flow.calls(true).size(), 1 + Pagora_Controller::kMaxDocumentosIlegiveis);
+    QCOMPARE(flow.response().value("resultado").toInt(), -1);
+    QCOMPARE(flow.response().value("texto_operador").toString(),
+             "Resposta inválida da biblioteca APITEFOrvix");
 }
 
 void tst_Pagora_Controller::cancelInBuiltInScreen_data() {

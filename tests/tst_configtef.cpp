@@ -209,6 +209,33 @@ private slots:
                               QStringLiteral("produto_tef")}));
     }
 
+    void codificacao_data() {
+        QTest::addColumn<QByteArray>("extra");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<QStringList>("expectedLines");
+        const QString log0 = QStringLiteral("{Debug} \t\t log: 0");
+        QTest::newRow("absent") << QByteArray() << QStringLiteral("utf-8") << QStringList{log0};
+        QTest::newRow("utf-8") << QByteArray(", \"codificacao\": \"utf-8\"") << QStringLiteral("utf-8")
+                               << QStringList{log0};
+        QTest::newRow("windows-1252") << QByteArray(", \"codificacao\": \"windows-1252\"")
+                                      << QStringLiteral("windows-1252") << QStringList{log0};
+        QTest::newRow("upper case") << QByteArray(", \"codificacao\": \"Windows-1252\"")
+                                    << QStringLiteral("windows-1252") << QStringList{log0};
+        QTest::newRow("unknown falls back to utf-8")
+            << QByteArray(", \"codificacao\": \"latin1\"") << QStringLiteral("utf-8")
+            << QStringList{log0,
+                           QStringLiteral("{Error} \t\t Codificação desconhecida: latin1; usando utf-8")};
+    }
+    void codificacao() {
+        QFETCH(QByteArray, extra);
+        QFETCH(QString, expected);
+        QFETCH(QStringList, expectedLines);
+        QVERIFY(writeAll(m_dir->filePath(QStringLiteral("config_tef.json")), validFile(extra)));
+        ConfigTef config(m_dir->path());
+        QCOMPARE(config.getCodificacao(), expected);
+        QCOMPARE(logLines(), expectedLines);
+    }
+
     void earlierCopyIsNeverOverwritten() {
         const QByteArray broken = "{\"path_out\": \"x\"}";
         const QByteArray earlier = "earlier copy";

@@ -156,6 +156,69 @@ private slots:
         }
     }
 
+    void mask_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("masked");
+        const auto row = [](const char *name, const char *text, const char *masked) {
+            QTest::newRow(name) << QString::fromUtf8(text) << QString::fromUtf8(masked);
+        };
+        row("no digits", "[MonitoraDiretorio] FINALIZANDO OPERACAO TEF",
+            "[MonitoraDiretorio] FINALIZANDO OPERACAO TEF");
+        row("request password line", "001-000 = 5\r\n375-025 = Qk7 zT9 \r\n999-999 = 0",
+            "001-000 = 5\r\n375-025 = **** \r\n999-999 = 0");
+        row("password line without blanks", "375-025=Qk7zT9\n", "375-025=****\n");
+        row("empty password line", "375-025 = \r\n", "375-025 = \r\n");
+        row("request document password",
+            "{\"parametros\":{\"adm_senha\":\"Qk\\\"7\",\"adm_usuario\":\"ger\"}}",
+            "{\"parametros\":{\"adm_senha\":\"****\",\"adm_usuario\":\"ger\"}}");
+        row("indented transaction password", "{\n    \"transacao_administracao_senha\": \"Qk7zT9\"\n}",
+            "{\n    \"transacao_administracao_senha\": \"****\"\n}");
+        row("unquoted password", "{\"adm_senha\":1234}", "{\"adm_senha\":****}");
+        row("card number", "CARTAO 4761739001010119 APROVADO", "CARTAO 476173******0119 APROVADO");
+        row("13-digit card number", "x4222222222222x", "x422222***2222x");
+        row("19-digit card number", "4761739001010119120", "476173*********9120");
+        row("card number with track data", "4761739001010119=2912101000", "476173******0119=**********");
+        row("Luhn-invalid run kept", "NSU 4761739001010118", "NSU 4761739001010118");
+        row("12-digit run kept", "DOC 123456789012", "DOC 123456789012");
+        row("20-digit Luhn-valid run kept", "ID 12345678901234567894", "ID 12345678901234567894");
+        row("210-004 line", "210-004 = 5500001122334455\r\n999-999 = 0",
+            "210-004 = 550000******4455\r\n999-999 = 0");
+        row("short 210-004 value hidden whole", "210-004 = 55", "210-004 = **");
+        row("Trilha02 item", "Pan:4761739001010119,Trilha02:5500001122334455=2912101,Nsu:77",
+            "Pan:476173******0119,Trilha02:550000******4455=*******,Nsu:77");
+        row("Trilha02 member", "{\"Trilha02\":\"5500001122334455=2912\"}",
+            "{\"Trilha02\":\"550000******4455=****\"}");
+        row("masked text stays as it is", "210-004 = 550000******4455=****\r\n375-025 = ****",
+            "210-004 = 550000******4455=****\r\n375-025 = ****");
+    }
+    void mask() {
+        QFETCH(QString, text);
+        QFETCH(QString, masked);
+        QCOMPARE(Log::mask(text), masked);
+    }
+
+    void fileAndMessageOutputAreMasked() {
+        const QString single = m_dir.filePath(QStringLiteral("masked.txt"));
+        qputenv("Q7_LOG", single.toLocal8Bit());
+        static QStringList output;
+        output.clear();
+        const QtMessageHandler previous = qInstallMessageHandler(
+            [](QtMsgType, const QMessageLogContext &, const QString &message) { output << message; });
+        Log().info(QStringLiteral("[Teste] 375-025 = Qk7zT9"));
+        Log().debug("[Teste] 4761739001010119");
+        Log::write(Log::Critical, QStringLiteral("[Teste] 210-004 = 5500001122334455"));
+        qInstallMessageHandler(previous);
+
+        QCOMPARE(output, (QStringList{QStringLiteral("[Teste] 375-025 = ****"),
+                                      QStringLiteral("[Teste] 476173******0119")}));
+        QStringList lines = readLines(single);
+        for (QString &line : lines)
+            line = line.mid(38);
+        QCOMPARE(lines, (QStringList{QStringLiteral("{Info} \t\t [Teste] 375-025 = ****"),
+                                     QStringLiteral("{Debug} \t\t [Teste] 476173******0119"),
+                                     QStringLiteral("{Error} \t\t [Teste] 210-004 = 550000******4455")}));
+    }
+
 private:
     QTemporaryDir m_dir;
 };

@@ -10,7 +10,10 @@
 #include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextCodec>
 #include <QThread>
+
+#include <memory>
 
 // Stands in for a payment controller: records each request and answers with a script.
 class FakeController : public QThread {
@@ -50,6 +53,8 @@ protected:
 namespace {
 
 const QByteArray kSale = "000-000 = CRT\n001-000 = 1234\n003-000 = 1000\n999-999 = 0\n";
+const QByteArray kSaleStatus = "000-000 = CRT\r\n001-000 = 1234\r\n999-999 = 0\r\n";
+const QByteArray kWindows1252 = ", \"codificacao\": \"windows-1252\"";
 
 // A response document with members every product's writer maps.
 const QString kResponse = QStringLiteral(
@@ -65,6 +70,37 @@ bool writeFile(const QString &path, const QByteArray &bytes) {
 QByteArray readFile(const QString &path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray encoded(const char *codec, const QString &text) {
+    return QTextCodec::codecForName(codec)->fromUnicode(text);
+}
+
+// Restores a scale changed by one test, also when it fails.
+// Gives a directory its permissions back, also when a test fails.
+struct PermissionGuard {
+    PermissionGuard(const QString &path, QFile::Permissions permissions)
+        : path(path)
+        , saved(QFile::permissions(path)) {
+        QFile::setPermissions(path, permissions);
+    }
+    ~PermissionGuard() { QFile::setPermissions(path, saved); }
+    QString path;
+    QFile::Permissions saved;
+};
+
+struct ScaleGuard {
+    explicit ScaleGuard(double scale) { Pause::setScale(scale); }
+    ~ScaleGuard() { Pause::setScale(0.01); }
+};
+
+// Permissions bind neither root nor every file system.
+bool permissionsBind(const QString &readOnlyDir) {
+    QFile probe(readOnlyDir + QStringLiteral("/probe"));
+    if (!probe.open(QIODevice::WriteOnly))
+        return true;
+    probe.remove();
+    return false;
 }
 
 } // namespace
@@ -309,13 +345,201 @@ private slots:
         QTRY_COMPARE(m_controller->requests.size(), 1);
     }
 
+    void responseEncoding_data() {
+        QTest::addColumn<QByteArray>("setting");
+        QTest::addColumn<QByteArray>("codec");
+        QTest::addColumn<QByteArray>("line");
+        QTest::newRow("default") << QByteArray() << QByteArray("UTF-8")
+                                 << QByteArray("030-000 = APROVA\xC3\x87\xC3\x83O\r\n");
+        QTest::newRow("windows-1252")
+            << kWindows1252 << QByteArray("windows-1252") << QByteArray("030-000 = APROVA\xC7\xC3O\r\n");
+    }
+    void responseEncoding() {
+        QFETCH(QByteArray, setting);
+        QFETCH(QByteArray, codec);
+        QFETCH(QByteArray, line);
+        start(0, setting);
+        const QString response = QStringLiteral(
+            "{\"header\":\"CRT\",\"id\":1234,\"resultado\":0,\"texto_operador\":\"APROVAÇÃO\"}");
+        m_controller->response = response;
+        QVERIFY(writeFile(m_req + QStringLiteral("/IntPos.001"), kSale));
+
+        QTRY_COMPARE(readFile(m_resp + QStringLiteral("/IntPos.001")),
+                     encoded(codec.constData(), ProtocoloSitef().buildSitefResponse(response)));
+        QVERIFY(readFile(m_resp + QStringLiteral("/IntPos.001")).contains(line));
+        QCOMPARE(readFile(m_resp + QStringLiteral("/IntPos.Sts")), kSaleStatus);
+    }
+
+    void requestEncoding_data() {
+        QTest::addColumn<QByteArray>("setting");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("fallback");
+        const QByteArray windows = encoded("windows-1252", accentedSale());
+        const QByteArray utf8 = accentedSale().toUtf8();
+        QTest::newRow("windows-1252 request, default") << QByteArray() << windows << true;
+        QTest::newRow("windows-1252 request, windows-1252") << kWindows1252 << windows << false;
+        QTest::newRow("utf-8 request, default") << QByteArray() << utf8 << false;
+        QTest::newRow("utf-8 request with byte order mark")
+            << QByteArray() << QByteArray("\xEF\xBB\xBF") + utf8 << false;
+    }
+    void requestEncoding() {
+        QFETCH(QByteArray, setting);
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, fallback);
+        start(1, setting);
+        QVERIFY(writeFile(m_req + QStringLiteral("/IntPos.001"), bytes));
+        QTRY_COMPARE(m_controller->requests.size(), 1);
+        QCOMPARE(m_controller->requests.first(), ProtocoloSitef().parseRequest(accentedSale()));
+        QCOMPARE(
+            logLines().contains(QStringLiteral("{Info} \t\t [MonitoraDiretorio] Arquivo IntPos.001 não é "
+                                               "UTF-8 válido; lido como Windows-1252")),
+            fallback);
+    }
+
+    void requestWrittenInTwoGoesIsReadWhole() {
+        const ScaleGuard scale(0.25); // retries 62 ms apart, 0.5 s in all: longer than the writer's pause
+        start(1);
+        const QString name = m_req + QStringLiteral("/IntPos.001");
+        const int split = kSale.indexOf("003-000");
+        QVERIFY(writeFile(name, kSale.left(split)));
+        QTest::qWait(300);
+        QFile file(name);
+        QVERIFY(file.open(QIODevice::Append));
+        file.write(kSale.mid(split));
+        file.close();
+
+        QTRY_COMPARE(m_controller->requests.size(), 1);
+        QCOMPARE(m_controller->requests.first(), ProtocoloSitef().parseRequest(QString::fromUtf8(kSale)));
+        QVERIFY(logLines().contains(
+            QStringLiteral("{Debug} \t\t [MonitoraDiretorio] Arquivo IntPos.001 incompleto")));
+        QTRY_VERIFY(m_controller->isFinished());
+        QTest::qWait(100);
+        QCOMPARE(m_controller->requests.size(), 1);
+    }
+
+    void requestNeverCompletedIsAnsweredAsInvalid() {
+        start(1);
+        QVERIFY(writeFile(m_req + QStringLiteral("/IntPos.001"), "000-000 = CRT\n001-000 = 1234\n"));
+        QTRY_COMPARE(m_controller->requests.size(), 1);
+        QVERIFY(m_controller->requests.first().contains(QStringLiteral("\"msg_erro\"")));
+        QCOMPARE(logLines().count(
+                     QStringLiteral("{Debug} \t\t [MonitoraDiretorio] Arquivo IntPos.001 incompleto")),
+                 MonitoraDiretorio::kMaxIncompleteReads);
+        QTRY_COMPARE(readFile(m_resp + QStringLiteral("/IntPos.Sts")), kSaleStatus);
+    }
+
+    void filesWrittenWhenResponseDirectoryReturns_data() {
+        QTest::addColumn<QString>("fault");
+        QTest::newRow("removed") << QStringLiteral("removed");
+        QTest::newRow("replaced by a file") << QStringLiteral("file");
+        QTest::newRow("read-only") << QStringLiteral("read-only");
+    }
+    void filesWrittenWhenResponseDirectoryReturns() {
+        QFETCH(QString, fault);
+        const ScaleGuard scale(0.05);
+        start(1);
+        m_controller->response = kResponse;
+        std::unique_ptr<PermissionGuard> readOnly;
+        if (fault == QLatin1String("read-only")) {
+            readOnly = std::make_unique<PermissionGuard>(m_resp, QFile::ReadOwner | QFile::ExeOwner);
+            if (!permissionsBind(m_resp))
+                QSKIP("permissions do not bind this user");
+        } else {
+            QVERIFY(QDir(m_resp).removeRecursively());
+            if (fault == QLatin1String("file"))
+                QVERIFY(writeFile(m_resp, "not a directory"));
+        }
+        QVERIFY(writeFile(m_req + QStringLiteral("/IntPos.001"), kSale));
+        QTRY_VERIFY(logLines().contains(
+            QStringLiteral("{Info} \t\t [MonitoraDiretorio] Nova tentativa de gravação em ") + m_resp));
+        QTRY_VERIFY(m_controller->isFinished()); // its response waits as well
+
+        readOnly.reset();
+        if (fault == QLatin1String("file"))
+            QVERIFY(QFile::remove(m_resp));
+        QVERIFY(QDir().mkpath(m_resp));
+        QTRY_COMPARE(readFile(m_resp + QStringLiteral("/IntPos.Sts")), kSaleStatus);
+        QTRY_COMPARE(readFile(m_resp + QStringLiteral("/IntPos.001")),
+                     ProtocoloSitef().buildBridgeResponse(kResponse).toUtf8());
+        // Neither the temporary response file nor a temporary status file is left behind.
+        QCOMPARE(QDir(m_resp).entryList(QDir::Files | QDir::Hidden),
+                 (QStringList{QStringLiteral("IntPos.001"), QStringLiteral("IntPos.Sts")}));
+    }
+
+    void heldResponseFile_data() {
+        QTest::addColumn<bool>("released");
+        QTest::newRow("released while retrying") << true;
+        QTest::newRow("held for good") << false;
+    }
+    void heldResponseFile() {
+        QFETCH(bool, released);
+        const ScaleGuard scale(0.05);
+        start(1);
+        m_controller->response = kResponse;
+        // A directory in its place stands for a file that the sales application keeps open
+        // (a sharing violation on Windows): it can be neither removed nor replaced.
+        const QString response = m_resp + QStringLiteral("/IntPos.001");
+        const QString temporary = m_resp + QStringLiteral("/arquivo_tef.tmp");
+        QVERIFY(QDir().mkpath(response + QStringLiteral("/aberto")));
+        QVERIFY(writeFile(m_req + QStringLiteral("/IntPos.001"), kSale));
+        const QString failed =
+            QStringLiteral("{Error} \t\t [MonitoraDiretorio] Falha ao renomear arquivo para ") + response;
+        QTRY_VERIFY(logLines().contains(failed));
+        const QByteArray expected = ProtocoloSitef().buildBridgeResponse(kResponse).toUtf8();
+
+        if (released) {
+            QVERIFY(QDir(response).removeRecursively());
+            QTRY_COMPARE(readFile(response), expected);
+            QVERIFY(!QFile::exists(temporary));
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(
+                logLines().contains(
+                    QStringLiteral(
+                        "{Error} \t\t [MonitoraDiretorio] Gravação em %1 abandonada após %2 tentativas")
+                        .arg(m_resp)
+                        .arg(MonitoraDiretorio::kMaxWriteAttempts)),
+                30000);
+            // The answer is kept, once, and the failure was logged once.
+            QCOMPARE(readFile(temporary), expected);
+            QCOMPARE(QDir(m_resp).entryList(QDir::Files | QDir::Hidden),
+                     (QStringList{QStringLiteral("arquivo_tef.tmp"), QStringLiteral("IntPos.Sts")}));
+            QCOMPARE(logLines().count(failed), 1);
+        }
+        QCOMPARE(readFile(m_resp + QStringLiteral("/IntPos.Sts")), kSaleStatus);
+    }
+
+    void unremovableResponseIsOverwrittenInPlace() {
+        const ScaleGuard scale(0.05);
+        start(1);
+        m_controller->response = kResponse;
+        for (const char *name : {"/IntPos.001", "/IntPos.Sts", "/arquivo_tef.tmp"})
+            QVERIFY(writeFile(m_resp + QLatin1String(name), "earlier"));
+        // Nothing can be created, removed or renamed there, but its files can be written.
+        const PermissionGuard readOnly(m_resp, QFile::ReadOwner | QFile::ExeOwner);
+        if (!permissionsBind(m_resp))
+            QSKIP("permissions do not bind this user");
+        QVERIFY(writeFile(m_req + QStringLiteral("/IntPos.001"), kSale));
+
+        const QString response = m_resp + QStringLiteral("/IntPos.001");
+        QTRY_COMPARE(readFile(response), ProtocoloSitef().buildBridgeResponse(kResponse).toUtf8());
+        QCOMPARE(readFile(m_resp + QStringLiteral("/IntPos.Sts")), kSaleStatus);
+        QVERIFY(logLines().contains(
+            QStringLiteral("{Info} \t\t [MonitoraDiretorio] Arquivo de resposta gravado diretamente em ") +
+            response));
+    }
+
 private:
-    void writeConfig(int product) {
+    static QString accentedSale() {
+        return QStringLiteral("000-000 = CRT\n001-000 = 1234\n002-000 = AÇÃO nº 5\n999-999 = 0\n");
+    }
+
+    void writeConfig(int product, const QByteArray &extra = QByteArray()) {
         const QByteArray config =
             QStringLiteral("{\"path_in\": \"%1\", \"path_out\": \"%2\", \"file_req\": "
-                           "\"IntPos.001\", \"file_resp\": \"IntPos.Sts\", \"produto_tef\": %3}")
+                           "\"IntPos.001\", \"file_resp\": \"IntPos.Sts\", \"produto_tef\": %3%4}")
                 .arg(m_req, m_resp)
                 .arg(product)
+                .arg(QString::fromUtf8(extra))
                 .toUtf8();
         QVERIFY(writeFile(m_dir->filePath(QStringLiteral("config_tef.json")), config));
     }
@@ -330,8 +554,8 @@ private:
         connect(m_controller, SIGNAL(finished()), monitor, SLOT(signal_to_add_addObservadorDiretorio()));
     }
 
-    MonitoraDiretorio *start(int product) {
-        writeConfig(product);
+    MonitoraDiretorio *start(int product, const QByteArray &extra = QByteArray()) {
+        writeConfig(product, extra);
         MonitoraDiretorio *monitor = MonitoraDiretorio::instance(m_dir->path());
         connectController(monitor);
         monitor->addObservadorDiretorio();

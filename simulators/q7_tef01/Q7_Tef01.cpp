@@ -3,7 +3,7 @@
 //
 // Scenario (the JSON file named by Q7_SIM_SCENARIO), every member optional. A reply is a JSON
 // object, returned as compact text; a JSON string is returned as it stands (for replies that
-// are not JSON).
+// are not JSON); a JSON null is returned as a null pointer.
 //   "IniciarOperacaoTEF", "RecuperarOperacaoTEF", "ConfirmarOperacaoTEF",
 //   "FinalizarOperacaoTEF": one reply, or an array of replies played in turn (the last repeats).
 //   "RealizarPagamentoTEF", "RealizarAdmTEF": the replies of one dialogue in call order (the
@@ -76,14 +76,19 @@ QJsonObject refusal(const QString &motivo) {
     return reply(99, motivo);
 }
 
+// The null byte array for a JSON null, so that answer() returns a null pointer.
 QByteArray textOf(const QJsonValue &value) {
-    if (value.isString())
-        return value.toString().toUtf8();
+    if (value.isNull())
+        return QByteArray();
+    if (value.isString()) {
+        const QByteArray text = value.toString().toUtf8();
+        return text.isNull() ? QByteArray("") : text;
+    }
     return QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact);
 }
 
 const char *answer(const char *entryPoint, const QByteArray &text) {
-    return sim::keep(entryPoint, text);
+    return text.isNull() ? nullptr : sim::keep(entryPoint, text);
 }
 
 const char *answer(const char *entryPoint, const QJsonObject &object) {
@@ -335,7 +340,7 @@ Q7_TEF01_EXPORT const char *GetClientTCP() {
     sim::logCall("GetClientTCP", {});
     Library &lib = library();
     QMutexLocker locker(&lib.mutex);
-    return answer("GetClientTCP", lib.client.toUtf8());
+    return sim::keep("GetClientTCP", lib.client.toUtf8());
 }
 
 Q7_TEF01_EXPORT int SetClientTCP(const char *ip, int porta) {

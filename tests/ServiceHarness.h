@@ -1,0 +1,109 @@
+#pragma once
+
+// The whole service in-process for a test: configuration, monitor, controller and window in a
+// temporary directory, the replacement libraries from build/bin, a scenario for them, and a
+// sales application (TefPosClient) driving the file exchange.
+
+#include "TefPosClient.h"
+#include "app/ServiceWiring.h"
+#include "controllers/Base_Controller.h"
+#include "exchange/MonitoraDiretorio.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QQmlApplicationEngine>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <memory>
+
+// Runs one exchange on a worker thread: the client blocks while polling, and the service
+// needs the test thread's event loop.
+class Exchange {
+public:
+    Exchange(const TefPosClient &client, const TefPosClient::Fields &fields)
+        : m_thread(QThread::create([this, client, fields] { m_result = client.send(fields); })) {
+        m_thread->start();
+    }
+    ~Exchange() { m_thread->wait(); }
+    bool done() const { return m_thread->isFinished(); }
+    const TefPosClient::Result &result() const { return m_result; }
+
+private:
+    TefPosClient::Result m_result;
+    std::unique_ptr<QThread> m_thread;
+};
+
+class ServiceHarness {
+public:
+    ServiceHarness() {
+        QDir().mkpath(dir.filePath(QStringLiteral("logs")));
+        qputenv("Q7_LOG_PATH", QFile::encodeName(logDirectory()));
+        qputenv("Q7_SIM_CALLS", QFile::encodeName(dir.filePath(QStringLiteral("calls.jsonl"))));
+        qunsetenv("Q7_SIM_SCENARIO");
+        client.requestDir = dir.filePath(QStringLiteral("req"));
+        client.responseDir = dir.filePath(QStringLiteral("resp"));
+        client.pollMs = 10;
+        client.statusTimeoutMs = 5000;
+        client.responseTimeoutMs = 20000;
+    }
+    ~ServiceHarness() {
+        // What the controller thread queued for the window is delivered while both still exist.
+        QCoreApplication::sendPostedEvents();
+        wiring.reset();
+        engine.reset();
+        MonitoraDiretorio::destroyInstance();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        qunsetenv("Q7_LOG_PATH");
+        qunsetenv("Q7_SIM_CALLS");
+        qunsetenv("Q7_SIM_SCENARIO");
+    }
+    ServiceHarness(const ServiceHarness &) = delete;
+    ServiceHarness &operator=(const ServiceHarness &) = delete;
+
+    void start(int product) {
+        QFile config(dir.filePath(QStringLiteral("config_tef.json")));
+        if (config.open(QIODevice::WriteOnly))
+            config.write(QStringLiteral("{\"path_in\": \"%1\", \"path_out\": \"%2\", \"file_req\": "
+                                        "\"IntPos.001\", \"file_resp\": \"IntPos.Sts\", \"produto_tef\": %3}")
+                             .arg(client.requestDir, client.responseDir)
+                             .arg(product)
+                             .toUtf8());
+        config.close();
+        engine = std::make_unique<QQmlApplicationEngine>();
+        wiring = std::make_unique<ServiceWiring>(
+            product, *engine, ServiceWiring::Options{dir.path(), QStringLiteral(Q7_BIN_DIR), nullptr});
+    }
+
+    // Each scenario gets a file of its own, so the library reloads it and restarts its replies.
+    void setScenario(const QJsonObject &scenario) {
+        QFile file(dir.filePath(QStringLiteral("scenario%1.json").arg(++m_scenarios)));
+        if (file.open(QIODevice::WriteOnly))
+            file.write(QJsonDocument(scenario).toJson());
+        qputenv("Q7_SIM_SCENARIO", QFile::encodeName(file.fileName()));
+    }
+
+    // The operator: picks `row` of every list shown, such as the Pagora menus of its own.
+    void chooseInLists(int row) {
+        QObject::connect(controller(), &Base_Controller::disableListView, &m_operator,
+                         [this, row](bool hidden) {
+                             if (!hidden)
+                                 controller()->onClickButtonOK(QString::number(row), 2);
+                         });
+    }
+
+    Base_Controller *controller() const { return wiring->controller(); }
+    QString logDirectory() const { return dir.filePath(QStringLiteral("logs")); }
+
+    QTemporaryDir dir;
+    TefPosClient client;
+
+private:
+    std::unique_ptr<QQmlApplicationEngine> engine;
+    std::unique_ptr<ServiceWiring> wiring;
+    QObject m_operator;
+    int m_scenarios = 0;
+};
