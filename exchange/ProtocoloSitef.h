@@ -148,12 +148,17 @@ private:
         ItemRule rule;
     };
 
+    // The lines of a response being built; defined with the writers.
+    class Lines;
+
     QHash<QString, RequestKey> makeRequestKeys() const;
     QHash<QString, SitefItem> makeSitefItems() const;
 
     bool accepts(Condition condition, const QString &operation) const;
     int operationNumber(const QString &code) const;
-    void addSitefItem(QStringList &lines, const QString &item) const;
+    void addOperation(Lines &lines, const QString &tag, const QString &operation) const;
+    void addDateTime(Lines &lines, const QString &tags, const QString &value) const;
+    void addSitefItem(Lines &lines, const QString &item) const;
 
     static QHash<QString, int> rowsByName(const QVector<TagMapping> &rows);
 

@@ -7,11 +7,12 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
-#include <QStringBuilder>
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <vector>
 
 namespace {
 
@@ -37,38 +38,15 @@ QString asBool(const QJsonValue &value) {
     return value.toBool(false) ? QStringLiteral("true") : QStringLiteral("false");
 }
 
-bool startsWithAny(const QStringList &lines, const QString &prefix) {
-    return std::any_of(lines.cbegin(), lines.cend(), [&](const QString &l) { return l.startsWith(prefix); });
-}
-
 // Empty for text that is not JSON and for an empty object (or a non-object document).
 QJsonObject responseObject(const QString &json) {
     return QJsonDocument::fromJson(json.toUtf8()).object();
 }
 
-// The layout of lineFormat, built in one allocation (`tag` may be a string-builder
-// expression): a response holds a line per receipt line.
 // A line break inside a value would split the line in the sales application's reader and
 // could even forge a line of its own (say "009-000 = 0"), so values never carry one.
-template <typename Tag> QString line(const Tag &tag, const QString &value) {
-    QString text = tag % QStringView(u" = ") % value;
-    if (std::any_of(value.cbegin(), value.cend(), [](QChar c) { return c == u'\n' || c == u'\r'; })) {
-        text.remove(QLatin1Char('\n'));
-        text.remove(QLatin1Char('\r'));
-    }
-    return text;
-}
-
-// The line of a Bool, Integer or Text row; LineList rows are blocks of their own.
-QString valueLine(const ProtocoloSitef::TagMapping &row, const QJsonValue &value) {
-    switch (row.kind) {
-    case ProtocoloSitef::ValueKind::Bool:
-        return line(row.tag, asBool(value));
-    case ProtocoloSitef::ValueKind::Integer:
-        return line(row.tag, asInteger(value));
-    default:
-        return line(row.tag, value.toString());
-    }
+bool hasLineBreak(QStringView text) {
+    return std::any_of(text.cbegin(), text.cend(), [](QChar c) { return c == u'\n' || c == u'\r'; });
 }
 
 // A position of a counted block: at least three digits, zero-padded.
@@ -85,28 +63,180 @@ QStringView positionDigits(int position, char16_t (&buffer)[12]) {
     return QStringView(first, end);
 }
 
-// Every text on its numbered line ("xxx" of the line tag pattern is the 1-based position),
-// then the count line.
-void appendNumbered(QStringList &lines, const QString &tags, const QStringList &texts) {
-    const QString countTag = tags.section(QLatin1Char('|'), 0, 0);
-    const QString pattern = tags.section(QLatin1Char('|'), 1, 1);
-    const int at = pattern.indexOf(QLatin1String("xxx"));
-    // Strings rather than views: an empty view may have no data, which string building
-    // would hand to memcpy.
-    const QString head = at < 0 ? pattern : pattern.left(at);
-    const QString tail = at < 0 ? QString() : pattern.mid(at + 3);
-    char16_t buffer[12];
-    for (int i = 0; i < texts.size(); ++i)
-        lines << line(head % positionDigits(i + 1, buffer) % tail, texts.at(i));
-    lines << line(countTag, QString::number(texts.size()));
+// What text.split(separator).value(n) gives for n = 0 and 1, without copying.
+QStringView part(QStringView text, QChar separator, int n) {
+    const qsizetype first = text.indexOf(separator);
+    if (n == 0)
+        return first < 0 ? text : text.left(first);
+    if (first < 0)
+        return QStringView();
+    const QStringView rest = text.mid(first + 1);
+    const qsizetype next = rest.indexOf(separator);
+    return next < 0 ? rest : rest.left(next);
 }
 
-// As appendNumbered, but a block holding a single blank text is left out altogether.
-void appendTextBlock(QStringList &lines, const QString &tags, const QStringList &texts) {
-    if (texts.size() == 1 && texts.first().trimmed().isEmpty())
-        return;
-    appendNumbered(lines, tags, texts);
-}
+} // namespace
+
+// The lines of a response, in the layout of lineFormat, written back to back into one buffer
+// and put in order only when joined. A response holds a hundred lines and more: a string
+// and a list node for each, and sorting them with whole-string comparisons, cost more than
+// everything else but parsing the document.
+class ProtocoloSitef::Lines {
+public:
+    explicit Lines(int expectedChars = 1024) {
+        m_text.reserve(expectedChars);
+        m_lines.reserve(128);
+    }
+
+    // "tag = value", the tag given in up to three pieces.
+    void add(QStringView tag, QStringView value) { add(tag, QStringView(), QStringView(), value); }
+    void add(QStringView head, QStringView middle, QStringView tail, QStringView value) {
+        static constexpr QStringView equals(u" = ");
+        const int begin = m_text.size();
+        m_text.resize(begin + static_cast<int>(head.size() + middle.size() + tail.size() + equals.size() +
+                                               value.size()));
+        QChar *out = m_text.data() + begin;
+        for (const QStringView piece : {head, middle, tail, equals, value})
+            out = copy(piece, out);
+        if (hasLineBreak(value)) {
+            // Only the new line is compacted; the buffer before it is left as it is.
+            QChar *const first = m_text.data() + begin;
+            QChar *const last = std::remove_if(first, m_text.data() + m_text.size(),
+                                               [](QChar c) { return c == u'\n' || c == u'\r'; });
+            m_text.truncate(static_cast<int>(last - m_text.constData()));
+        }
+        m_lines.push_back({begin, m_text.size() - begin});
+    }
+
+    // The line of a Bool, Integer or Text row; LineList rows are blocks of their own.
+    void addValue(const TagMapping &row, const QJsonValue &value) {
+        switch (row.kind) {
+        case ValueKind::Bool:
+            add(row.tag, asBool(value));
+            break;
+        case ValueKind::Integer:
+            add(row.tag, asInteger(value));
+            break;
+        default:
+            add(row.tag, value.toString());
+            break;
+        }
+    }
+
+    // Every text on its numbered line ("xxx" of the line tag pattern is the 1-based
+    // position), then the count line.
+    void addNumbered(QStringView tags, const QStringList &texts) {
+        const QStringView countTag = part(tags, u'|', 0);
+        const QStringView pattern = part(tags, u'|', 1);
+        const qsizetype at = pattern.indexOf(QLatin1String("xxx"));
+        const QStringView head = at < 0 ? pattern : pattern.left(at);
+        const QStringView tail = at < 0 ? QStringView() : pattern.mid(at + 3);
+        char16_t buffer[12];
+        for (int i = 0; i < texts.size(); ++i)
+            add(head, positionDigits(i + 1, buffer), tail, texts.at(i));
+        add(countTag, QString::number(texts.size()));
+    }
+
+    // Whether addTextBlock leaves `texts` out: a block holding a single blank text.
+    static bool isBlankBlock(const QStringList &texts) {
+        return texts.size() == 1 && texts.first().trimmed().isEmpty();
+    }
+
+    void addTextBlock(QStringView tags, const QStringList &texts) {
+        if (!isBlankBlock(texts))
+            addNumbered(tags, texts);
+    }
+
+    int size() const { return static_cast<int>(m_lines.size()); }
+
+    bool anyStartsWith(QStringView prefix) const {
+        return std::any_of(m_lines.cbegin(), m_lines.cend(),
+                           [&](const Span &span) { return view(span).startsWith(prefix); });
+    }
+
+    void removeStartingWith(QStringView prefix) {
+        m_lines.erase(std::remove_if(m_lines.begin(), m_lines.end(),
+                                     [&](const Span &span) { return view(span).startsWith(prefix); }),
+                      m_lines.end());
+    }
+
+    // The lines in the order they were added.
+    QStringList toList() const {
+        QStringList list;
+        list.reserve(size());
+        for (const Span &span : m_lines)
+            list << view(span).toString();
+        return list;
+    }
+
+    // The lines in QStringList::sort() order (code unit by code unit, a prefix before what
+    // it begins), joined by `separator` and, with `trailing`, ended by it too. Lines mostly
+    // differ within their first eight code units: packed into two integers, those settle
+    // nearly every comparison, and equal packs fall back to comparing whole lines.
+    QString sortedJoin(QStringView separator, bool trailing) const {
+        struct Entry {
+            quint64 head;
+            quint64 next;
+            Span span;
+        };
+        std::vector<Entry> entries;
+        entries.reserve(m_lines.size());
+        qsizetype length = trailing || m_lines.empty() ? 0 : -separator.size();
+        for (const Span &span : m_lines) {
+            const QStringView line = view(span);
+            entries.push_back({pack(line, 0), pack(line, 4), span});
+            length += span.size + separator.size();
+        }
+        std::sort(entries.begin(), entries.end(), [this](const Entry &a, const Entry &b) {
+            if (a.head != b.head)
+                return a.head < b.head;
+            if (a.next != b.next)
+                return a.next < b.next;
+            return view(a.span) < view(b.span);
+        });
+
+        QString joined(static_cast<int>(length), Qt::Uninitialized);
+        QChar *out = joined.data();
+        for (size_t i = 0; i < entries.size(); ++i) {
+            if (i > 0)
+                out = copy(separator, out);
+            out = copy(view(entries[i].span), out);
+        }
+        if (trailing && !entries.empty())
+            copy(separator, out);
+        return joined;
+    }
+
+private:
+    struct Span {
+        int begin;
+        int size;
+    };
+
+    QStringView view(const Span &span) const { return QStringView(m_text).mid(span.begin, span.size); }
+
+    // Returns the end of the copy. An empty view may carry no data: never hand that to memcpy.
+    static QChar *copy(QStringView text, QChar *out) {
+        if (text.isEmpty())
+            return out;
+        std::memcpy(static_cast<void *>(out), text.data(), static_cast<size_t>(text.size()) * sizeof(QChar));
+        return out + text.size();
+    }
+
+    // Four code units from `from` as one number in the same order; missing ones count as
+    // zero, which keeps a line before every longer line it begins.
+    static quint64 pack(QStringView text, int from) {
+        quint64 packed = 0;
+        for (int i = from; i < from + 4; ++i)
+            packed = (packed << 16) | (i < text.size() ? text[i].unicode() : 0u);
+        return packed;
+    }
+
+    QString m_text;
+    std::vector<Span> m_lines;
+};
+
+namespace {
 
 // The member of each dictionary row, null where the object has none.
 QVector<QJsonValue> valuesByRow(const QJsonObject &object, const QHash<QString, int> &rows, int count) {
@@ -129,28 +259,39 @@ QStringList textsOf(const QJsonArray &array) {
 
 } // namespace
 
-QStringList ProtocoloSitef::operationLine(const QString &tag, const QString &operation) const {
-    QString code = operation;
+void ProtocoloSitef::addOperation(Lines &lines, const QString &tag, const QString &operation) const {
     if (operation == QLatin1String("VENDA"))
-        code = OP_CRT;
+        lines.add(tag, OP_CRT);
     else if (operation == QLatin1String("CANCELAMENTO"))
-        code = OP_CNC;
+        lines.add(tag, OP_CNC);
     else if (operation == QLatin1String("ADMINISTRATIVA"))
-        code = OP_ADM;
-    return {line(tag, code)};
+        lines.add(tag, OP_ADM);
+    else
+        lines.add(tag, operation);
+}
+
+// A value without a blank has no time: its line is written empty.
+void ProtocoloSitef::addDateTime(Lines &lines, const QString &tags, const QString &value) const {
+    lines.add(part(tags, u'|', 0), part(value, u' ', 0));
+    lines.add(part(tags, u'|', 1), part(value, u' ', 1));
+}
+
+QStringList ProtocoloSitef::operationLine(const QString &tag, const QString &operation) const {
+    Lines lines;
+    addOperation(lines, tag, operation);
+    return lines.toList();
 }
 
 QStringList ProtocoloSitef::dateTimeLines(const QString &tags, const QString &value) const {
-    const QStringList parts = value.split(QLatin1Char(' '));
-    // A value without a blank has no time: its line is written empty.
-    return {line(tags.section(QLatin1Char('|'), 0, 0), parts.value(0)),
-            line(tags.section(QLatin1Char('|'), 1, 1), parts.value(1))};
+    Lines lines;
+    addDateTime(lines, tags, value);
+    return lines.toList();
 }
 
 QStringList ProtocoloSitef::lineBlock(const QString &tags, const QJsonArray &texts) const {
-    QStringList lines;
-    appendTextBlock(lines, tags, textsOf(texts));
-    return lines;
+    Lines lines;
+    lines.addTextBlock(tags, textsOf(texts));
+    return lines.toList();
 }
 
 QString ProtocoloSitef::buildBridgeResponse(const QString &json) const {
@@ -159,8 +300,7 @@ QString ProtocoloSitef::buildBridgeResponse(const QString &json) const {
         return QString();
     qInfo().noquote() << QStringLiteral("Tags para iterar: %1").arg(bridgeTags.size());
 
-    QStringList lines;
-    lines.reserve(document.size() + 64);
+    Lines lines(json.size() * 2);
     QStringList storeCopy;
     QStringList holderCopy;
     const QVector<QJsonValue> values = valuesByRow(document, m_bridgeRows, bridgeTags.size());
@@ -170,15 +310,15 @@ QString ProtocoloSitef::buildBridgeResponse(const QString &json) const {
         if (isAbsent(value))
             continue;
         if (row.name == QLatin1String("operacao")) {
-            lines += operationLine(row.tag, value.toString());
+            addOperation(lines, row.tag, value.toString());
         } else if (row.name == QLatin1String("dataHoraTransacao")) {
-            lines += dateTimeLines(row.tag, value.toString());
+            addDateTime(lines, row.tag, value.toString());
         } else if (row.name == QLatin1String("tipoFinanciamento")) {
             const QString word = value.toString();
             if (word.compare(QLatin1String("PARCELADO_ESTABELECIMENTO"), Qt::CaseInsensitive) == 0)
-                lines << line(row.tag, QStringLiteral("0"));
+                lines.add(row.tag, u"0");
             else if (word.compare(QLatin1String("PARCELADO_EMISSOR"), Qt::CaseInsensitive) == 0)
-                lines << line(row.tag, QStringLiteral("1"));
+                lines.add(row.tag, u"1");
         } else if (row.kind == ValueKind::LineList) {
             const QStringList texts = textsOf(value.toArray());
             // The two copies also make up the complete receipt when there is none of its own.
@@ -186,28 +326,23 @@ QString ProtocoloSitef::buildBridgeResponse(const QString &json) const {
                 storeCopy = texts;
             else if (row.name == QLatin1String("comprovanteDiferenciadoPortador"))
                 holderCopy = texts;
-            appendTextBlock(lines, row.tag, texts);
+            lines.addTextBlock(row.tag, texts);
         } else {
-            lines << valueLine(row, value);
+            lines.addValue(row, value);
         }
     }
 
-    if (!startsWithAny(lines, QStringLiteral("029-")) && !(storeCopy.isEmpty() && holderCopy.isEmpty())) {
-        QStringList block;
-        appendTextBlock(block, completeReceipt, storeCopy + holderCopy);
-        if (!block.isEmpty()) {
+    if (!lines.anyStartsWith(u"029-") && !(storeCopy.isEmpty() && holderCopy.isEmpty())) {
+        const QStringList copies = storeCopy + holderCopy;
+        if (!Lines::isBlankBlock(copies)) {
             // An empty "comprovanteCompleto" left "028-000 = 0"; two counts would contradict
             // each other, and the sales application confirms only on a count above zero.
-            const QString countPrefix = TAG_028_000 + QLatin1Char(' ');
-            lines.erase(std::remove_if(lines.begin(), lines.end(),
-                                       [&](const QString &l) { return l.startsWith(countPrefix); }),
-                        lines.end());
-            lines += block;
+            lines.removeStartingWith(QString(TAG_028_000 + QLatin1Char(' ')));
+            lines.addNumbered(completeReceipt, copies);
         }
     }
-    lines << line(TAG_999_999, QStringLiteral("0"));
-    lines.sort();
-    return lines.join(lineSeparator);
+    lines.add(TAG_999_999, u"0");
+    return lines.sortedJoin(lineSeparator, false);
 }
 
 QString ProtocoloSitef::buildTefResponse(const QString &json) const {
@@ -218,7 +353,7 @@ QString ProtocoloSitef::buildTefResponse(const QString &json) const {
     const int rows = tef.isEmpty() ? 0 : tefTags.size();
     qInfo().noquote() << QStringLiteral("Tags para iterar: %1").arg(rows);
 
-    QStringList lines;
+    Lines lines(json.size() * 2);
     QStringList receiptTexts;
     QString formaPagamento;
     const QVector<QJsonValue> values = valuesByRow(tef, m_tefRows, rows);
@@ -231,34 +366,33 @@ QString ProtocoloSitef::buildTefResponse(const QString &json) const {
             row.name == QLatin1String("comprovanteDiferenciadoPortador")) {
             const QStringList pieces = value.toString().split(lineSeparator);
             receiptTexts += pieces;
-            appendTextBlock(lines, row.tag, pieces);
+            lines.addTextBlock(row.tag, pieces);
         } else if (row.name == QLatin1String("formaPagamento")) {
             formaPagamento = value.toString();
         } else if (row.name == QLatin1String("tipoFinanciamento")) {
             const bool estabelecimento =
                 value.toString().compare(QLatin1String("Estabelecimento"), Qt::CaseInsensitive) == 0;
-            lines << line(row.tag, estabelecimento ? QStringLiteral("0") : QStringLiteral("1"));
+            lines.add(row.tag, estabelecimento ? u"0" : u"1");
         } else {
-            lines << valueLine(row, value);
+            lines.addValue(row, value);
         }
     }
 
     if (!receiptTexts.isEmpty())
-        appendTextBlock(lines, completeReceipt, receiptTexts);
-    if (!startsWithAny(lines, TAG_018_000) &&
+        lines.addTextBlock(completeReceipt, receiptTexts);
+    if (!lines.anyStartsWith(TAG_018_000) &&
         formaPagamento.compare(QLatin1String("a vista"), Qt::CaseInsensitive) == 0)
-        lines << line(TAG_018_000, QStringLiteral("1"));
+        lines.add(TAG_018_000, u"1");
 
-    lines << line(TAG_000_000, document.value(QLatin1String("header")).toString())
-          << line(TAG_001_000, asInteger(document.value(QLatin1String("id"))))
-          << line(QStringLiteral("375-000"), asInteger(document.value(QLatin1String("codigo"))))
-          << line(QStringLiteral("375-001"), document.value(QLatin1String("mensagem")).toString())
-          << line(TAG_999_999, QStringLiteral("0"));
-    lines.sort();
-    return lines.join(lineSeparator);
+    lines.add(TAG_000_000, document.value(QLatin1String("header")).toString());
+    lines.add(TAG_001_000, asInteger(document.value(QLatin1String("id"))));
+    lines.add(u"375-000", asInteger(document.value(QLatin1String("codigo"))));
+    lines.add(u"375-001", document.value(QLatin1String("mensagem")).toString());
+    lines.add(TAG_999_999, u"0");
+    return lines.sortedJoin(lineSeparator, false);
 }
 
-void ProtocoloSitef::addSitefItem(QStringList &lines, const QString &item) const {
+void ProtocoloSitef::addSitefItem(Lines &lines, const QString &item) const {
     const int colon = item.indexOf(QLatin1Char(':'));
     if (colon < 0)
         return;
@@ -271,28 +405,29 @@ void ProtocoloSitef::addSitefItem(QStringList &lines, const QString &item) const
 
     switch (found->rule) {
     case ItemRule::Plain:
-        lines << line(found->tag, value);
+        lines.add(found->tag, value);
         break;
     case ItemRule::Pan:
         // Bank identification number, and the card's last four digits.
-        lines << line(TAG_010_004, value.left(6)) << line(TAG_010_005, value.right(4));
+        lines.add(TAG_010_004, value.left(6));
+        lines.add(TAG_010_005, value.right(4));
         break;
     case ItemRule::DataTrans: {
         const int year = QDate::currentDate().year();
-        lines << line(found->tag, value.right(2) + value.left(2) +
-                                      QStringLiteral("%1").arg(year, 4, 10, QLatin1Char('0')));
+        lines.add(found->tag,
+                  value.right(2) + value.left(2) + QStringLiteral("%1").arg(year, 4, 10, QLatin1Char('0')));
         break;
     }
     case ItemRule::Trilha02:
-        lines << line(found->tag, value.section(QLatin1Char('='), 0, 0));
+        lines.add(found->tag, value.section(QLatin1Char('='), 0, 0));
         break;
     case ItemRule::FormaFinanciamento:
         if (value == QLatin1String("A"))
-            lines << line(found->tag, QStringLiteral("1"));
+            lines.add(found->tag, u"1");
         else if (value == QLatin1String("E"))
-            lines << line(found->tag, QStringLiteral("0"));
+            lines.add(found->tag, u"0");
         else
-            lines << line(found->tag, value);
+            lines.add(found->tag, value);
         break;
     }
 }
@@ -307,16 +442,16 @@ QString ProtocoloSitef::buildSitefResponse(const QString &json) const {
     }
     const QJsonObject document = parsed.object();
 
-    QStringList lines;
-    lines << line(TAG_000_000, document.value(QLatin1String("header")).toString())
-          << line(TAG_001_000, asInteger(document.value(QLatin1String("id"))))
-          << line(TAG_009_000, asInteger(document.value(QLatin1String("resultado"))));
+    Lines lines(json.size() * 2);
+    lines.add(TAG_000_000, document.value(QLatin1String("header")).toString());
+    lines.add(TAG_001_000, asInteger(document.value(QLatin1String("id"))));
+    lines.add(TAG_009_000, asInteger(document.value(QLatin1String("resultado"))));
     const QString documentoFiscal = document.value(QLatin1String("documento_fiscal_vinculado")).toString();
     if (!documentoFiscal.isEmpty())
-        lines << line(TAG_002_000, documentoFiscal);
+        lines.add(TAG_002_000, documentoFiscal);
     const QString textoOperador = document.value(QLatin1String("texto_operador")).toString();
     if (!textoOperador.isEmpty())
-        lines << line(TAG_030_000, textoOperador);
+        lines.add(TAG_030_000, textoOperador);
 
     if (document.contains(QLatin1String("dados_transacao"))) {
         const QStringList items =
@@ -326,10 +461,8 @@ QString ProtocoloSitef::buildSitefResponse(const QString &json) const {
     }
     if (document.contains(QLatin1String("comprovante_loja"))) {
         const QString receipt = document.value(QLatin1String("comprovante_loja")).toString();
-        appendNumbered(lines, completeReceipt, receipt.split(QLatin1Char('\n')));
+        lines.addNumbered(completeReceipt, receipt.split(QLatin1Char('\n')));
     }
-    lines << line(TAG_999_999, QStringLiteral("0"));
-    lines.sort();
-
-    return lines.join(lineSeparator) + lineSeparator;
+    lines.add(TAG_999_999, u"0");
+    return lines.sortedJoin(lineSeparator, true);
 }

@@ -81,7 +81,10 @@ void tst_Base_Controller::runCallsProcessTefInTheThread() {
     QSignalSpy response(&controller, &Base_Controller::responseProcessTEF);
     QSignalSpy finished(&controller, &QThread::finished);
     controller.start();
-    QTRY_COMPARE(finished.count(), 1);
+    // Waiting on the thread orders what it wrote before what is read here; polling a spy
+    // that the thread itself appends to would not.
+    QVERIFY(controller.wait(5000));
+    QCOMPARE(finished.count(), 1);
     QCOMPARE(ranIn, &controller);
     QCOMPARE(response.count(), 1);
     QCOMPARE(response.at(0).at(0).toString(), QStringLiteral("{}"));

@@ -3,6 +3,8 @@
 #include <QDate>
 #include <QFile>
 #include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSet>
 #include <QtTest>
 
@@ -23,6 +25,8 @@ private slots:
     void sitef();
     void fullDocuments_data();
     void fullDocuments();
+    void sortedAsAList_data();
+    void sortedAsAList();
 
 private:
     ProtocoloSitef m_protocolo;
@@ -330,6 +334,47 @@ void TstProtocoloWriters::fullDocuments() {
     else
         text = m_protocolo.buildSitefResponse(json);
     QCOMPARE(text, expected);
+}
+
+// The writers put their lines in the order of QStringList::sort() without calling it; the
+// rows are where a shortcut on the first code units could go wrong.
+void TstProtocoloWriters::sortedAsAList_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<bool>("terminatedLines");
+
+    QJsonArray texts;
+    QStringList block;
+    for (int i = 1; i <= 1005; ++i) {
+        texts.append(QString::number(i % 7));
+        block << QStringLiteral("711-%1 = %2").arg(i, 3, 10, QLatin1Char('0')).arg(i % 7);
+    }
+    const QString bridge = QString::fromUtf8(
+        QJsonDocument(QJsonObject{{"comprovanteReduzidoPortador", texts}}).toJson(QJsonDocument::Compact));
+    QTest::newRow("positions past 999") << m_protocolo.buildBridgeResponse(bridge)
+                                        << block + QStringList{"710-000 = 1005", "999-999 = 0"} << false;
+
+    // U+FFFD comes after the surrogate pair of U+1F600 by code unit, before it by code point.
+    const QStringList values{"b", "\uFFFD", "\U0001F600", "a", "ab", "\u00E9", "a b", "0"};
+    QStringList items;
+    QStringList lines{"000-000 = CRT", "001-000 = 7", "009-000 = 0", "999-999 = 0"};
+    for (const QString &value : values) {
+        items << "Nsu:" + value;
+        lines << "012-000 = " + value;
+    }
+    const QString sitef = QString::fromUtf8(
+        QJsonDocument(
+            QJsonObject{{"header", "CRT"}, {"id", 7}, {"resultado", 0}, {"dados_transacao", items.join(',')}})
+            .toJson(QJsonDocument::Compact));
+    QTest::newRow("one tag, values decide") << m_protocolo.buildSitefResponse(sitef) << lines << true;
+}
+
+void TstProtocoloWriters::sortedAsAList() {
+    QFETCH(QString, text);
+    QFETCH(QStringList, lines);
+    QFETCH(bool, terminatedLines);
+    lines.sort();
+    QCOMPARE(text, terminatedLines ? terminated(lines) : joined(lines));
 }
 
 QTEST_APPLESS_MAIN(TstProtocoloWriters)

@@ -1,0 +1,142 @@
+// Linked into the test executables of the thread-sanitizer build only.
+//
+// Qt's QMutex, QWaitCondition, QSemaphore and QThread::wait() synchronise inside
+// libQt5Core, which is not instrumented: the sanitizer sees none of the order they create
+// and reports every access they guard as a race. These definitions take the place of the
+// library's for every call made from our code (the executable's own definitions win over a
+// shared library's), call the library's function and tell the sanitizer what it did.
+#include <QMutex>
+#include <QSemaphore>
+#include <QThread>
+#include <QVariant>
+#include <QWaitCondition>
+
+#include <dlfcn.h>
+#include <sanitizer/tsan_interface.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// The library's definition of `symbol`, the next one after ours, as a plain function whose
+// first argument is `this`.
+template <typename Function> Function next(const char *symbol) {
+    void *found = dlsym(RTLD_NEXT, symbol);
+    if (!found) {
+        std::fprintf(stderr, "TsanQtSync: %s not found\n", symbol);
+        std::abort();
+    }
+    Function function;
+    static_assert(sizeof function == sizeof found, "function pointers are not data pointers here");
+    std::memcpy(&function, &found, sizeof function);
+    return function;
+}
+
+void releaseAtThreadEnd(QThread *thread) {
+    // Once per thread object: finished() is emitted in the thread as the last thing it does.
+    static const char *const property = "q7TsanHooked";
+    if (thread->property(property).toBool())
+        return;
+    thread->setProperty(property, true);
+    QObject::connect(thread, &QThread::finished, [thread] { __tsan_release(thread); });
+}
+
+} // namespace
+
+void QMutex::lock() QT_MUTEX_LOCK_NOEXCEPT {
+    static const auto real = next<void (*)(QMutex *)>("_ZN6QMutex4lockEv");
+    real(this);
+    __tsan_acquire(this);
+}
+
+bool QMutex::tryLock(int timeout) QT_MUTEX_LOCK_NOEXCEPT {
+    static const auto real = next<bool (*)(QMutex *, int)>("_ZN6QMutex7tryLockEi");
+    const bool locked = real(this, timeout);
+    if (locked)
+        __tsan_acquire(this);
+    return locked;
+}
+
+void QMutex::unlock() noexcept {
+    static const auto real = next<void (*)(QMutex *)>("_ZN6QMutex6unlockEv");
+    __tsan_release(this);
+    real(this);
+}
+
+bool QWaitCondition::wait(QMutex *lockedMutex, QDeadlineTimer deadline) {
+    static const auto real = next<bool (*)(QWaitCondition *, QMutex *, QDeadlineTimer)>(
+        "_ZN14QWaitCondition4waitEP6QMutex14QDeadlineTimer");
+    __tsan_release(lockedMutex);
+    const bool woken = real(this, lockedMutex, deadline);
+    __tsan_acquire(lockedMutex);
+    return woken;
+}
+
+bool QWaitCondition::wait(QMutex *lockedMutex, unsigned long time) {
+    static const auto real =
+        next<bool (*)(QWaitCondition *, QMutex *, unsigned long)>("_ZN14QWaitCondition4waitEP6QMutexm");
+    __tsan_release(lockedMutex);
+    const bool woken = real(this, lockedMutex, time);
+    __tsan_acquire(lockedMutex);
+    return woken;
+}
+
+void QSemaphore::acquire(int n) {
+    static const auto real = next<void (*)(QSemaphore *, int)>("_ZN10QSemaphore7acquireEi");
+    real(this, n);
+    __tsan_acquire(this);
+}
+
+bool QSemaphore::tryAcquire(int n) {
+    static const auto real = next<bool (*)(QSemaphore *, int)>("_ZN10QSemaphore10tryAcquireEi");
+    const bool acquired = real(this, n);
+    if (acquired)
+        __tsan_acquire(this);
+    return acquired;
+}
+
+bool QSemaphore::tryAcquire(int n, int timeout) {
+    static const auto real = next<bool (*)(QSemaphore *, int, int)>("_ZN10QSemaphore10tryAcquireEii");
+    const bool acquired = real(this, n, timeout);
+    if (acquired)
+        __tsan_acquire(this);
+    return acquired;
+}
+
+void QSemaphore::release(int n) {
+    static const auto real = next<void (*)(QSemaphore *, int)>("_ZN10QSemaphore7releaseEi");
+    __tsan_release(this);
+    real(this, n);
+}
+
+void QThread::start(Priority priority) {
+    static const auto real = next<void (*)(QThread *, Priority)>("_ZN7QThread5startENS_8PriorityE");
+    releaseAtThreadEnd(this);
+    real(this, priority);
+}
+
+bool QThread::wait(QDeadlineTimer deadline) {
+    static const auto real = next<bool (*)(QThread *, QDeadlineTimer)>("_ZN7QThread4waitE14QDeadlineTimer");
+    const bool ended = real(this, deadline);
+    if (ended)
+        __tsan_acquire(this);
+    return ended;
+}
+
+bool QThread::wait(unsigned long time) {
+    static const auto real = next<bool (*)(QThread *, unsigned long)>("_ZN7QThread4waitEm");
+    const bool ended = real(this, time);
+    if (ended)
+        __tsan_acquire(this);
+    return ended;
+}
+
+bool QThread::isFinished() const {
+    static const auto real = next<bool (*)(const QThread *)>("_ZNK7QThread10isFinishedEv");
+    const bool finished = real(this);
+    if (finished)
+        __tsan_acquire(const_cast<QThread *>(this));
+    return finished;
+}
