@@ -15,9 +15,12 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QQmlApplicationEngine>
+#include <QQuickItem>
+#include <QQuickWindow>
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <functional>
 #include <memory>
 
 // Runs one exchange on a worker thread: the client blocks while polling, and the service
@@ -64,7 +67,9 @@ public:
     ServiceHarness(const ServiceHarness &) = delete;
     ServiceHarness &operator=(const ServiceHarness &) = delete;
 
-    void start(int product) {
+    using MakeController = std::function<Base_Controller *(int produto, const QString &libraryDirectory)>;
+
+    void start(int product, MakeController makeController = nullptr) {
         QFile config(dir.filePath(QStringLiteral("config_tef.json")));
         if (config.open(QIODevice::WriteOnly))
             config.write(QStringLiteral("{\"path_in\": \"%1\", \"path_out\": \"%2\", \"file_req\": "
@@ -75,8 +80,12 @@ public:
         config.close();
         engine = std::make_unique<QQmlApplicationEngine>();
         wiring = std::make_unique<ServiceWiring>(
-            product, *engine, ServiceWiring::Options{dir.path(), QStringLiteral(Q7_BIN_DIR), nullptr});
+            product, *engine, ServiceWiring::Options{dir.path(), QStringLiteral(Q7_BIN_DIR), makeController});
     }
+
+    // Shuts the service down as the application does after its event loop.
+    void stop() { wiring.reset(); }
+    bool running() const { return wiring != nullptr; }
 
     // Each scenario gets a file of its own, so the library reloads it and restarts its replies.
     void setScenario(const QJsonObject &scenario) {
@@ -95,7 +104,30 @@ public:
                          });
     }
 
+    void setScenario(const char *json) { setScenario(QJsonDocument::fromJson(json).object()); }
+
     Base_Controller *controller() const { return wiring->controller(); }
+    QQuickWindow *window() const { return qobject_cast<QQuickWindow *>(engine->rootObjects().value(0)); }
+    QQuickItem *item(const char *objectName) const {
+        QQuickItem *found = window() ? window()->findChild<QQuickItem *>(QLatin1String(objectName)) : nullptr;
+        if (!found)
+            qFatal("no item %s", objectName);
+        return found;
+    }
+
+    // Arguments of every call of `entryPoint` in the simulators' call log, in order.
+    QList<QJsonObject> calls(const QString &entryPoint) const {
+        QList<QJsonObject> found;
+        QFile file(dir.filePath(QStringLiteral("calls.jsonl")));
+        if (!file.open(QIODevice::ReadOnly))
+            return found;
+        for (const QByteArray &line : file.readAll().split('\n')) {
+            const QJsonObject call = QJsonDocument::fromJson(line).object();
+            if (call.value(QLatin1String("fn")).toString() == entryPoint)
+                found << call.value(QLatin1String("args")).toObject();
+        }
+        return found;
+    }
     QString logDirectory() const { return dir.filePath(QStringLiteral("logs")); }
 
     QTemporaryDir dir;

@@ -1,6 +1,6 @@
 // The whole service in-process: configuration, monitor, controller, window and the
 // replacement payment libraries, driven through the file exchange like a sales application.
-#include "TefPosClient.h"
+#include "ServiceHarness.h"
 #include "app/Pause.h"
 #include "app/ServiceWiring.h"
 #include "controllers/Base_Controller.h"
@@ -34,23 +34,6 @@ bool writeFile(const QString &path, const QByteArray &bytes) {
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
-// Runs one exchange on a worker thread, since the client blocks while polling and the
-// service needs this thread's event loop.
-class Exchange {
-public:
-    Exchange(const TefPosClient &client, const TefPosClient::Fields &fields)
-        : m_thread(QThread::create([this, client, fields] { m_result = client.send(fields); })) {
-        m_thread->start();
-    }
-    ~Exchange() { m_thread->wait(); }
-    bool done() const { return m_thread->isFinished(); }
-    const TefPosClient::Result &result() const { return m_result; }
-
-private:
-    TefPosClient::Result m_result;
-    std::unique_ptr<QThread> m_thread;
-};
-
 TefPosClient::Fields sale(const QString &id, const QString &amount = QStringLiteral("1000")) {
     return {{QStringLiteral("000-000"), QStringLiteral("CRT")},
             {QStringLiteral("001-000"), id},
@@ -70,30 +53,8 @@ private slots:
         QGuiApplication::setQuitOnLastWindowClosed(false);
     }
 
-    void init() {
-        m_dir = std::make_unique<QTemporaryDir>();
-        QVERIFY(m_dir->isValid());
-        QVERIFY(QDir().mkpath(m_dir->filePath(QStringLiteral("logs"))));
-        qputenv("Q7_LOG_PATH", m_dir->filePath(QStringLiteral("logs")).toLocal8Bit());
-        qputenv("Q7_SIM_CALLS", m_dir->filePath(QStringLiteral("calls.jsonl")).toLocal8Bit());
-        qunsetenv("Q7_SIM_SCENARIO");
-        m_client.requestDir = m_dir->filePath(QStringLiteral("req"));
-        m_client.responseDir = m_dir->filePath(QStringLiteral("resp"));
-        m_client.pollMs = 10;
-        m_client.statusTimeoutMs = 5000;
-        m_client.responseTimeoutMs = 20000;
-    }
-
-    void cleanup() {
-        m_wiring.reset();
-        m_engine.reset();
-        MonitoraDiretorio::destroyInstance();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        qunsetenv("Q7_LOG_PATH");
-        qunsetenv("Q7_SIM_CALLS");
-        qunsetenv("Q7_SIM_SCENARIO");
-        m_dir.reset();
-    }
+    void init() { m_service = std::make_unique<ServiceHarness>(); }
+    void cleanup() { m_service.reset(); }
 
     void firstWindowState_data() {
         QTest::addColumn<int>("product");
@@ -111,7 +72,7 @@ private slots:
         QFETCH(int, product);
         QFETCH(QStringList, expected);
         QStringList seen;
-        startService(product, [&seen](int produto, const QString &directory) {
+        m_service->start(product, [&seen](int produto, const QString &directory) {
             Base_Controller *controller = ServiceWiring::createController(produto, directory);
             const auto record = [&seen, controller](const char *name, void (Base_Controller::*signal)(bool)) {
                 QObject::connect(controller, signal, controller, [&seen, name](bool value) {
@@ -130,12 +91,12 @@ private slots:
         });
         QCOMPARE(seen, expected);
         QCoreApplication::processEvents();
-        QVERIFY(!window()->isVisible());
+        QVERIFY(!m_service->window()->isVisible());
     }
 
     void bridgeSale() {
-        startService(1);
-        Exchange exchange(m_client, sale(QStringLiteral("501")));
+        m_service->start(1);
+        Exchange exchange(m_service->client, sale(QStringLiteral("501")));
         QTRY_VERIFY_WITH_TIMEOUT(exchange.done(), 20000);
         QCOMPARE(exchange.result().outcome, TefPosClient::Outcome::Approved);
         QCOMPARE(exchange.result().status, QByteArray("000-000 = CRT\r\n001-000 = 501\r\n999-999 = 0\r\n"));
@@ -144,15 +105,16 @@ private slots:
         QCOMPARE(TefPosClient::value(response, QStringLiteral("000-000")), QStringLiteral("CRT"));
         QCOMPARE(TefPosClient::value(response, QStringLiteral("009-000")), QStringLiteral("0"));
         QVERIFY(TefPosClient::value(response, QStringLiteral("028-000")).toInt() > 0);
-        QVERIFY(!QFile::exists(m_client.responseDir + QStringLiteral("/arquivo_tef.tmp")));
-        QVERIFY(!QFile::exists(m_client.responseDir + QStringLiteral("/IntPos.001"))); // the client took it
+        QVERIFY(!QFile::exists(m_service->client.responseDir + QStringLiteral("/arquivo_tef.tmp")));
+        QVERIFY(!QFile::exists(m_service->client.responseDir +
+                               QStringLiteral("/IntPos.001"))); // the client took it
     }
 
     void bridgeInvalidRequestIsAnswered() {
-        startService(1);
-        QVERIFY(
-            writeFile(m_client.requestDir + QStringLiteral("/IntPos.001"), "000-000 = CRT\n001-000 = 77\n"));
-        const QString response = m_client.responseDir + QStringLiteral("/IntPos.001");
+        m_service->start(1);
+        QVERIFY(writeFile(m_service->client.requestDir + QStringLiteral("/IntPos.001"),
+                          "000-000 = CRT\n001-000 = 77\n"));
+        const QString response = m_service->client.responseDir + QStringLiteral("/IntPos.001");
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(response), 20000);
         const TefPosClient::Fields fields = TefPosClient::parse(QString::fromUtf8(readFile(response)));
         QCOMPARE(TefPosClient::value(fields, QStringLiteral("001-000")), QStringLiteral("77"));
@@ -169,26 +131,26 @@ private slots:
     void statusOnlyCodes() {
         QFETCH(int, product);
         QFETCH(QString, operation);
-        startService(product);
-        Exchange exchange(m_client, {{QStringLiteral("000-000"), operation},
-                                     {QStringLiteral("001-000"), QStringLiteral("900")},
-                                     {QStringLiteral("010-000"), QStringLiteral("REDE")},
-                                     {QStringLiteral("012-000"), QStringLiteral("123")},
-                                     {QStringLiteral("027-000"), QStringLiteral("ABC")}});
+        m_service->start(product);
+        Exchange exchange(m_service->client, {{QStringLiteral("000-000"), operation},
+                                              {QStringLiteral("001-000"), QStringLiteral("900")},
+                                              {QStringLiteral("010-000"), QStringLiteral("REDE")},
+                                              {QStringLiteral("012-000"), QStringLiteral("123")},
+                                              {QStringLiteral("027-000"), QStringLiteral("ABC")}});
         QTRY_VERIFY_WITH_TIMEOUT(exchange.done(), 20000);
         QCOMPARE(exchange.result().outcome, TefPosClient::Outcome::Approved);
-        QTRY_VERIFY(m_wiring->controller()->isFinished());
+        QTRY_VERIFY(m_service->controller()->isFinished());
         QTest::qWait(50);
-        QCOMPARE(QDir(m_client.responseDir).entryList(QDir::Files),
+        QCOMPARE(QDir(m_service->client.responseDir).entryList(QDir::Files),
                  QStringList{QStringLiteral("IntPos.Sts")});
     }
 
     void requestWaitingAtStart() {
-        QVERIFY(QDir().mkpath(m_client.requestDir));
-        QVERIFY(writeFile(m_client.requestDir + QStringLiteral("/IntPos.001"),
+        QVERIFY(QDir().mkpath(m_service->client.requestDir));
+        QVERIFY(writeFile(m_service->client.requestDir + QStringLiteral("/IntPos.001"),
                           "000-000 = CRT\n001-000 = 321\n003-000 = 1500\n999-999 = 0\n"));
-        startService(1);
-        const QString response = m_client.responseDir + QStringLiteral("/IntPos.001");
+        m_service->start(1);
+        const QString response = m_service->client.responseDir + QStringLiteral("/IntPos.001");
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(response), 20000);
         QCOMPARE(TefPosClient::value(TefPosClient::parse(QString::fromUtf8(readFile(response))),
                                      QStringLiteral("009-000")),
@@ -196,7 +158,7 @@ private slots:
     }
 
     void tefSaleWithPromptsThenConfirmation() {
-        writeScenario(R"({"RealizarPagamentoTEF": [
+        m_service->setScenario(R"({"RealizarPagamentoTEF": [
             {"codigo": 0, "mensagem": "", "tef": {"automacao_coleta_mensagem": "FORMA DE PAGAMENTO",
              "automacao_coleta_opcao": "A VISTA;PARCELADO", "automacao_coleta_retorno": "0",
              "automacao_coleta_sequencial": "1"}},
@@ -205,19 +167,19 @@ private slots:
             {"codigo": 0, "mensagem": "Transação aprovada", "tef": {"resultadoTransacao": "0",
              "mensagemResultado": "TRANSACAO APROVADA", "sequencial": "1",
              "comprovanteDiferenciadoLoja": "COMPROVANTE LOJA\r\nVALOR: R$ 10,00"}}]})");
-        startService(2);
-        Exchange exchange(m_client, sale(QStringLiteral("601")));
+        m_service->start(2);
+        Exchange exchange(m_service->client, sale(QStringLiteral("601")));
 
-        QTRY_VERIFY_WITH_TIMEOUT(item("rec")->isVisible(), 20000);
-        QTRY_COMPARE(item("list")->property("count").toInt(), 2);
-        QVERIFY(QTest::qWaitForWindowActive(window()));
-        QTest::keyClick(window(), Qt::Key_2);
-        QTest::keyClick(window(), Qt::Key_Enter);
+        QTRY_VERIFY_WITH_TIMEOUT(m_service->item("rec")->isVisible(), 20000);
+        QTRY_COMPARE(m_service->item("list")->property("count").toInt(), 2);
+        QVERIFY(QTest::qWaitForWindowActive(m_service->window()));
+        QTest::keyClick(m_service->window(), Qt::Key_2);
+        QTest::keyClick(m_service->window(), Qt::Key_Enter);
 
-        QTRY_VERIFY_WITH_TIMEOUT(item("textField")->isVisible(), 20000);
-        QTRY_VERIFY(item("textField")->hasActiveFocus());
+        QTRY_VERIFY_WITH_TIMEOUT(m_service->item("textField")->isVisible(), 20000);
+        QTRY_VERIFY(m_service->item("textField")->hasActiveFocus());
         type("42");
-        QTest::keyClick(window(), Qt::Key_Return);
+        QTest::keyClick(m_service->window(), Qt::Key_Return);
 
         QTRY_VERIFY_WITH_TIMEOUT(exchange.done(), 20000);
         QCOMPARE(exchange.result().outcome, TefPosClient::Outcome::Approved);
@@ -227,43 +189,44 @@ private slots:
         QCOMPARE(TefPosClient::value(response, QStringLiteral("029-001")),
                  QStringLiteral("COMPROVANTE LOJA"));
 
-        const QList<QJsonObject> dialogue = calls(QStringLiteral("RealizarPagamentoTEF"));
+        const QList<QJsonObject> dialogue = m_service->calls(QStringLiteral("RealizarPagamentoTEF"));
         QCOMPARE(dialogue.size(), 3);
         QCOMPARE(transactionMember(dialogue.at(1), "automacao_coleta_informacao"),
                  QStringLiteral("PARCELADO"));
         QCOMPARE(transactionMember(dialogue.at(2), "automacao_coleta_informacao"), QStringLiteral("42"));
-        QTRY_VERIFY(m_wiring->controller()->isFinished());
+        QTRY_VERIFY(m_service->controller()->isFinished());
 
-        Exchange confirmation(m_client, {{QStringLiteral("000-000"), QStringLiteral("CNF")},
-                                         {QStringLiteral("001-000"), QStringLiteral("602")},
-                                         {QStringLiteral("027-000"), QStringLiteral("1")}});
+        Exchange confirmation(m_service->client, {{QStringLiteral("000-000"), QStringLiteral("CNF")},
+                                                  {QStringLiteral("001-000"), QStringLiteral("602")},
+                                                  {QStringLiteral("027-000"), QStringLiteral("1")}});
         QTRY_VERIFY_WITH_TIMEOUT(confirmation.done(), 20000);
         QCOMPARE(confirmation.result().outcome, TefPosClient::Outcome::Approved);
-        QTRY_COMPARE(calls(QStringLiteral("ConfirmarOperacaoTEF")).size(), 1);
-        const QJsonObject confirm = calls(QStringLiteral("ConfirmarOperacaoTEF")).first();
+        QTRY_COMPARE(m_service->calls(QStringLiteral("ConfirmarOperacaoTEF")).size(), 1);
+        const QJsonObject confirm = m_service->calls(QStringLiteral("ConfirmarOperacaoTEF")).first();
         QCOMPARE(confirm.value(QLatin1String("sequencial")).toInt(), 1);
         QCOMPARE(confirm.value(QLatin1String("confirmar")).toInt(), 1);
     }
 
     void pagoraSaleThroughMenus() {
-        startService(0);
-        Exchange exchange(m_client, sale(QStringLiteral("701")));
+        m_service->start(0);
+        Exchange exchange(m_service->client, sale(QStringLiteral("701")));
 
         // The sale menu: "2 - Pagamento crédito".
-        QTRY_VERIFY_WITH_TIMEOUT(item("rec")->isVisible(), 20000);
-        QVERIFY(QTest::qWaitForWindowActive(window()));
-        QTest::keyClick(window(), Qt::Key_2);
-        QTest::keyClick(window(), Qt::Key_Enter);
+        QTRY_VERIFY_WITH_TIMEOUT(m_service->item("rec")->isVisible(), 20000);
+        QVERIFY(QTest::qWaitForWindowActive(m_service->window()));
+        QTest::keyClick(m_service->window(), Qt::Key_2);
+        QTest::keyClick(m_service->window(), Qt::Key_Enter);
 
         // The library's own screens: instalments, then the card's last digits.
-        QTRY_COMPARE_WITH_TIMEOUT(item("list")->property("count").toInt(), 3, 20000);
-        QTRY_VERIFY(item("rec")->isVisible());
-        QTest::keyClick(window(), Qt::Key_1);
-        QTest::keyClick(window(), Qt::Key_Enter);
-        QTRY_VERIFY_WITH_TIMEOUT(item("textField")->isVisible() && item("textField")->hasActiveFocus(),
+        QTRY_COMPARE_WITH_TIMEOUT(m_service->item("list")->property("count").toInt(), 3, 20000);
+        QTRY_VERIFY(m_service->item("rec")->isVisible());
+        QTest::keyClick(m_service->window(), Qt::Key_1);
+        QTest::keyClick(m_service->window(), Qt::Key_Enter);
+        QTRY_VERIFY_WITH_TIMEOUT(m_service->item("textField")->isVisible() &&
+                                     m_service->item("textField")->hasActiveFocus(),
                                  20000);
         type("1234");
-        QTest::keyClick(window(), Qt::Key_Enter);
+        QTest::keyClick(m_service->window(), Qt::Key_Enter);
 
         QTRY_VERIFY_WITH_TIMEOUT(exchange.done(), 30000);
         QCOMPARE(exchange.result().outcome, TefPosClient::Outcome::Approved);
@@ -273,8 +236,8 @@ private slots:
         QCOMPARE(TefPosClient::value(response, QStringLiteral("001-000")), QStringLiteral("701"));
         QVERIFY(TefPosClient::value(response, QStringLiteral("028-000")).toInt() > 0);
         QVERIFY(!TefPosClient::value(response, QStringLiteral("029-001")).isEmpty());
-        QVERIFY(calls(QStringLiteral("OrvixTEF_RealizarPagamentoTEF")).size() >= 3);
-        QCOMPARE(calls(QStringLiteral("OrvixTEF_RealizarPagamentoTEF"))
+        QVERIFY(m_service->calls(QStringLiteral("OrvixTEF_RealizarPagamentoTEF")).size() >= 3);
+        QCOMPARE(m_service->calls(QStringLiteral("OrvixTEF_RealizarPagamentoTEF"))
                      .first()
                      .value(QLatin1String("tipo"))
                      .toInt(),
@@ -282,17 +245,17 @@ private slots:
     }
 
     void shutdownWhileWaitingForTheOperator() {
-        writeScenario(R"({"RealizarPagamentoTEF": [
+        m_service->setScenario(R"({"RealizarPagamentoTEF": [
             {"codigo": 0, "mensagem": "", "tef": {"automacao_coleta_mensagem": "ESCOLHA",
              "automacao_coleta_opcao": "A;B", "automacao_coleta_retorno": "0", "automacao_coleta_sequencial": "1"}}]})");
-        startService(2);
-        Exchange exchange(m_client, sale(QStringLiteral("801")));
-        QTRY_VERIFY_WITH_TIMEOUT(item("rec")->isVisible(), 20000);
-        QVERIFY(m_wiring->controller()->isRunning());
+        m_service->start(2);
+        Exchange exchange(m_service->client, sale(QStringLiteral("801")));
+        QTRY_VERIFY_WITH_TIMEOUT(m_service->item("rec")->isVisible(), 20000);
+        QVERIFY(m_service->controller()->isRunning());
 
         QElapsedTimer timer;
         timer.start();
-        m_wiring.reset();
+        m_service->stop();
         QVERIFY(timer.elapsed() < qint64(ServiceWiring::kShutdownWaitMs));
         QTRY_VERIFY(logLines().contains(QStringLiteral("{Info} \t\t [Base_Controller] Destruído")));
         // The cancelled sale is still answered.
@@ -321,13 +284,13 @@ private slots:
         QFETCH(QStringList, arguments);
         QFETCH(int, exitCode);
         QFETCH(QString, printed);
-        writeScenario(R"({"IniciaVendaCredito": {"declined": 5, "message": "NAO AUTORIZADA"}})");
-        startService(1);
+        m_service->setScenario(R"({"IniciaVendaCredito": {"declined": 5, "message": "NAO AUTORIZADA"}})");
+        m_service->start(1);
         QProcess tefpos;
-        tefpos.start(
-            QStringLiteral(Q7_BIN_DIR "/tefpos"),
-            QStringList{QStringLiteral("--config"), m_dir->filePath(QStringLiteral("config_tef.json"))} +
-                arguments);
+        tefpos.start(QStringLiteral(Q7_BIN_DIR "/tefpos"),
+                     QStringList{QStringLiteral("--config"),
+                                 m_service->dir.filePath(QStringLiteral("config_tef.json"))} +
+                         arguments);
         QTRY_COMPARE_WITH_TIMEOUT(tefpos.state(), QProcess::NotRunning, 20000);
         const QString output = QString::fromUtf8(tefpos.readAllStandardOutput());
         QVERIFY2(output.contains(printed), qPrintable(output));
@@ -335,26 +298,26 @@ private slots:
     }
 
     void managerNotActive() {
-        QVERIFY(QDir().mkpath(m_client.requestDir));
-        m_client.statusTimeoutMs = 300;
-        Exchange exchange(m_client, sale(QStringLiteral("950")));
+        QVERIFY(QDir().mkpath(m_service->client.requestDir));
+        m_service->client.statusTimeoutMs = 300;
+        Exchange exchange(m_service->client, sale(QStringLiteral("950")));
         QTRY_VERIFY(exchange.done());
         QCOMPARE(exchange.result().outcome, TefPosClient::Outcome::NotActive);
         // The request is taken back, so a manager started later does not run a stale sale.
-        QVERIFY(!QFile::exists(m_client.requestDir + QStringLiteral("/IntPos.001")));
+        QVERIFY(!QFile::exists(m_service->client.requestDir + QStringLiteral("/IntPos.001")));
     }
 
     void responseOfAnotherRequestIsDiscarded() {
-        writeScenario(R"({"RealizarPagamentoTEF": [
+        m_service->setScenario(R"({"RealizarPagamentoTEF": [
             {"codigo": 0, "mensagem": "", "tef": {"automacao_coleta_opcao": "A;B",
              "automacao_coleta_retorno": "0", "automacao_coleta_sequencial": "1"}}]})");
-        startService(2);
-        const QString stale = m_client.responseDir + QStringLiteral("/IntPos.001");
+        m_service->start(2);
+        const QString stale = m_service->client.responseDir + QStringLiteral("/IntPos.001");
         QVERIFY(writeFile(stale, "000-000 = CRT\r\n001-000 = 111\r\n009-000 = 0\r\n999-999 = 0\r\n"));
-        Exchange exchange(m_client, sale(QStringLiteral("960")));
-        QTRY_VERIFY_WITH_TIMEOUT(item("rec")->isVisible(), 20000);
+        Exchange exchange(m_service->client, sale(QStringLiteral("960")));
+        QTRY_VERIFY_WITH_TIMEOUT(m_service->item("rec")->isVisible(), 20000);
         QTRY_VERIFY(!QFile::exists(stale));
-        QTest::keyClick(window(), Qt::Key_Escape); // the operator gives up
+        QTest::keyClick(m_service->window(), Qt::Key_Escape); // the operator gives up
         QTRY_VERIFY_WITH_TIMEOUT(exchange.done(), 20000);
         QCOMPARE(exchange.result().discarded, 1);
         QCOMPARE(TefPosClient::value(TefPosClient::parse(QString::fromUtf8(exchange.result().response)),
@@ -363,47 +326,9 @@ private slots:
     }
 
 private:
-    void startService(int product,
-                      std::function<Base_Controller *(int, const QString &)> makeController = nullptr) {
-        const QByteArray config =
-            QStringLiteral("{\"path_in\": \"%1\", \"path_out\": \"%2\", \"file_req\": \"IntPos.001\", "
-                           "\"file_resp\": \"IntPos.Sts\", \"produto_tef\": %3}")
-                .arg(m_client.requestDir, m_client.responseDir)
-                .arg(product)
-                .toUtf8();
-        QVERIFY(writeFile(m_dir->filePath(QStringLiteral("config_tef.json")), config));
-        m_engine = std::make_unique<QQmlApplicationEngine>();
-        ServiceWiring::Options options{m_dir->path(), QStringLiteral(Q7_BIN_DIR), makeController};
-        m_wiring = std::make_unique<ServiceWiring>(product, *m_engine, options);
-    }
-
-    QQuickItem *item(const char *objectName) const {
-        QQuickItem *found = window() ? window()->findChild<QQuickItem *>(QLatin1String(objectName)) : nullptr;
-        if (!found)
-            qFatal("no item %s", objectName);
-        return found;
-    }
-
     void type(const char *text) const {
         for (const char *c = text; *c; ++c)
-            QTest::keyClick(window(), *c);
-    }
-
-    void writeScenario(const char *json) {
-        const QString path = m_dir->filePath(QStringLiteral("scenario.json"));
-        QVERIFY(writeFile(path, json));
-        qputenv("Q7_SIM_SCENARIO", path.toLocal8Bit());
-    }
-
-    // Arguments of every call of `entryPoint` in the simulator's call log, in order.
-    QList<QJsonObject> calls(const QString &entryPoint) const {
-        QList<QJsonObject> found;
-        for (const QByteArray &line : readFile(m_dir->filePath(QStringLiteral("calls.jsonl"))).split('\n')) {
-            const QJsonObject call = QJsonDocument::fromJson(line).object();
-            if (call.value(QLatin1String("fn")).toString() == entryPoint)
-                found << call.value(QLatin1String("args")).toObject();
-        }
-        return found;
+            QTest::keyClick(m_service->window(), *c);
     }
 
     // A member of the transaction document a dialogue call received.
@@ -417,7 +342,7 @@ private:
     QStringList logLines() const {
         QStringList lines;
         const QByteArray bytes =
-            readFile(m_dir->filePath(QStringLiteral("logs/")) +
+            readFile(m_service->dir.filePath(QStringLiteral("logs/")) +
                      QDate::currentDate().toString(QStringLiteral("ddMMyy")) + QStringLiteral("_Q7-LOG.txt"));
         for (const QByteArray &line : bytes.split('\n'))
             if (!line.isEmpty())
@@ -425,12 +350,7 @@ private:
         return lines;
     }
 
-    QQuickWindow *window() const { return qobject_cast<QQuickWindow *>(m_engine->rootObjects().value(0)); }
-
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<QQmlApplicationEngine> m_engine;
-    std::unique_ptr<ServiceWiring> m_wiring;
-    TefPosClient m_client;
+    std::unique_ptr<ServiceHarness> m_service;
 };
 
 QTEST_MAIN(TestService)
