@@ -115,6 +115,8 @@ private slots:
                 if (QTest::currentTestFailed())
                     return;
                 if (number == kBlock) {
+                    // A thread's event-dispatcher descriptors go a moment after finished().
+                    QVERIFY(m_wiring->controller()->wait(kSaleTimeoutMs));
                     m_residentAtFirst = residentBytes();
                     m_descriptors = openDescriptors();
                 }
@@ -122,6 +124,7 @@ private slots:
             if (number == kSales)
                 m_residentAtLast = residentBytes();
             // Taken with every block's service running, as at the 100th sale.
+            QVERIFY(m_wiring->controller()->wait(kSaleTimeoutMs));
             QCOMPARE(openDescriptors(), m_descriptors);
             settleAndCheckNothingMore();
             stopService();
