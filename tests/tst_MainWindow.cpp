@@ -45,10 +45,8 @@ private slots:
     void clickingARowSelectsWithoutConfirming();
     void trayIconActivation_data();
     void trayIconActivation();
-    void sairOpensTheQuitQuestion();
-    void quitQuestionClosesWithoutQuitting_data();
-    void quitQuestionClosesWithoutQuitting();
-    void simHidesAndQuits();
+    void quitQuestion_data();
+    void quitQuestion();
     void closeButtonOnlyHides();
     void bringWindowToFrontFindsTheWindow();
     void rendering_data();
@@ -430,8 +428,18 @@ void tst_MainWindow::trayIconActivation() {
     QCOMPARE(window->isVisible(), visible);
 }
 
-void tst_MainWindow::sairOpensTheQuitQuestion() {
+void tst_MainWindow::quitQuestion_data() {
+    QTest::addColumn<QString>("answer"); // the button's object name, or "Escape"
+    QTest::newRow("Não closes without quitting") << "nao";
+    QTest::newRow("Escape closes without quitting") << "Escape";
+    QTest::newRow("Sim hides and quits") << "sim";
+}
+
+// "Sair" in the tray menu shows the hidden window with the question.
+void tst_MainWindow::quitQuestion() {
+    QFETCH(QString, answer);
     run({"controller.showWindow(false)"});
+    QSignalSpy quit(engine.get(), &QQmlEngine::quit);
     QSignalSpy showWindow(controller.get(), &Base_Controller::showWindow);
     run({"menu.items[0].triggered()"});
     QCOMPARE(showWindow.count(), 1);
@@ -439,39 +447,23 @@ void tst_MainWindow::sairOpensTheQuitQuestion() {
     QVERIFY(window->isVisible());
     QTRY_COMPARE(eval(QStringLiteral("popup.opened")).toBool(), true);
     QCOMPARE(eval(QStringLiteral("textInfo.text")).toString(), QStringLiteral("Deseja encerrar?"));
-}
 
-void tst_MainWindow::quitQuestionClosesWithoutQuitting_data() {
-    QTest::addColumn<bool>("byEscape");
-    QTest::newRow("Não") << false;
-    QTest::newRow("Escape") << true;
-}
-
-void tst_MainWindow::quitQuestionClosesWithoutQuitting() {
-    QFETCH(bool, byEscape);
-    QSignalSpy quit(engine.get(), &QQmlEngine::quit);
-    run({"menu.items[0].triggered()"});
-    QTRY_COMPARE(eval(QStringLiteral("popup.opened")).toBool(), true);
-    if (byEscape)
+    if (answer == QLatin1String("Escape"))
         QTest::keyClick(window, Qt::Key_Escape);
     else
-        click(window->findChild<QQuickItem *>(QStringLiteral("nao")));
-    QTRY_COMPARE(eval(QStringLiteral("popup.visible")).toBool(), false);
-    QVERIFY(window->isVisible());
-    QCOMPARE(quit.count(), 0);
+        click(window->findChild<QQuickItem *>(answer));
+    if (answer == QLatin1String("sim")) {
+        QCOMPARE(showWindow.count(), 2);
+        QCOMPARE(showWindow.at(1).at(0).toBool(), false);
+        QVERIFY(!window->isVisible());
+        QTRY_COMPARE(quit.count(), 1);
+    } else {
+        QTRY_COMPARE(eval(QStringLiteral("popup.visible")).toBool(), false);
+        QVERIFY(window->isVisible());
+        QCOMPARE(quit.count(), 0);
+        QCOMPARE(showWindow.count(), 1);
+    }
     QVERIFY(controller->calls.isEmpty());
-}
-
-void tst_MainWindow::simHidesAndQuits() {
-    QSignalSpy quit(engine.get(), &QQmlEngine::quit);
-    run({"menu.items[0].triggered()"});
-    QTRY_COMPARE(eval(QStringLiteral("popup.opened")).toBool(), true);
-    QSignalSpy showWindow(controller.get(), &Base_Controller::showWindow);
-    click(window->findChild<QQuickItem *>(QStringLiteral("sim")));
-    QCOMPARE(showWindow.count(), 1);
-    QCOMPARE(showWindow.at(0).at(0).toBool(), false);
-    QVERIFY(!window->isVisible());
-    QTRY_COMPARE(quit.count(), 1);
 }
 
 void tst_MainWindow::closeButtonOnlyHides() {

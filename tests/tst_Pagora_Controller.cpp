@@ -1,11 +1,11 @@
 // The controller driven through the replacement library, loaded by the real holder.
 
+#include "MessageCapture.h"
 #include "PagoraSupport.h"
 #include "app/Pause.h"
 
 #include <QFile>
 #include <QJsonArray>
-#include <QMutex>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -38,22 +38,6 @@ const QString kVendaSemValor = request("000-000 = CRT\n001-000 = 31\n002-000 = 9
 const QString kVenda1000 = request("000-000 = CRT\n001-000 = 31\n003-000 = 1000\n999-999 = 0\n");
 const QString kCancelamentoSemValor = request("000-000 = CNC\n001-000 = 31\n999-999 = 0\n");
 const QString kAdm = request("000-000 = ADM\n001-000 = 31\n999-999 = 0\n");
-
-// The controller's own log lines as "<level> <text>", from any thread.
-QMutex logLock;
-QStringList logged;
-QtMessageHandler previousHandler = nullptr;
-void captureLog(QtMsgType type, const QMessageLogContext &context, const QString &message) {
-    if (!message.startsWith("[Pagora_Controller]"))
-        return previousHandler(type, context, message);
-    static const char *const names[] = {"debug", "warning", "critical", "fatal", "info"};
-    QMutexLocker locker(&logLock);
-    logged << QString::fromLatin1(names[type]) + ' ' + message;
-}
-QStringList logLines() {
-    QMutexLocker locker(&logLock);
-    return logged;
-}
 
 } // namespace
 
@@ -117,13 +101,10 @@ class tst_Pagora_Controller : public QObject {
 private slots:
     void initTestCase() {
         Pause::setScale(0.01);
-        previousHandler = qInstallMessageHandler(captureLog);
+        capture = std::make_unique<MessageCapture>("[Pagora_Controller]");
     }
-    void init() {
-        QMutexLocker locker(&logLock);
-        logged.clear();
-    }
-    void cleanupTestCase() { qInstallMessageHandler(previousHandler); }
+    void init() { MessageCapture::clear(); }
+    void cleanupTestCase() { capture.reset(); }
 
     void confirmation_data();
     void confirmation();
@@ -142,6 +123,9 @@ private slots:
     void builtInFlows_data();
     void builtInFlows();
     void destruction();
+
+private:
+    std::unique_ptr<MessageCapture> capture;
 };
 
 void tst_Pagora_Controller::confirmation_data() {
@@ -196,7 +180,7 @@ void tst_Pagora_Controller::confirmation() {
         expected.insert(it.key(), it.value());
     QCOMPARE(flow.response(), expected);
     QVERIFY(!flow.lines().contains("showWindow:1"));
-    QCOMPARE(logLines().mid(3), log); // after construction, setJsonConfigs and the start line
+    QCOMPARE(MessageCapture::lines().mid(3), log); // after construction, setJsonConfigs and the start line
 }
 
 void tst_Pagora_Controller::saleMenuChoosesPayment() {
@@ -234,7 +218,7 @@ void tst_Pagora_Controller::saleMenuChoosesPayment() {
                                            {"resultado", 0}}));
     QCOMPARE(flow.lines().mid(flow.lines().size() - 3, 2),
              QStringList({"disableProgressBar:1", "showWindow:0"}));
-    QCOMPARE(logLines().mid(2, 5),
+    QCOMPARE(MessageCapture::lines().mid(2, 5),
              QStringList({"info [Pagora_Controller] INICIANDO OPERACAO TEF",
                           "debug [Pagora_Controller] JSON IN: "
                           R"({"AbortarFluxoCaptura":false,"FormatoInfoCaptura":0,)"
@@ -528,7 +512,7 @@ void tst_Pagora_Controller::destruction() {
     QCOMPARE(flow.calls().last().fn, "OrvixTEF_FinalizarOperacaoTEF");
     QCOMPARE(flow.calls().last().args, QJsonObject({{"codigo", 1}}));
     QCOMPARE(
-        logLines().mid(logLines().size() - 3),
+        MessageCapture::lines().mid(MessageCapture::lines().size() - 3),
         QStringList({"info [Pagora_Controller] FINALIZANDO Q7_PAGORA_PASSIVO...",
                      "info [Pagora_Controller] Q7_PAGORA_Passivo PRONTO PARA SER ENCERRADO COM SEGURANÇA",
                      "info [Pagora_Controller] Biblioteca TEF liberada"}));

@@ -1,3 +1,6 @@
+#include "MessageCapture.h"
+#include "SignalLog.h"
+#include "Simulator.h"
 #include "app/Pause.h"
 #include "controllers/Q7_Bridge_Controller.h"
 #include "exchange/ProtocoloSitef.h"
@@ -26,86 +29,30 @@ QString bridgeLibrary() {
     return QStringLiteral(Q7_BIN_DIR "/libQ7_Bridge.so");
 }
 
-// Every signal the controller emits, in emission order, as the window would see it.
-class SignalRecorder {
+// The response to a request the controller refused before any approval.
+QJsonObject refused(const QString &message, const QString &header, const QString &pdv, const QString &id) {
+    return {{"q7_bridge_code", -9999},
+            {"q7_bridge_msg", message},
+            {"resultadoTransacao", -9999},
+            {"mensagemResultado", message},
+            {"operacao", header},
+            {"q7_pdv", pdv},
+            {"identificadorTransacaoAutomacao", id}};
+}
+
+// Every signal in emission order, as the window would see it; the response document itself
+// is checked through its own spy.
+class SignalRecorder : public SignalLog {
 public:
-    explicit SignalRecorder(Base_Controller *controller) {
-        add(controller, &Base_Controller::showMessageError, "showMessageError");
-        add(controller, &Base_Controller::textChanged, "textChanged");
-        add(controller, &Base_Controller::firstTextChanged, "firstTextChanged");
-        add(controller, &Base_Controller::textfiledChanged, "textfiledChanged");
-        add(controller, &Base_Controller::showWindow, "showWindow");
-        add(controller, &Base_Controller::disableButtonOK, "disableButtonOK");
-        add(controller, &Base_Controller::disableButtonVoltar, "disableButtonVoltar");
-        add(controller, &Base_Controller::disableButtonCancelar, "disableButtonCancelar");
-        add(controller, &Base_Controller::disableTextField, "disableTextField");
-        add(controller, &Base_Controller::disableListView, "disableListView");
-        add(controller, &Base_Controller::disableProgressBar, "disableProgressBar");
-        add(controller, &Base_Controller::addItemList, "addItemList");
-        add(controller, &Base_Controller::clearItemsList, "clearItemsList");
-        // The document itself is checked through its own spy.
-        add(controller, &Base_Controller::responseProcessTEF, "responseProcessTEF");
-    }
-    QStringList events() {
-        QMutexLocker locker(&mutex);
-        return recorded;
-    }
-
-private:
-    template <typename... Args>
-    void add(Base_Controller *controller, void (Base_Controller::*signal)(Args...), const char *name) {
-        QObject::connect(
-            controller, signal, &context,
-            [this, name](Args... args) {
-                QStringList values{describe(args)...};
-                if (QByteArray(name) == "responseProcessTEF")
-                    values.clear();
-                QMutexLocker locker(&mutex);
-                recorded << QStringLiteral("%1(%2)").arg(QLatin1String(name), values.join(QLatin1Char(',')));
-            },
-            Qt::DirectConnection);
-    }
-    static QString describe(const QString &text) { return text; }
-    static QString describe(bool value) { return value ? QStringLiteral("true") : QStringLiteral("false"); }
-
-    QObject context;
-    QMutex mutex;
-    QStringList recorded;
-};
-
-// Log lines of the controller as "<level> <text>", from any thread.
-class LogCapture {
-public:
-    LogCapture() {
-        QMutexLocker locker(&lock());
-        lines().clear();
-        previous = qInstallMessageHandler(&LogCapture::handle);
-    }
-    ~LogCapture() { qInstallMessageHandler(previous); }
-    static QStringList &lines() {
-        static QStringList list;
+    explicit SignalRecorder(Base_Controller *c)
+        : SignalLog(c, Qt::DirectConnection) {}
+    QStringList events() const {
+        QStringList list = lines;
+        for (QString &line : list)
+            if (line.startsWith(QLatin1String("responseProcessTEF:")))
+                line = QStringLiteral("responseProcessTEF");
         return list;
     }
-    static QStringList taken() {
-        QMutexLocker locker(&lock());
-        return lines();
-    }
-
-private:
-    static QMutex &lock() {
-        static QMutex mutex;
-        return mutex;
-    }
-    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &message) {
-        if (!message.startsWith(QLatin1String("[Q7_Bridge_Controller]"))) {
-            previous(type, context, message);
-            return;
-        }
-        static const char *const names[] = {"debug", "warning", "critical", "fatal", "info"};
-        QMutexLocker locker(&lock());
-        lines() << QString::fromLatin1(names[type]) + QLatin1Char(' ') + message;
-    }
-    static inline QtMessageHandler previous = nullptr;
 };
 
 } // namespace
@@ -146,7 +93,7 @@ private:
     void setScenario(const QJsonObject &scenario);
     QList<QJsonObject> calls() const;
 
-    std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<Simulator> sim;
 };
 
 void tst_Q7_Bridge_Controller::initTestCase() {
@@ -155,16 +102,11 @@ void tst_Q7_Bridge_Controller::initTestCase() {
 }
 
 void tst_Q7_Bridge_Controller::init() {
-    dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(dir->isValid());
-    qputenv("Q7_SIM_CALLS", dir->filePath(QStringLiteral("calls.jsonl")).toLocal8Bit());
-    qunsetenv("Q7_SIM_SCENARIO");
+    sim = std::make_unique<Simulator>();
 }
 
 void tst_Q7_Bridge_Controller::cleanup() {
-    qunsetenv("Q7_SIM_CALLS");
-    qunsetenv("Q7_SIM_SCENARIO");
-    dir.reset();
+    sim.reset();
 }
 
 QList<QJsonObject> tst_Q7_Bridge_Controller::run(Q7_Bridge_Controller &controller, const QString &json) {
@@ -180,23 +122,12 @@ QList<QJsonObject> tst_Q7_Bridge_Controller::run(Q7_Bridge_Controller &controlle
 }
 
 void tst_Q7_Bridge_Controller::setScenario(const QJsonObject &scenario) {
-    const QString path = dir->filePath(QStringLiteral("scenario.json"));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(QJsonDocument(scenario).toJson());
-    file.close();
-    qputenv("Q7_SIM_SCENARIO", path.toLocal8Bit());
+    sim.reset(); // the old one unsets the environment when it goes
+    sim = std::make_unique<Simulator>(scenario);
 }
 
 QList<QJsonObject> tst_Q7_Bridge_Controller::calls() const {
-    QFile file(dir->filePath(QStringLiteral("calls.jsonl")));
-    QList<QJsonObject> list;
-    if (!file.open(QIODevice::ReadOnly))
-        return list;
-    for (const QByteArray &line : file.readAll().split('\n'))
-        if (!line.isEmpty())
-            list << QJsonDocument::fromJson(line).object();
-    return list;
+    return sim->calls();
 }
 
 void tst_Q7_Bridge_Controller::shortPathAnswersAtOnce_data() {
@@ -222,7 +153,7 @@ void tst_Q7_Bridge_Controller::shortPathAnswersAtOnce() {
     QCOMPARE(responses.size(), 1);
     QCOMPARE(responses.at(0), QJsonObject({{"header", header}, {"identificadorTransacaoAutomacao", "4711"}}));
     // Not even the window is touched.
-    QCOMPARE(recorder.events(), QStringList{"responseProcessTEF()"});
+    QCOMPARE(recorder.events(), QStringList{"responseProcessTEF"});
     QCOMPARE(calls(), QList<QJsonObject>());
 }
 
@@ -246,16 +177,16 @@ void tst_Q7_Bridge_Controller::creditSaleInInstalments() {
                                                                            {"numParcelas", 3}}}}}));
     const QString amount = QStringLiteral("R$\u00a01.234,56");
     QCOMPARE(recorder.events(), QStringList({
-                                    "showWindow(true)",
-                                    "disableProgressBar(false)",
-                                    "textChanged(Processando transação...)",
-                                    "firstTextChanged(Crédito\nValor: " + amount + ")",
-                                    "textChanged([0] APROVADA)",
-                                    "disableProgressBar(true)",
-                                    "showWindow(false)",
-                                    "responseProcessTEF()",
-                                    "textChanged([0] APROVADA\nTEF em processamento....)",
-                                    "disableProgressBar(false)",
+                                    "showWindow:1",
+                                    "disableProgressBar:0",
+                                    "textChanged:Processando transação...",
+                                    "firstTextChanged:Crédito\nValor: " + amount,
+                                    "textChanged:[0] APROVADA",
+                                    "disableProgressBar:1",
+                                    "showWindow:0",
+                                    "responseProcessTEF",
+                                    "textChanged:[0] APROVADA\nTEF em processamento....",
+                                    "disableProgressBar:0",
                                 }));
     QCOMPARE(texts.count(), 3);
 
@@ -329,13 +260,7 @@ void tst_Q7_Bridge_Controller::operationChoosesTheCall() {
     QCOMPARE(responses.size(), 1);
     QCOMPARE(responses.at(0).value("operacao").toString(), header);
     if (call.isEmpty()) {
-        QCOMPARE(responses.at(0), QJsonObject({{"q7_bridge_code", -9999},
-                                               {"q7_bridge_msg", "Operação inválida"},
-                                               {"resultadoTransacao", -9999},
-                                               {"mensagemResultado", "Operação inválida"},
-                                               {"operacao", header},
-                                               {"q7_pdv", "01"},
-                                               {"identificadorTransacaoAutomacao", "7"}}));
+        QCOMPARE(responses.at(0), refused("Operação inválida", header, "01", "7"));
     } else {
         QCOMPARE(responses.at(0).value("resultadoTransacao").toInt(-1), 0);
     }
@@ -459,7 +384,7 @@ void tst_Q7_Bridge_Controller::requestDefaultsReachTheLibrary() {
 }
 
 void tst_Q7_Bridge_Controller::invalidRequestIsAnsweredWithoutCall() {
-    LogCapture log;
+    MessageCapture log("[Q7_Bridge_Controller]");
     Q7_Bridge_Controller controller(nullptr, bridgeLibrary());
     SignalRecorder recorder(&controller);
     const QString error = QStringLiteral("Campo 003-000 obrigatório");
@@ -470,24 +395,24 @@ void tst_Q7_Bridge_Controller::invalidRequestIsAnsweredWithoutCall() {
 
     QCOMPARE(calls(), QList<QJsonObject>());
     QCOMPARE(recorder.events(), QStringList({
-                                    "showWindow(true)",
-                                    "disableProgressBar(false)",
-                                    "textChanged(Processando transação...)",
-                                    "textChanged(" + error + ")",
-                                    "disableProgressBar(true)",
-                                    "textChanged([-9999] Erro desconhecido)",
-                                    "disableProgressBar(true)",
-                                    "showWindow(false)",
-                                    "responseProcessTEF()",
-                                    "textChanged([-9999] Erro desconhecido\nTEF em processamento....)",
-                                    "disableProgressBar(false)",
+                                    "showWindow:1",
+                                    "disableProgressBar:0",
+                                    "textChanged:Processando transação...",
+                                    "textChanged:" + error,
+                                    "disableProgressBar:1",
+                                    "textChanged:[-9999] Erro desconhecido",
+                                    "disableProgressBar:1",
+                                    "showWindow:0",
+                                    "responseProcessTEF",
+                                    "textChanged:[-9999] Erro desconhecido\nTEF em processamento....",
+                                    "disableProgressBar:0",
                                 }));
     QCOMPARE(responses, QList<QJsonObject>{QJsonObject({{"operacao", "CRT"},
                                                         {"q7_pdv", "q7"},
                                                         {"identificadorTransacaoAutomacao", "77"},
                                                         {"resultadoTransacao", -9999},
                                                         {"mensagemResultado", "Erro desconhecido"}})});
-    QVERIFY(LogCapture::taken().contains("critical [Q7_Bridge_Controller] Erro: " + error));
+    QVERIFY(MessageCapture::lines().contains("critical [Q7_Bridge_Controller] Erro: " + error));
 }
 
 void tst_Q7_Bridge_Controller::missingLibraryStillAnswers_data() {
@@ -501,7 +426,7 @@ void tst_Q7_Bridge_Controller::missingLibraryStillAnswers_data() {
 void tst_Q7_Bridge_Controller::missingLibraryStillAnswers() {
     QFETCH(QString, fileName);
     QFETCH(QByteArray, content);
-    const QString library = dir->filePath(fileName);
+    const QString library = sim->dir.filePath(fileName);
     if (!content.isNull()) {
         QFile file(library);
         QVERIFY(file.open(QIODevice::WriteOnly));
@@ -515,26 +440,20 @@ void tst_Q7_Bridge_Controller::missingLibraryStillAnswers() {
     for (const QString &id : {QStringLiteral("1"), QStringLiteral("2")}) {
         const QList<QJsonObject> responses =
             run(controller, request("CRT", {{"identificacao", id}, {"valor", "1000"}, {"tipo_cartao", "1"}}));
-        QCOMPARE(responses, QList<QJsonObject>{QJsonObject({{"q7_bridge_code", -9999},
-                                                            {"q7_bridge_msg", message},
-                                                            {"resultadoTransacao", -9999},
-                                                            {"mensagemResultado", message},
-                                                            {"operacao", "CRT"},
-                                                            {"q7_pdv", "q7"},
-                                                            {"identificadorTransacaoAutomacao", id}})});
+        QCOMPARE(responses, QList<QJsonObject>{refused(message, "CRT", "q7", id)});
     }
     const QStringList events = recorder.events();
     QCOMPARE(events.mid(0, 10), QStringList({
-                                    "showWindow(true)",
-                                    "disableProgressBar(false)",
-                                    "textChanged(Processando transação...)",
-                                    "textChanged(" + message + ")",
-                                    "disableProgressBar(true)",
-                                    "textChanged([-9999] " + message + ")",
-                                    "disableProgressBar(true)",
-                                    "showWindow(false)",
-                                    "responseProcessTEF()",
-                                    "textChanged([-9999] " + message + "\nTEF em processamento....)",
+                                    "showWindow:1",
+                                    "disableProgressBar:0",
+                                    "textChanged:Processando transação...",
+                                    "textChanged:" + message,
+                                    "disableProgressBar:1",
+                                    "textChanged:[-9999] " + message,
+                                    "disableProgressBar:1",
+                                    "showWindow:0",
+                                    "responseProcessTEF",
+                                    "textChanged:[-9999] " + message + "\nTEF em processamento....",
                                 }));
 }
 
@@ -551,13 +470,7 @@ void tst_Q7_Bridge_Controller::missingExportIsNeverCalled() {
     QCOMPARE(texts.count(), 4);
     QCOMPARE(texts.at(1).at(0).toString(), message);
     QCOMPARE(texts.at(2).at(0).toString(), "[-9999] " + message);
-    QCOMPARE(credit, QList<QJsonObject>{QJsonObject({{"q7_bridge_code", -9999},
-                                                     {"q7_bridge_msg", message},
-                                                     {"resultadoTransacao", -9999},
-                                                     {"mensagemResultado", message},
-                                                     {"operacao", "CRT"},
-                                                     {"q7_pdv", "q7"},
-                                                     {"identificadorTransacaoAutomacao", "3"}})});
+    QCOMPARE(credit, QList<QJsonObject>{refused(message, "CRT", "q7", "3")});
 
     // The entry points the library has still work.
     const QList<QJsonObject> debit =
@@ -629,14 +542,14 @@ void tst_Q7_Bridge_Controller::defaultRepliesFitTheResponseWriter() {
 }
 
 void tst_Q7_Bridge_Controller::logLines() {
-    LogCapture log;
+    MessageCapture log("[Q7_Bridge_Controller]");
     const QString json = request("CRT", {{"identificacao", "1"}, {"valor", "500"}});
     {
         Q7_Bridge_Controller controller(nullptr, bridgeLibrary());
         run(controller, json);
     }
     { Q7_Bridge_Controller controller(nullptr, QStringLiteral("/nonexistent/libQ7_Bridge.so")); }
-    QCOMPARE(LogCapture::taken(),
+    QCOMPARE(MessageCapture::lines(),
              QStringList({
                  "info [Q7_Bridge_Controller] API carregada com sucesso",
                  "info [Q7_Bridge_Controller] setJsonConfigs: " + json,

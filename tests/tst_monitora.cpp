@@ -76,7 +76,6 @@ QByteArray encoded(const char *codec, const QString &text) {
     return QTextCodec::codecForName(codec)->fromUnicode(text);
 }
 
-// Restores a scale changed by one test, also when it fails.
 // Gives a directory its permissions back, also when a test fails.
 struct PermissionGuard {
     PermissionGuard(const QString &path, QFile::Permissions permissions)
@@ -89,6 +88,7 @@ struct PermissionGuard {
     QFile::Permissions saved;
 };
 
+// Restores a scale changed by one test, also when it fails.
 struct ScaleGuard {
     explicit ScaleGuard(double scale) { Pause::setScale(scale); }
     ~ScaleGuard() { Pause::setScale(0.01); }
@@ -136,8 +136,7 @@ private slots:
         MonitoraDiretorio *monitor = start(1);
         QVERIFY(writeFile(m_req + QStringLiteral("/IntPos.001"), kSale));
 
-        QTRY_COMPARE(readFile(m_resp + QStringLiteral("/IntPos.Sts")),
-                     QByteArray("000-000 = CRT\r\n001-000 = 1234\r\n999-999 = 0\r\n"));
+        QTRY_COMPARE(readFile(m_resp + QStringLiteral("/IntPos.Sts")), kSaleStatus);
         QCOMPARE(m_controller->requests.size(), 1);
         QCOMPARE(m_controller->requests.first(), ProtocoloSitef().parseRequest(QString::fromUtf8(kSale)));
         QVERIFY(!QFile::exists(m_req + QStringLiteral("/IntPos.001")));
@@ -240,8 +239,7 @@ private slots:
         QVERIFY(writeFile(m_req + QStringLiteral("/IntPos.001"), kSale));
         start(1);
         QCOMPARE(m_controller->requests.size(), 1); // handled within addObservadorDiretorio()
-        QTRY_COMPARE(readFile(m_resp + QStringLiteral("/IntPos.Sts")),
-                     QByteArray("000-000 = CRT\r\n001-000 = 1234\r\n999-999 = 0\r\n"));
+        QTRY_COMPARE(readFile(m_resp + QStringLiteral("/IntPos.Sts")), kSaleStatus);
     }
 
     void codesWithoutResponseFile_data() {
