@@ -37,8 +37,9 @@ int main(int argc, char *argv[]) {
         return -1;
     }
 
+    // Before the wiring starts watching: from then on a stop request must end the loop cleanly.
+    quitOnTerminationSignals();
     QQmlApplicationEngine engine;
     ServiceWiring wiring(produto, engine);
-    quitOnTerminationSignals();
     return app.exec();
 }
