@@ -610,20 +610,19 @@ void Pagora_Controller::onClickButtonOK(const QString &valorOfTextField, int est
 }
 
 void Pagora_Controller::onClickButtonVoltar() {
-    {
-        QMutexLocker locker(&mutex);
-        QJsonObject captura = objectOf(jsonCaptura);
-        captura.insert(QStringLiteral("TipoFluxo"), 3);
-        publicarCaptura(captura);
-    }
-    emit disableProgressBar(false);
+    responderFluxo(3);
 }
 
 void Pagora_Controller::onClickButtonCancelar() {
+    responderFluxo(2);
+}
+
+// "VOLTAR" and "CANCELAR" only tell the library where the flow goes next.
+void Pagora_Controller::responderFluxo(int tipoFluxo) {
     {
         QMutexLocker locker(&mutex);
         QJsonObject captura = objectOf(jsonCaptura);
-        captura.insert(QStringLiteral("TipoFluxo"), 2);
+        captura.insert(QStringLiteral("TipoFluxo"), tipoFluxo);
         publicarCaptura(captura);
     }
     emit disableProgressBar(false);

@@ -72,4 +72,5 @@ private:
     void setProsseguir(bool value);
     void registrar(void (RespostaTef::*setter)(const QString &), const QString &value);
     void publicarCaptura(const QJsonObject &captura);
+    void responderFluxo(int tipoFluxo);
 };
