@@ -7,6 +7,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QMutex>
+#include <QThread>
 
 namespace sim {
 namespace {
@@ -20,15 +21,13 @@ struct State {
     QHash<QByteArray, QByteArray> kept;
 };
 
-State &state()
-{
+State &state() {
     static State s;
     return s;
 }
 
 // Call with the mutex held.
-void reloadIfChanged(State &s)
-{
+void reloadIfChanged(State &s) {
     const QString path = qEnvironmentVariable("Q7_SIM_SCENARIO");
     const QDateTime modified = path.isEmpty() ? QDateTime() : QFileInfo(path).lastModified();
     if (path == s.path && modified == s.modified)
@@ -44,16 +43,14 @@ void reloadIfChanged(State &s)
 
 } // namespace
 
-QJsonObject scenario()
-{
+QJsonObject scenario() {
     State &s = state();
     QMutexLocker locker(&s.mutex);
     reloadIfChanged(s);
     return s.scenario;
 }
 
-QJsonValue nextReply(const char *entryPoint)
-{
+QJsonValue nextReply(const char *entryPoint) {
     State &s = state();
     QMutexLocker locker(&s.mutex);
     reloadIfChanged(s);
@@ -67,30 +64,33 @@ QJsonValue nextReply(const char *entryPoint)
     return list.at(qMin(index, list.size() - 1));
 }
 
-int callCount(const char *entryPoint)
-{
+int callCount(const char *entryPoint) {
     State &s = state();
     QMutexLocker locker(&s.mutex);
     reloadIfChanged(s);
     return s.calls.value(entryPoint);
 }
 
-void logCall(const char *entryPoint, const QJsonObject &arguments)
-{
+void logCall(const char *entryPoint, const QJsonObject &arguments) {
     const QString path = qEnvironmentVariable("Q7_SIM_CALLS");
-    if (path.isEmpty())
-        return;
-    const QJsonObject line{{QStringLiteral("fn"), QString::fromLatin1(entryPoint)},
-                           {QStringLiteral("args"), arguments}};
     State &s = state();
     QMutexLocker locker(&s.mutex);
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Append))
-        file.write(QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n');
+    if (!path.isEmpty()) {
+        const QJsonObject line{{QStringLiteral("fn"), QString::fromLatin1(entryPoint)},
+                               {QStringLiteral("args"), arguments}};
+        QFile file(path);
+        if (file.open(QIODevice::WriteOnly | QIODevice::Append))
+            file.write(QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n');
+    }
+    reloadIfChanged(s);
+    const QJsonObject demora = s.scenario.value(QLatin1String("demoraMs")).toObject();
+    const int ms = demora.value(QLatin1String(entryPoint)).toInt(demora.value(QLatin1String("*")).toInt());
+    locker.unlock();
+    if (ms > 0)
+        QThread::msleep(static_cast<unsigned long>(ms));
 }
 
-const char *keep(const char *slot, const QByteArray &bytes)
-{
+const char *keep(const char *slot, const QByteArray &bytes) {
     State &s = state();
     QMutexLocker locker(&s.mutex);
     QByteArray &kept = s.kept[slot];
@@ -98,8 +98,7 @@ const char *keep(const char *slot, const QByteArray &bytes)
     return kept.constData();
 }
 
-QJsonValue text(const char *value)
-{
+QJsonValue text(const char *value) {
     return value ? QJsonValue(QString::fromUtf8(value)) : QJsonValue(QJsonValue::Null);
 }
 

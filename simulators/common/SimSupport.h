@@ -9,6 +9,9 @@
 //
 // Call log: every call is appended to the file named by Q7_SIM_CALLS as one line of compact
 // JSON {"fn": name, "args": {...}}, so tests can assert what the service passed.
+//
+// A slow library: the scenario member "demoraMs" maps entry point names (or "*" for every
+// one) to milliseconds that each call spends before it answers.
 
 #include <QByteArray>
 #include <QJsonObject>
@@ -27,6 +30,7 @@ QJsonValue nextReply(const char *entryPoint);
 // How many times `entryPoint` has been called since the scenario was (re)loaded.
 int callCount(const char *entryPoint);
 
+// Logs the call, then spends the scenario's "demoraMs" for `entryPoint`.
 void logCall(const char *entryPoint, const QJsonObject &arguments);
 
 // Keeps `bytes` alive until the next call to keep() for the same slot and returns a
