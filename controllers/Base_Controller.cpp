@@ -15,6 +15,7 @@ Base_Controller::~Base_Controller() {
 }
 
 QJsonObject Base_Controller::getJsonConfigs() const {
+    QMutexLocker locker(&mutex);
     return jsonConfigs;
 }
 
@@ -38,6 +39,11 @@ QString Base_Controller::formatCurrency(const QString &valor) {
     return brazil.toCurrencyString(digits.toDouble(), QString());
 }
 
+void Base_Controller::interrupt() {
+    requestInterruption();
+    releaseOperatorWait();
+}
+
 void Base_Controller::armOperatorWait() {
     QMutexLocker locker(&mutex);
     waitingForOperator = true;
@@ -53,7 +59,8 @@ void Base_Controller::releaseOperatorWait() {
 
 void Base_Controller::waitForOperatorLocked() {
     // A loop rather than a single test: only a release clears the flag, so a spurious
-    // wake-up cannot let the thread go on without an answer.
-    while (waitingForOperator)
+    // wake-up cannot let the thread go on without an answer. An interrupted operation does
+    // not wait: the prompt may have been armed after the interruption's release.
+    while (waitingForOperator && !isInterruptionRequested())
         condition.wait(&mutex);
 }

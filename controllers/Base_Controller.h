@@ -61,6 +61,15 @@ protected:
     // An amount in cents as text ("1234", "1.234,56", "7") as Brazilian currency ("R$ 12,34").
     static QString formatCurrency(const QString &valor);
 
+public:
+    // Asks a running operation to end as "CANCELAR" would, at its next step, without
+    // touching the window; the operation still answers. Any thread.
+    void interrupt();
+    // The answer to the current request when its operation cannot be waited for any longer
+    // (a library call that does not return while the service stops): never an approval.
+    virtual QString abandonedResponse(const QString &mensagem) const = 0;
+
+protected:
     // Operator wait. The controller thread arms the wait when it shows a prompt, and later
     // blocks in waitForOperatorLocked() with `mutex` held; a handler in the GUI thread stores
     // the answer and releases. The flag lives under the mutex, so a release that comes
@@ -71,7 +80,7 @@ protected:
     void waitForOperatorLocked();
 
     QJsonObject jsonConfigs;
-    QMutex mutex;
+    mutable QMutex mutex;
     QWaitCondition condition;
     bool waitingForOperator = false; // guarded by mutex
 };

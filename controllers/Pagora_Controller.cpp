@@ -95,6 +95,7 @@ void Pagora_Controller::setJsonConfigs(const QString &value) {
         QMutexLocker locker(&mutex);
         jsonConfigs = document;
         resposta = std::move(novaResposta);
+        cancelamentoPendente = false;
     }
     Log().debug(QStringLiteral("[Pagora_Controller] setJsonConfigs") + value);
 }
@@ -171,7 +172,7 @@ void Pagora_Controller::processTef() {
         falha = cicloCaptura(ultimaTela);
     if (!falha.isEmpty())
         emit textChanged(falha);
-    encerrar(ultimaTela, falha);
+    encerrar(ultimaTela, falha, operacaoAtual());
 }
 
 Pagora_Controller::Falha Pagora_Controller::confirmar(int confirmacao) {
@@ -247,11 +248,13 @@ Pagora_Controller::Falha Pagora_Controller::cicloCaptura(QJsonObject &tela) {
         bool segue;
         {
             QMutexLocker locker(&mutex);
+            // The service stops: the screen waiting for the operator is cancelled as
+            // "CANCELAR" would, so the library ends its flow too.
+            if (!prosseguir && isInterruptionRequested())
+                cancelarCaptura();
             segue = prosseguir;
         }
         if (!segue) {
-            if (isInterruptionRequested())
-                return QStringLiteral("Operação interrompida");
             Pause::sleep(250);
             abortar = false;
             continue;
@@ -267,6 +270,10 @@ Pagora_Controller::Falha Pagora_Controller::cicloCaptura(QJsonObject &tela) {
         }
         const QJsonObject documento = objectOf(captura);
         const bool cancelou = documento.value(QLatin1String("TipoFluxo")).toInt() == 2;
+        if (cancelou) {
+            QMutexLocker locker(&mutex);
+            cancelamentoPendente = false; // it goes out now
+        }
 
         QString retorno;
         bool chamou = false;
@@ -341,23 +348,28 @@ Pagora_Controller::Falha Pagora_Controller::cicloCaptura(QJsonObject &tela) {
             abortar = tela.value(QLatin1String("AbortarFluxoCaptura")).toBool(false);
         }
         showScreen(tela.value(QLatin1String("ComponentesTela")));
+        const bool fim = sequencia == 99 || abortar;
+        if (!fim) {
+            QMutexLocker locker(&mutex);
+            if (cancelamentoPendente || isInterruptionRequested()) {
+                // A library that goes on after the service's cancel is left at that.
+                if (cancelou && isInterruptionRequested())
+                    return QStringLiteral("Operação interrompida");
+                cancelarCaptura();
+            }
+        }
     } while (sequencia != 99 && !abortar);
     return Falha();
 }
 
-void Pagora_Controller::encerrar(const QJsonObject &ultimaTela, const Falha &falha) {
+void Pagora_Controller::encerrar(const QJsonObject &ultimaTela, const Falha &falha, int operacao) {
     setProsseguir(false);
     emit disableProgressBar(true);
     {
         QMutexLocker locker(&mutex);
-        if (falha.isEmpty()) {
-            // 0 tells the sales application the sale was approved: a capture flow that ends
-            // without a status was not. Without a screen (confirmation, undo, "ATV") it is 0.
-            bool temStatus = ultimaTela.isEmpty();
-            const int status =
-                temStatus ? 0 : ultimaTela.value(QLatin1String("Status")).toVariant().toInt(&temStatus);
-            resposta->setResultado(temStatus ? status : -1);
-        } else
+        if (falha.isEmpty())
+            resposta->setResultado(resultadoDe(ultimaTela, operacao));
+        else
             answerError(falha);
     }
     Pause::sleep(3000);
@@ -385,6 +397,21 @@ Pagora_Controller::Falha Pagora_Controller::missing(const char *entryPoint) cons
     return erro;
 }
 
+// 0 tells the sales application the operation was approved. Without a screen (confirmation,
+// undo, "ATV") it is 0; a reprint or configuration that ends without a status is done, but an
+// aborted flow, or a payment or cancellation without its status, was not approved.
+int Pagora_Controller::resultadoDe(const QJsonObject &ultimaTela, int operacao) {
+    if (ultimaTela.isEmpty())
+        return 0;
+    bool temStatus = false;
+    const int status = ultimaTela.value(QLatin1String("Status")).toVariant().toInt(&temStatus);
+    if (ultimaTela.value(QLatin1String("AbortarFluxoCaptura")).toBool())
+        return temStatus && status != 0 ? status : -1;
+    if (temStatus)
+        return status;
+    return operacao == 1 || operacao == 2 || operacao == 12 ? -1 : 0;
+}
+
 int Pagora_Controller::operacaoAtual() {
     QMutexLocker locker(&mutex);
     return jsonConfigs.value(QLatin1String("operacao")).toInt(0);
@@ -398,6 +425,13 @@ void Pagora_Controller::setProsseguir(bool value) {
 void Pagora_Controller::registrar(void (RespostaTef::*setter)(const QString &), const QString &value) {
     QMutexLocker locker(&mutex);
     (resposta.get()->*setter)(value);
+}
+
+// Call with the mutex held.
+void Pagora_Controller::cancelarCaptura() {
+    QJsonObject captura = objectOf(jsonCaptura);
+    captura.insert(QStringLiteral("TipoFluxo"), 2);
+    publicarCaptura(captura);
 }
 
 // Call with the mutex held: the answer is published before prosseguir.
@@ -624,6 +658,25 @@ void Pagora_Controller::responderFluxo(int tipoFluxo) {
         QJsonObject captura = objectOf(jsonCaptura);
         captura.insert(QStringLiteral("TipoFluxo"), tipoFluxo);
         publicarCaptura(captura);
+        if (tipoFluxo == 2)
+            cancelamentoPendente = true;
     }
     emit disableProgressBar(false);
+}
+
+QString Pagora_Controller::abandonedResponse(const QString &mensagem) const {
+    // Only what identifies the request: receipts of a flow cut short must not be printed.
+    QJsonObject documento;
+    {
+        QMutexLocker locker(&mutex);
+        documento = objectOf(resposta->toJsonString());
+    }
+    RespostaTef abandonada;
+    abandonada.setId(documento.value(QLatin1String("id")).toInt());
+    abandonada.setHeader(documento.value(QLatin1String("header")).toString());
+    abandonada.setDocumentoFiscalVinculado(
+        documento.value(QLatin1String("documento_fiscal_vinculado")).toString());
+    abandonada.setTextoOperador(mensagem);
+    abandonada.setResultado(-1);
+    return abandonada.toJsonString();
 }

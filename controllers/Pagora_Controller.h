@@ -36,6 +36,8 @@ public:
     Q_INVOKABLE void onClickButtonVoltar() override;
     Q_INVOKABLE void onClickButtonCancelar() override;
 
+    QString abandonedResponse(const QString &mensagem) const override;
+
 protected:
     void processTef() override;
     void showScreen(const QJsonValue &tela) override;
@@ -55,6 +57,9 @@ protected:
     QString valorTransacao;
     // Rows of the list on screen; a choice outside them is refused.
     int itensLista = 0;
+    // A "CANCELAR" that came while the library worked: the next capture document would
+    // overwrite its "TipoFluxo", so it is applied to that document once it is in.
+    bool cancelamentoPendente = false;
 
 private:
     // Outcome of a part of the flow: empty when it went on normally, else the error text
@@ -64,13 +69,15 @@ private:
     Falha confirmar(int confirmacao);
     Falha autenticarEIniciar();
     Falha cicloCaptura(QJsonObject &ultimaTela);
-    void encerrar(const QJsonObject &ultimaTela, const Falha &falha);
+    void encerrar(const QJsonObject &ultimaTela, const Falha &falha, int operacao = 0);
     void answerError(const QString &texto);
     Falha missing(const char *entryPoint) const;
 
+    static int resultadoDe(const QJsonObject &ultimaTela, int operacao);
     int operacaoAtual();
     void setProsseguir(bool value);
     void registrar(void (RespostaTef::*setter)(const QString &), const QString &value);
+    void cancelarCaptura();
     void publicarCaptura(const QJsonObject &captura);
     void responderFluxo(int tipoFluxo);
 };

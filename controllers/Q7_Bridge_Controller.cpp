@@ -63,7 +63,10 @@ Q7_Bridge_Controller::~Q7_Bridge_Controller() {
 
 void Q7_Bridge_Controller::setJsonConfigs(const QString &value) {
     Log().info(QStringLiteral("[Q7_Bridge_Controller] setJsonConfigs: ") + value);
-    jsonConfigs = QJsonDocument::fromJson(value.toUtf8()).object();
+    {
+        QMutexLocker locker(&mutex);
+        jsonConfigs = QJsonDocument::fromJson(value.toUtf8()).object();
+    }
 
     const QJsonObject parametros = jsonConfigs.value(QStringLiteral("parametros")).toObject();
     const auto parametro = [&parametros](const char *key) {
@@ -86,6 +89,19 @@ void Q7_Bridge_Controller::onClickButtonOK(const QString &, int) {}
 void Q7_Bridge_Controller::onClickButtonVoltar() {}
 void Q7_Bridge_Controller::onClickButtonCancelar() {}
 void Q7_Bridge_Controller::showScreen(const QJsonValue &) {}
+
+QString Q7_Bridge_Controller::abandonedResponse(const QString &mensagem) const {
+    const Q7_Bridge_VO current = record ? *record : Q7_Bridge_VO();
+    return compact(QJsonObject{
+        {QStringLiteral("header"), current.operacao()},
+        {QStringLiteral("operacao"), current.operacao()},
+        {QStringLiteral("q7_pdv"), current.pdv()},
+        {QStringLiteral("identificadorTransacaoAutomacao"), QString::number(current.idTransacao())},
+        {QStringLiteral("q7_bridge_code"), codeError},
+        {QStringLiteral("q7_bridge_msg"), mensagem},
+        {QStringLiteral("resultadoTransacao"), codeError},
+        {QStringLiteral("mensagemResultado"), mensagem}});
+}
 
 void Q7_Bridge_Controller::processTef() {
     const Log log;

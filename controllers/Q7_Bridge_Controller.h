@@ -30,6 +30,8 @@ public:
     Q_INVOKABLE void onClickButtonVoltar() override;
     Q_INVOKABLE void onClickButtonCancelar() override;
 
+    QString abandonedResponse(const QString &mensagem) const override;
+
 protected:
     void processTef() override;
     void showScreen(const QJsonValue &tela) override;

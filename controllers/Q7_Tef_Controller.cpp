@@ -72,6 +72,10 @@ Q7_Tef_Controller::Q7_Tef_Controller(QObject *parent, const QString &libraryPath
 }
 
 Q7_Tef_Controller::~Q7_Tef_Controller() {
+    // The library must outlive a call in progress: the dialogue is cancelled at its next
+    // step and the thread waited for.
+    interrupt();
+    wait();
     if (library.unload())
         Log().info("[Q7_Tef_Controller] Biblioteca Q7_Tef liberada");
     else
@@ -84,6 +88,7 @@ void Q7_Tef_Controller::setJsonConfigs(const QString &value) {
     {
         QMutexLocker locker(&mutex);
         jsonConfigs = request;
+        cancelPending = false;
     }
 
     const QJsonObject parametros = request.value(QStringLiteral("parametros")).toObject();
@@ -167,15 +172,28 @@ void Q7_Tef_Controller::processTef() {
     const QJsonObject identificacao{{QStringLiteral("header"), header},
                                     {QStringLiteral("id"), record->identificacao()}};
 
+    const auto refuse = [&](const QString &mensagem) {
+        QJsonObject response = identificacao;
+        response.insert(QStringLiteral("codigo"), -1);
+        response.insert(QStringLiteral("mensagem"), mensagem);
+        emit responseProcessTEF(compact(response));
+    };
+    QString msgErro;
+    {
+        QMutexLocker locker(&mutex);
+        msgErro = jsonConfigs.value(QStringLiteral("msg_erro")).toString();
+    }
     if (header == protocolo.OP_ATV) {
         emit responseProcessTEF(compact(identificacao));
+    } else if (!msgErro.isEmpty()) {
+        // A request the reader could not make sense of never reaches the library: a payment
+        // must not run on whatever fields a broken file happened to carry.
+        Log().critical(QStringLiteral("[Q7_Tef_Controller] Requisição inválida: ") + msgErro);
+        refuse(msgErro);
     } else if (!library.isLoaded()) {
         Log().critical("[Q7_Tef_Controller] API não foi carregada");
         // Without an answer the sales application would wait for a response file forever.
-        QJsonObject response = identificacao;
-        response.insert(QStringLiteral("codigo"), -1);
-        response.insert(QStringLiteral("mensagem"), QStringLiteral("Biblioteca Q7_Tef não carregada"));
-        emit responseProcessTEF(compact(response));
+        refuse(QStringLiteral("Biblioteca Q7_Tef não carregada"));
     } else if (header == protocolo.OP_CNF || header == protocolo.OP_NCN) {
         finish(identificacao, settlePending(header == protocolo.OP_CNF ? 1 : 0));
     } else {
@@ -253,11 +271,23 @@ bool Q7_Tef_Controller::collect(const ProtocoloSitef &protocolo, QByteArray &rep
 
     bool first = true;
     bool again = true;
+    bool stopSent = false; // a stop of the service has gone out to the library
     while (again) {
         QByteArray transacao;
         {
             QMutexLocker locker(&mutex);
+            // A cancel that came before this prompt armed its wait is the operator's answer.
+            if (cancelPending)
+                waitingForOperator = false;
             waitForOperatorLocked();
+            // The first call carries the transaction, not the collection state: a cancel can
+            // only go out from the second on.
+            if (!first && (cancelPending || isInterruptionRequested())) {
+                jsonConfigs = QJsonObject{{kColetaRetorno, QStringLiteral("9")},
+                                          {kColetaSequencial, jsonConfigs.value(kColetaSequencial)}};
+                cancelPending = false;
+                stopSent = isInterruptionRequested();
+            }
             transacao = buildTransactionJson(first);
         }
         // The mutex is not held across the library call: a call may block for as long as the
@@ -278,13 +308,19 @@ bool Q7_Tef_Controller::collect(const ProtocoloSitef &protocolo, QByteArray &rep
         }
         Log().info(QStringLiteral("[Q7_Tef_Controller] ") + QString::fromUtf8(replyText));
         const QJsonObject reply = parseObject(replyText);
+        bool cancelled;
         {
             QMutexLocker locker(&mutex);
             copyCollectionState(reply);
+            cancelled = cancelPending || isInterruptionRequested();
         }
-        showScreen(reply);
-        // Without a library call the same reply would come back on every pass.
-        again = callsLibrary && available && needsCollection(reply);
+        // A cancelled dialogue shows no further prompt: it would only wait for an answer that
+        // the next pass replaces with the cancel.
+        if (!cancelled)
+            showScreen(reply);
+        // Without a library call the same reply would come back on every pass; a library that
+        // goes on after the service's stop is left at that.
+        again = callsLibrary && available && !stopSent && needsCollection(reply);
         first = false;
     }
     // A last screen with a prompt armed a wait that no pass will honour; left armed it would
@@ -366,22 +402,16 @@ void Q7_Tef_Controller::showScreen(const QJsonValue &tela) {
 }
 
 void Q7_Tef_Controller::onClickButtonOK(const QString &valorOfTextField, int estado) {
-    emit disableButtonCancelar(true);
-    emit disableButtonOK(true);
-    emit disableButtonVoltar(true);
-    emit disableTextField(true);
-    emit disableListView(true);
-    emit textChanged(QStringLiteral("Processando..."));
-    emit disableProgressBar(false);
-
+    // An answer that is no answer leaves the prompt as it is, waiting, with its buttons: only
+    // the error box and the input's focus change.
+    QString answer;
     if (estado == 1) {
         if (valorOfTextField.isEmpty()) {
             emit showMessageError(QStringLiteral("Preencha um valor!"));
             emit disableTextField(false);
             return;
         }
-        QMutexLocker locker(&mutex);
-        jsonConfigs.insert(kColetaInformacao, valorOfTextField);
+        answer = valorOfTextField;
     } else if (estado == 2) {
         bool isNumber = false;
         const int index = valorOfTextField.toInt(&isNumber, 10);
@@ -393,9 +423,21 @@ void Q7_Tef_Controller::onClickButtonOK(const QString &valorOfTextField, int est
             emit disableListView(false);
             return;
         }
-        jsonConfigs.insert(kColetaInformacao, optionList.at(index));
-    } else {
+        answer = optionList.at(index);
+    }
+
+    emit disableButtonCancelar(true);
+    emit disableButtonOK(true);
+    emit disableButtonVoltar(true);
+    emit disableTextField(true);
+    emit disableListView(true);
+    emit textChanged(QStringLiteral("Processando..."));
+    emit disableProgressBar(false);
+    if (answer.isNull()) {
         emit showMessageError(QStringLiteral("Erro desconhecido!"));
+    } else {
+        QMutexLocker locker(&mutex);
+        jsonConfigs.insert(kColetaInformacao, answer);
     }
     releaseOperatorWait();
 }
@@ -413,6 +455,14 @@ void Q7_Tef_Controller::onClickButtonCancelar() {
     {
         QMutexLocker locker(&mutex);
         jsonConfigs.insert(kColetaRetorno, QStringLiteral("9"));
+        cancelPending = true;
     }
     releaseOperatorWait();
+}
+
+QString Q7_Tef_Controller::abandonedResponse(const QString &mensagem) const {
+    return compact(QJsonObject{{QStringLiteral("header"), record->header()},
+                               {QStringLiteral("id"), record->identificacao()},
+                               {QStringLiteral("codigo"), -1},
+                               {QStringLiteral("mensagem"), mensagem}});
 }

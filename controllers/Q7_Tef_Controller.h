@@ -30,6 +30,8 @@ public:
     Q_INVOKABLE void onClickButtonVoltar() override;
     Q_INVOKABLE void onClickButtonCancelar() override;
 
+    QString abandonedResponse(const QString &mensagem) const override;
+
 protected:
     void processTef() override;
     void showScreen(const QJsonValue &tela) override;
@@ -54,6 +56,9 @@ private:
 
     Q7_Tef_API library;
     std::unique_ptr<Q7_Tef_VO> record;
-    QStringList optionList;          // guarded by mutex: the GUI thread reads it for a list answer
+    QStringList optionList; // guarded by mutex: the GUI thread reads it for a list answer
+    // A cancel that came while the library worked: the collection state copied from its reply
+    // would drop the "9", so it is sent on the next pass. Guarded by mutex.
+    bool cancelPending = false;
     QStringList pendingTransactions; // controller thread only
 };

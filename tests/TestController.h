@@ -25,6 +25,7 @@ public:
     }
     void onClickButtonVoltar() override { calls << QStringLiteral("VOLTAR"); }
     void onClickButtonCancelar() override { calls << QStringLiteral("CANCELAR"); }
+    QString abandonedResponse(const QString &) const override { return QString(); }
 
     // Runs `operation` in the controller thread with access to the protected base.
     std::function<void(TestController &)> operation;

@@ -256,39 +256,59 @@ void tst_Pagora_Controller::cancellationAsksForTheAmountFirst() {
 
 void tst_Pagora_Controller::loopEnd_data() {
     QTest::addColumn<QJsonArray>("replies");
+    QTest::addColumn<QString>("step");   // the step entry point of the menu option
+    QTest::addColumn<QString>("option"); // the row chosen in the built-in menu
     QTest::addColumn<int>("resultado");
 
-    QTest::newRow("sequence 99") << QJsonArray{reply(99, {label("FIM")}, {{"Status", 7}})} << 7;
+    const QString payment = "OrvixTEF_RealizarPagamentoTEF";
+    QTest::newRow("sequence 99") << QJsonArray{reply(99, {label("FIM")}, {{"Status", 7}})} << payment << "0"
+                                 << 7;
     QTest::newRow("abort flag") << QJsonArray{reply(3, {label("FIM")},
                                                     {{"AbortarFluxoCaptura", true}, {"Status", 5}})}
-                                << 5;
-    // Approval is 0 to the sales application: an end without a status is never one.
+                                << payment << "0" << 5;
+    // Approval is 0 to the sales application: an aborted flow, or a payment that ends without
+    // its status, is never one; a reprint or configuration that ends without one is done.
     QTest::newRow("abort flag without status")
-        << QJsonArray{reply(3, {label("FIM")}, {{"AbortarFluxoCaptura", true}})} << -1;
-    QTest::newRow("sequence 99 without status") << QJsonArray{reply(99, {label("FIM")})} << -1;
+        << QJsonArray{reply(3, {label("FIM")}, {{"AbortarFluxoCaptura", true}})} << payment << "0" << -1;
+    QTest::newRow("abort flag with status 0")
+        << QJsonArray{reply(3, {label("FIM")}, {{"AbortarFluxoCaptura", true}, {"Status", 0}})} << payment
+        << "0" << -1;
+    QTest::newRow("payment: sequence 99 without status")
+        << QJsonArray{reply(99, {label("FIM")})} << payment << "0" << -1;
+    QTest::newRow("reprint: sequence 99 without status")
+        << QJsonArray{reply(99, {label("FIM")})} << "OrvixTEF_RealizarAdmTEF"
+        << "1" << 0;
+    QTest::newRow("configuration: sequence 99 without status")
+        << QJsonArray{reply(99, {label("FIM")})} << "OrvixTEF_RealizarConfiguracao"
+        << "0" << 0;
     QTest::newRow("labels only go on, a broken document goes back as it came")
         << QJsonArray{reply(1, {label("AGUARDE")}), QJsonObject{{"texto", "{quebrado"}},
                       reply(99, {label("FIM")}, {{"Status", 0}})}
-        << 0;
+        << payment << "0" << 0;
 }
 
 void tst_Pagora_Controller::loopEnd() {
     QFETCH(QJsonArray, replies);
+    QFETCH(QString, step);
+    QFETCH(QString, option);
     QFETCH(int, resultado);
 
-    Flow flow(QJsonObject{{"OrvixTEF_RealizarPagamentoTEF", replies}});
-    flow.start(kVenda1000);
+    const bool paying = step.endsWith("PagamentoTEF");
+    Flow flow(QJsonObject{{step, replies}});
+    flow.start(paying ? kVenda1000 : kAdm);
     QTRY_COMPARE(flow.waits(), 1);
-    flow.controller->onClickButtonOK("0", 2);
+    flow.controller->onClickButtonOK(option, 2);
     QTRY_VERIFY(flow.answered());
 
     const QList<Flow::Call> steps = flow.calls(true);
     QCOMPARE(steps.size(), replies.size());
+    QCOMPARE(steps.first().fn, step);
     if (steps.size() == 3)
         QCOMPARE(steps.last().args.value("captura").toString(), "{quebrado");
     QCOMPARE(flow.response().value("resultado").toInt(), resultado);
     QCOMPARE(flow.response().value("texto_operador").toString(), "FIM");
-    QVERIFY(flow.lines().contains("firstTextChanged:" + PagoraProbe::formatCurrency("1000") + "\nFIM"));
+    if (paying)
+        QVERIFY(flow.lines().contains("firstTextChanged:" + PagoraProbe::formatCurrency("1000") + "\nFIM"));
 }
 
 void tst_Pagora_Controller::unreadableDocumentsEndTheFlow_data() {
@@ -507,7 +527,7 @@ void tst_Pagora_Controller::destruction() {
     QTRY_COMPARE(flow.waits(), 1);
     flow.controller.reset(); // must not hang on the thread waiting for the operator
     QTRY_VERIFY(flow.answered());
-    QCOMPARE(flow.response().value("resultado").toInt(), -1);
+    QCOMPARE(flow.response().value("resultado").toInt(), 65282); // cancelled as by "CANCELAR"
 
     QCOMPARE(flow.calls().last().fn, "OrvixTEF_FinalizarOperacaoTEF");
     QCOMPARE(flow.calls().last().args, QJsonObject({{"codigo", 1}}));

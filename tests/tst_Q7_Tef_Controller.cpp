@@ -92,6 +92,11 @@ void tst_Q7_Tef_Controller::answersWithoutLibraryCall_data() {
     confirmation.insert("id", 42);
     QTest::newRow("confirmation without library") << kMissing << "CNF"
                                                   << "42" << confirmation;
+    // A request the reader marked invalid never reaches the library.
+    const QString invalid = QStringLiteral("Arquivo IntPos.001 recusado: maior que 65536 bytes");
+    QTest::newRow("invalid request with library")
+        << Simulator::libraryPath() << "CRT"
+        << "42" << QJsonObject{{"header", "CRT"}, {"id", 42}, {"codigo", -1}, {"mensagem", invalid}};
 }
 
 void tst_Q7_Tef_Controller::answersWithoutLibraryCall() {
@@ -108,7 +113,13 @@ void tst_Q7_Tef_Controller::answersWithoutLibraryCall() {
     QJsonObject parametros{{"valor", "1000"}};
     if (!identificacao.isEmpty())
         parametros.insert("identificacao", identificacao);
-    QVERIFY(runRequest(c, header, parametros));
+    QJsonObject request{{"header", header}, {"parametros", parametros}};
+    if (response.value("codigo") == -1 && path != kMissing)
+        request.insert("msg_erro", response.value("mensagem"));
+    c.setJsonConfigs(QString::fromUtf8(QJsonDocument(request).toJson(QJsonDocument::Compact)));
+    c.start();
+    QVERIFY(c.wait(20000));
+    QCoreApplication::sendPostedEvents();
     QCOMPARE(responses.count(), 1);
     QCOMPARE(lastResponse(responses), response);
     QCOMPARE(sim.callLines(loadCalls), QStringList());
