@@ -89,6 +89,8 @@ QStringList MonitoraDiretorio::listing(const QString &path) {
 }
 
 void MonitoraDiretorio::addObservadorDiretorio() {
+    if (m_stopped)
+        return;
     m_log.debug(QStringLiteral("[MonitoraDiretorio] Monitoramento iniciando em: ") + m_pathIn);
 
     if (!m_watcher->addPath(m_pathIn)) {
@@ -120,8 +122,17 @@ void MonitoraDiretorio::addObservadorDiretorio() {
     }
 }
 
+void MonitoraDiretorio::stopWatching() {
+    m_stopped = true;
+    m_rewatchTimer.stop();
+    m_watcher->removePath(m_pathIn);
+    m_log.info("[MonitoraDiretorio] Monitoramento encerrado");
+}
+
 void MonitoraDiretorio::slotDiretorioAtualizado(QString path) {
     m_watcher->removePath(m_pathIn);
+    if (m_stopped)
+        return;
 
     const QStringList before = m_snapshot.value(path);
     const QStringList now = listing(path);
@@ -159,6 +170,19 @@ void MonitoraDiretorio::slotDiretorioAtualizado(QString path) {
 bool MonitoraDiretorio::readRequest(const QString &fileName) {
     Pause::sleep(60);
 
+    QString reason;
+    const QString refused = refusedRequest(fileName, &reason);
+    if (!refused.isNull()) {
+        m_log.critical(QStringLiteral("[MonitoraDiretorio] Arquivo ") + fileName +
+                       QStringLiteral(" recusado: ") + reason);
+        m_pendingRequest = false;
+        m_pendingName.clear();
+        m_failedReads = 0;
+        dropPendingWrites();
+        handOver(fileName, refused);
+        return true;
+    }
+
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
         m_log.critical(QStringLiteral("[MonitoraDiretorio] Impossível abrir arquivo ") + fileName +
@@ -168,7 +192,7 @@ bool MonitoraDiretorio::readRequest(const QString &fileName) {
         retryLater(fileName);
         return false;
     }
-    QByteArray bytes = file.readAll();
+    QByteArray bytes = file.read(kMaxRequestBytes);
     file.close();
     if (bytes.isEmpty()) {
         m_log.debug(QStringLiteral("[MonitoraDiretorio] Arquivo ") + m_fileReq + QStringLiteral(" vazio"));
@@ -198,13 +222,54 @@ bool MonitoraDiretorio::readRequest(const QString &fileName) {
     m_pendingName.clear();
     m_failedReads = 0;
     dropPendingWrites();
+    handOver(fileName, document);
+    return true;
+}
 
+// A file that is not a plain request of a sane size is answered as an invalid request
+// without being followed or read whole: the document for it, or a null text for a request
+// to read as usual.
+QString MonitoraDiretorio::refusedRequest(const QString &fileName, QString *reason) {
+    const QFileInfo info(fileName);
+    QString text;
+    if (info.isSymLink()) {
+        *reason = QStringLiteral("é um link simbólico");
+    } else if (!info.isFile()) {
+        *reason = QStringLiteral("não é um arquivo comum");
+    } else if (info.size() > kMaxRequestBytes) {
+        *reason = QStringLiteral("maior que %1 bytes").arg(kMaxRequestBytes);
+        // Its beginning still names the request, so the status file can match it.
+        QFile file(fileName);
+        if (file.open(QIODevice::ReadOnly)) {
+            QByteArray bytes = file.read(kMaxRequestBytes);
+            const int zero = bytes.indexOf('\0');
+            if (zero >= 0)
+                bytes.truncate(zero);
+            bool windows1252 = false;
+            text = decodeRequest(bytes, &windows1252);
+        }
+    } else {
+        return QString();
+    }
+    QJsonObject document = QJsonDocument::fromJson(m_protocolo.parseRequest(text).toUtf8()).object();
+    document.insert(QStringLiteral("msg_erro"),
+                    QStringLiteral("Arquivo %1 recusado: %2").arg(m_fileReq, *reason));
+    return QString::fromUtf8(QJsonDocument(document).toJson(QJsonDocument::Compact));
+}
+
+void MonitoraDiretorio::handOver(const QString &fileName, const QString &document) {
+    m_awaitingResponse = true;
     emit confJson(document);
     Pause::sleep(1000);
     emit startTefProcess();
-    QFile::remove(fileName);
+    // A link goes, never its target. A request that stays would be taken again at the next
+    // start of watching, and a payment made twice: it is left alone until it changes.
+    if (!QFile::remove(fileName) && (QFileInfo::exists(fileName) || QFileInfo(fileName).isSymLink())) {
+        m_log.critical(QStringLiteral("[MonitoraDiretorio] Impossível remover arquivo ") + fileName);
+        m_failedReads = kMaxReadAttempts;
+        m_abandonedStamp = fileStamp(fileName);
+    }
     signalToWriteSTS(document);
-    return true;
 }
 
 // Under UTF-8 a file with invalid bytes is read as Windows-1252, the encoding most sales
@@ -288,29 +353,39 @@ bool MonitoraDiretorio::writeStatusFile(const QString &content, bool report) {
     // Written beside its final name and renamed into place, so that a sales application
     // polling for it never reads half a file.
     const QString name = m_pathOut + QLatin1Char('/') + m_fileResp;
+    const QByteArray bytes = m_codec->fromUnicode(content);
     QSaveFile file(name);
     // Where no file can be created beside it (permissions of a share) but it can be written.
     file.setDirectWriteFallback(true);
     const bool opened = file.open(QIODevice::WriteOnly);
-    if (!opened && report)
-        m_log.debug("[MonitoraDiretorio] Impossível escrever no arquivo STS");
-    else if (opened)
-        file.write(m_codec->fromUnicode(content));
-    if (report || opened)
-        m_log.info(QStringLiteral("[MonitoraDiretorio] Arquivo status [") + name + QStringLiteral("]: ") +
-                   content);
-    if (!opened)
-        return false;
-    if (!file.commit()) {
-        if (report)
+    bool written = opened && file.write(bytes) == bytes.size() && file.commit();
+    if (!written && report) {
+        if (opened)
             m_log.critical(QStringLiteral("[MonitoraDiretorio] Impossível escrever no arquivo STS: ") +
                            file.errorString());
-        return false;
+        else
+            m_log.debug("[MonitoraDiretorio] Impossível escrever no arquivo STS");
     }
-    return true;
+    // A status file that the sales application keeps open cannot be replaced on Windows (a
+    // sharing violation), but may still be written: after a few attempts try that.
+    if (!written && m_writeAttempts >= kReplaceAttempts && writeInPlace(name, bytes)) {
+        m_log.info(QStringLiteral("[MonitoraDiretorio] Arquivo de status gravado diretamente em ") + name);
+        written = true;
+    }
+    if (written)
+        m_log.info(QStringLiteral("[MonitoraDiretorio] Arquivo status [") + name + QStringLiteral("]: ") +
+                   content);
+    return written;
+}
+
+bool MonitoraDiretorio::writeInPlace(const QString &fileName, const QByteArray &content) {
+    QFile target(fileName);
+    return target.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           target.write(content) == content.size() && target.flush();
 }
 
 void MonitoraDiretorio::processResponse(QString dados) {
+    m_awaitingResponse = false;
     const QJsonObject response = QJsonDocument::fromJson(dados.toUtf8()).object();
     const QString header = response.value(QLatin1String("header")).toString();
     if (header == m_protocolo.OP_CNF || header == m_protocolo.OP_NCN || header == m_protocolo.OP_ATV) {
@@ -318,6 +393,12 @@ void MonitoraDiretorio::processResponse(QString dados) {
                    QStringLiteral(" não requer arquivo intpos.001"));
         return;
     }
+
+    // Opened before anything else, so that a failure is told where it happens.
+    QFile temp(m_pathOut + QStringLiteral("/arquivo_tef.tmp"));
+    const bool statusWritten = m_pendingStatus.isNull();
+    if (statusWritten)
+        openResponseTemp(temp, true);
 
     QString content;
     switch (m_produto) {
@@ -338,8 +419,8 @@ void MonitoraDiretorio::processResponse(QString dados) {
 
     m_pendingResponse = m_codec->fromUnicode(content);
     m_responsePending = true;
-    // Never before the status file of the same request.
-    if (m_pendingStatus.isNull() && writeResponseFile(m_pendingResponse, true)) {
+    // Never before the status file of the same request (unless that one cannot be written).
+    if (statusWritten && writeResponseFile(temp, m_pendingResponse, true)) {
         m_responsePending = false;
         m_pendingResponse.clear();
         return;
@@ -347,16 +428,29 @@ void MonitoraDiretorio::processResponse(QString dados) {
     scheduleWriteRetry();
 }
 
-// One attempt; `report` logs a failure (the first attempt does, retries stay quiet).
-bool MonitoraDiretorio::writeResponseFile(const QByteArray &content, bool report) {
-    const QString tempName = m_pathOut + QStringLiteral("/arquivo_tef.tmp");
+bool MonitoraDiretorio::openResponseTemp(QFile &temp, bool report) {
+    if (temp.open(QIODevice::ReadWrite | QIODevice::Truncate))
+        return true;
+    if (report) {
+        m_log.critical(QStringLiteral("[MonitoraDiretorio] Erro ao abrir arquivo de resposta ") +
+                       temp.fileName());
+        m_log.info(temp.errorString());
+    }
+    return false;
+}
+
+// One attempt through `temp`, which the caller has tried to open; `report` logs a failure
+// (the first attempt does, retries stay quiet).
+bool MonitoraDiretorio::writeResponseFile(QFile &temp, const QByteArray &content, bool report) {
+    const QString tempName = temp.fileName();
     const QString finalName = m_pathOut + QLatin1Char('/') + m_fileReq;
-    QFile temp(tempName);
-    if (!temp.open(QIODevice::ReadWrite | QIODevice::Truncate)) {
-        if (report)
-            m_log.critical(QStringLiteral("[MonitoraDiretorio] Erro ao abrir arquivo de resposta ") +
-                           tempName);
-        return false;
+    if (!temp.isOpen()) {
+        // Nothing can be created beside it, but the response file itself may be written.
+        if (m_writeAttempts < kReplaceAttempts || !writeInPlace(finalName, content))
+            return false;
+        m_log.info(QStringLiteral("[MonitoraDiretorio] Arquivo de resposta gravado diretamente em ") +
+                   finalName);
+        return true;
     }
     const qint64 written = temp.write(content);
     // A short write (a full disk) must not reach the sales application as its answer.
@@ -378,13 +472,8 @@ bool MonitoraDiretorio::writeResponseFile(const QByteArray &content, bool report
         m_log.critical(QStringLiteral("[MonitoraDiretorio] Falha ao renomear arquivo para ") + finalName);
     // A file the sales application keeps open can be neither removed nor replaced on Windows
     // (a sharing violation) while it may still be written; after a few attempts try that.
-    if (m_writeAttempts < kReplaceAttempts)
+    if (m_writeAttempts < kReplaceAttempts || !writeInPlace(finalName, content))
         return false;
-    QFile target(finalName);
-    if (!target.open(QIODevice::WriteOnly | QIODevice::Truncate) || target.write(content) != content.size() ||
-        !target.flush())
-        return false;
-    target.close();
     QFile::remove(tempName);
     m_log.info(QStringLiteral("[MonitoraDiretorio] Arquivo de resposta gravado diretamente em ") + finalName);
     return true;
@@ -401,9 +490,14 @@ void MonitoraDiretorio::retryWrites() {
     ++m_writeAttempts;
     if (!m_pendingStatus.isNull() && writeStatusFile(m_pendingStatus, false))
         m_pendingStatus.clear();
-    if (m_pendingStatus.isNull() && m_responsePending && writeResponseFile(m_pendingResponse, false)) {
-        m_responsePending = false;
-        m_pendingResponse.clear();
+    const bool statusFirst = !m_pendingStatus.isNull() && m_writeAttempts < kStatusFirstAttempts;
+    if (!statusFirst && m_responsePending) {
+        QFile temp(m_pathOut + QStringLiteral("/arquivo_tef.tmp"));
+        openResponseTemp(temp, false);
+        if (writeResponseFile(temp, m_pendingResponse, false)) {
+            m_responsePending = false;
+            m_pendingResponse.clear();
+        }
     }
     if (m_pendingStatus.isNull() && !m_responsePending) {
         m_writeAttempts = 0;
@@ -420,6 +514,22 @@ void MonitoraDiretorio::retryWrites() {
         return;
     }
     m_writeRetryTimer.start(Pause::scaled(kRetryDelayMs));
+}
+
+void MonitoraDiretorio::finishPendingWrites() {
+    m_writeRetryTimer.stop();
+    // No later attempt will come: a file that cannot be replaced is written in place at once,
+    // and the response no longer waits for a status file that cannot be written.
+    m_writeAttempts = qMax(m_writeAttempts, kStatusFirstAttempts);
+    for (int i = 0; i < kShutdownWriteAttempts && (!m_pendingStatus.isNull() || m_responsePending); ++i) {
+        if (i > 0)
+            Pause::sleep(kRetryDelayMs);
+        retryWrites();
+        m_writeRetryTimer.stop();
+    }
+    if (!m_pendingStatus.isNull() || m_responsePending)
+        m_log.critical(
+            QStringLiteral("[MonitoraDiretorio] Gravação em %1 abandonada no encerramento").arg(m_pathOut));
 }
 
 // What is still pending belongs to an earlier request, which its sales application no

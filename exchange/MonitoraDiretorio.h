@@ -11,6 +11,7 @@
 #include <QStringList>
 #include <QTimer>
 
+class QFile;
 class QFileSystemWatcher;
 class QTextCodec;
 
@@ -29,6 +30,16 @@ public:
 
     void addObservadorDiretorio();
 
+    // Shutdown: from now on no request is handed over (one that arrives stays in the
+    // request directory for the next start); answers of the operation still running are
+    // written as usual.
+    void stopWatching();
+    // Shutdown, after the last answer: makes the writes still pending a few last attempts,
+    // in place where a file cannot be replaced. Blocks for at most kShutdownWriteAttempts pauses.
+    void finishPendingWrites();
+    // Whether the request handed over last still waits for its controller's answer.
+    bool awaitingResponse() const { return m_awaitingResponse; }
+
     // A request file that is empty or cannot be opened is retried this many times,
     // 250 ms apart, before it is left alone until it is written again.
     static constexpr int kMaxReadAttempts = 20;
@@ -40,6 +51,12 @@ public:
     // is overwritten in place.
     static constexpr int kMaxWriteAttempts = 240;
     static constexpr int kReplaceAttempts = 4;
+    // The response waits for its status file no longer than sales applications wait for the
+    // status (7 s): a status file that cannot be written must not hold the answer back.
+    static constexpr int kStatusFirstAttempts = 28;
+    static constexpr int kShutdownWriteAttempts = 8;
+    // Requests are a few hundred bytes; a larger file is refused unread.
+    static constexpr qint64 kMaxRequestBytes = 64 * 1024;
 
 signals:
     void confJson(QString json);
@@ -57,12 +74,16 @@ private:
 
     static QStringList listing(const QString &path);
     bool readRequest(const QString &fileName);
+    QString refusedRequest(const QString &fileName, QString *reason);
+    void handOver(const QString &fileName, const QString &document);
     void retryLater(const QString &fileName);
     QString decodeRequest(const QByteArray &bytes, bool *windows1252) const;
     static bool hasFinalLine(const QString &text);
 
     bool writeStatusFile(const QString &content, bool report);
-    bool writeResponseFile(const QByteArray &content, bool report);
+    bool openResponseTemp(QFile &temp, bool report);
+    bool writeResponseFile(QFile &temp, const QByteArray &content, bool report);
+    bool writeInPlace(const QString &fileName, const QByteArray &content);
     void scheduleWriteRetry();
     void retryWrites();
     void dropPendingWrites();
@@ -91,6 +112,8 @@ private:
     FileStamp m_abandonedStamp;
     // Re-checks a request directory that is missing or was removed.
     QTimer m_rewatchTimer;
+    bool m_stopped = false;
+    bool m_awaitingResponse = false;
 
     // Encoding of the request, status and response files ("codificacao").
     QTextCodec *m_codec;

@@ -7,13 +7,33 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextCodec>
 #include <QThread>
 
+#include <cerrno>
+#include <dlfcn.h>
 #include <memory>
+
+namespace {
+// A file the sales application keeps open cannot be replaced on Windows, while it may still be
+// written: renames onto a name ending in this fail here the same way.
+const char *g_heldName = nullptr;
+} // namespace
+
+// Exported from the test executable (see CMakeLists.txt), so Qt's renames come through here.
+extern "C" int rename(const char *from, const char *to) {
+    if (g_heldName && QByteArray(to).endsWith(g_heldName)) {
+        errno = EACCES;
+        return -1;
+    }
+    using Rename = int (*)(const char *, const char *);
+    static const auto real = reinterpret_cast<Rename>(dlsym(RTLD_NEXT, "rename"));
+    return real(from, to);
+}
 
 // Stands in for a payment controller: records each request and answers with a script.
 class FakeController : public QThread {
@@ -504,6 +524,107 @@ private slots:
             QCOMPARE(logLines().count(failed), 1);
         }
         QCOMPARE(readFile(m_resp + QStringLiteral("/IntPos.Sts")), kSaleStatus);
+    }
+
+    void filesThatCannotBeReplaced_data() {
+        QTest::addColumn<QString>("blocked");
+        QTest::addColumn<QString>("inPlace"); // the log line of the file written in place
+        QTest::newRow("status file held open")
+            << "IntPos.Sts"
+            << "{Info} \t\t [MonitoraDiretorio] Arquivo de status gravado diretamente em %1/IntPos.Sts";
+        QTest::newRow("temporary response file blocked")
+            << "arquivo_tef.tmp"
+            << "{Info} \t\t [MonitoraDiretorio] Arquivo de resposta gravado diretamente em %1/IntPos.001";
+    }
+    void filesThatCannotBeReplaced() {
+        QFETCH(QString, blocked);
+        QFETCH(QString, inPlace);
+        const ScaleGuard scale(0.05);
+        start(1);
+        m_controller->response = kResponse;
+        struct Held {
+            ~Held() { g_heldName = nullptr; }
+        } held;
+        if (blocked == QLatin1String("IntPos.Sts")) {
+            QVERIFY(writeFile(m_resp + QStringLiteral("/IntPos.Sts"), "earlier"));
+            g_heldName = "/IntPos.Sts";
+        } else {
+            QVERIFY(QDir().mkpath(m_resp + QStringLiteral("/arquivo_tef.tmp/x")));
+        }
+        QVERIFY(writeFile(m_req + QStringLiteral("/IntPos.001"), kSale));
+
+        QTRY_COMPARE(readFile(m_resp + QStringLiteral("/IntPos.001")),
+                     ProtocoloSitef().buildBridgeResponse(kResponse).toUtf8());
+        QCOMPARE(readFile(m_resp + QStringLiteral("/IntPos.Sts")), kSaleStatus);
+        const QStringList lines = logLines();
+        const int written = lines.indexOf(inPlace.arg(m_resp));
+        QVERIFY(written >= 0);
+        // Told once, when it was written, and before the response.
+        const QStringList status = lines.filter(QStringLiteral("[MonitoraDiretorio] Arquivo status ["));
+        QCOMPARE(status.size(), 1);
+        QVERIFY(lines.indexOf(status.first()) <
+                lines.indexOf(QRegularExpression(QStringLiteral(".*IntPos.001$"))));
+        // A temporary file that cannot be opened is told where it happens, before the response text.
+        const int failed = lines.indexOf(
+            QStringLiteral("{Error} \t\t [MonitoraDiretorio] Erro ao abrir arquivo de resposta ") + m_resp +
+            QStringLiteral("/arquivo_tef.tmp"));
+        QCOMPARE(failed >= 0, blocked == QLatin1String("arquivo_tef.tmp"));
+        if (failed >= 0)
+            QVERIFY(failed < lines.indexOf(QRegularExpression(QStringLiteral(".*Formato SiTef: .*"))));
+    }
+
+    // Requests are a few hundred bytes: anything else is answered as an invalid request
+    // without being read whole or followed, and removed (a link, never its target).
+    void refusedRequestFiles_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<QByteArray>("status");
+        const QByteArray unnamed = "000-000 = \r\n001-000 = \r\n999-999 = 0\r\n";
+        QTest::newRow("300 MB") << "large"
+                                << "maior que 65536 bytes" << kSaleStatus;
+        QTest::newRow("symbolic link") << "link"
+                                       << "é um link simbólico" << unnamed;
+        QTest::newRow("directory") << "directory"
+                                   << "não é um arquivo comum" << unnamed;
+    }
+    void refusedRequestFiles() {
+        QFETCH(QString, kind);
+        QFETCH(QString, reason);
+        QFETCH(QByteArray, status);
+        start(1);
+        const QString request = m_req + QStringLiteral("/IntPos.001");
+        const QString target = m_dir->filePath(QStringLiteral("outro.txt"));
+        const QByteArray secret = "000-000 = CRT\n001-000 = 5678\n999-999 = 0\n";
+        QVERIFY(writeFile(target, secret));
+        const QString temporary = m_dir->filePath(QStringLiteral("novo"));
+        if (kind == QLatin1String("large")) {
+            // Sparse: a 300 MB file that costs nothing to make.
+            QFile file(temporary);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(kSale) == kSale.size());
+            QVERIFY(file.resize(300 * 1024 * 1024));
+        } else if (kind == QLatin1String("link")) {
+            QVERIFY(QFile::link(target, temporary));
+        } else {
+            QVERIFY(QDir().mkpath(temporary + QStringLiteral("/x")));
+        }
+        QVERIFY(QFile::rename(temporary, request));
+
+        QTRY_COMPARE(readFile(m_resp + QStringLiteral("/IntPos.Sts")), status);
+        QCOMPARE(m_controller->requests.size(), 1);
+        const QJsonObject document =
+            QJsonDocument::fromJson(m_controller->requests.first().toUtf8()).object();
+        QCOMPARE(document.value(QLatin1String("msg_erro")).toString(),
+                 QStringLiteral("Arquivo IntPos.001 recusado: ") + reason);
+        QVERIFY(m_controller->requests.first().size() < 1024);
+        QVERIFY(logLines().contains(
+            QStringLiteral("{Error} \t\t [MonitoraDiretorio] Arquivo %1 recusado: %2").arg(request, reason)));
+        QCOMPARE(readFile(target), secret);
+        QVERIFY(!logLines().join(QLatin1Char('\n')).contains(QStringLiteral("5678")));
+        // What cannot be removed is not taken again while it stays as it is.
+        QCOMPARE(QFileInfo::exists(request), kind == QLatin1String("directory"));
+        QTRY_VERIFY(m_controller->isFinished());
+        QTest::qWait(Pause::scaled(250) * 4);
+        QCOMPARE(m_controller->requests.size(), 1);
     }
 
     void unremovableResponseIsOverwrittenInPlace() {
