@@ -88,21 +88,34 @@ ServiceWiring::ServiceWiring(int produto, QQmlApplicationEngine &engine, const O
 ServiceWiring::~ServiceWiring() {
     if (!m_controller)
         return;
+    // Quitting: no request is handed over any more; one that arrives stays where the sales
+    // application put it, for the next start.
+    m_monitor->stopWatching();
+    bool ended = true;
     if (m_controller->isRunning()) {
         Log().info("[ServiceWiring] Encerrando operação em andamento");
+        m_controller->interrupt();
         QMetaObject::invokeMethod(m_controller, "onClickButtonCancelar", Qt::DirectConnection);
-        if (!m_controller->wait(kShutdownWaitMs)) {
-            // Deleting a running thread would abort the process; leave it to the exit.
-            Log().critical("[ServiceWiring] Operação não terminou a tempo; controlador não destruído");
-            return;
-        }
+        ended = m_controller->wait(kShutdownWaitMs);
     }
-    // Deliver what the controller thread queued for the window: Qt frees its per-signal
-    // helpers only on delivery, and cannot once the controller is gone.
+    // Deliver what the controller thread queued: its answer for the monitor, and for the
+    // window what Qt frees only on delivery.
     QCoreApplication::sendPostedEvents();
-    // The window must not reach a deleted controller through its context property.
+    // The window must not reach a controller that is deleted, or left running, through its
+    // context property.
     m_engine->rootContext()->setContextProperty(QStringLiteral("controller"),
                                                 static_cast<QObject *>(nullptr));
-    delete m_controller;
+    if (!ended) {
+        // Deleting a running thread would abort the process and unload the library under the
+        // call: it is left to the exit. Its request is answered here, never as approved.
+        Log().critical("[ServiceWiring] Operação não terminou a tempo; controlador não destruído");
+        QObject::disconnect(m_controller, nullptr, m_monitor, nullptr);
+        if (m_monitor->awaitingResponse())
+            m_monitor->processResponse(m_controller->abandonedResponse(
+                QStringLiteral("Operação interrompida pelo encerramento do serviço")));
+    }
+    m_monitor->finishPendingWrites();
+    if (ended)
+        delete m_controller;
     m_controller = nullptr;
 }

@@ -1,30 +1,28 @@
-// The real service killed with SIGKILL in the middle of an operation and started again: it
-// starts and answers the next request. The executable is copied into a temporary directory
-// with the bridge's replacement library beside it and a config_tef.json of the test's own.
-#include "TefPosClient.h"
-#include "app/SingleInstanceGuard.h"
-#include "app/Version.h"
+// The real service stopped in the middle of an operation, by SIGKILL or SIGTERM, and started
+// again: every request it took is answered, a request it did not take stays where the sales
+// application put it, and the next start answers that one.
+#include "ServiceProcess.h"
 
-#include <QDir>
-#include <QFile>
-#include <QProcess>
-#include <QTemporaryDir>
+#include <QElapsedTimer>
+#include <QJsonArray>
 #include <QTest>
-
-#include <memory>
 
 namespace {
 
-QByteArray readFile(const QString &path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+TefPosClient::Fields request(const char *operation, int id) {
+    return {{QStringLiteral("000-000"), QLatin1String(operation)},
+            {QStringLiteral("001-000"), QString::number(id)},
+            {QStringLiteral("003-000"), QStringLiteral("1000")},
+            {QStringLiteral("999-999"), QStringLiteral("0")}};
 }
 
-TefPosClient::Fields sale(int id) {
-    return {{QStringLiteral("000-000"), QStringLiteral("CRT")},
-            {QStringLiteral("001-000"), QString::number(id)},
-            {QStringLiteral("003-000"), QStringLiteral("1000")}};
+QString statusOf(const char *operation, int id) {
+    return QStringLiteral("000-000 = %1\r\n001-000 = %2\r\n999-999 = 0\r\n")
+        .arg(QLatin1String(operation))
+        .arg(id);
 }
+
+const char *kLibrary[] = {"libAPITEFOrvix.so", "libQ7_Bridge.so", "libQ7_Tef01.so"};
 
 } // namespace
 
@@ -32,40 +30,6 @@ class TestRestart : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() {
-        // A segment left by a killed run of an earlier test is removed by constructing a guard.
-        SingleInstanceGuard guard(QString::fromLatin1(kApplicationId));
-        QVERIFY2(!guard.isAnotherRunning(), "another service instance is running on this machine");
-    }
-
-    void init() {
-        m_dir = std::make_unique<QTemporaryDir>();
-        QVERIFY(m_dir->isValid());
-        for (const char *name : {"q7_pagora_passivo", "libQ7_Bridge.so"})
-            QVERIFY(QFile::copy(QStringLiteral(Q7_BIN_DIR "/") + QLatin1String(name),
-                                m_dir->filePath(QLatin1String(name))));
-        QFile config(m_dir->filePath(QStringLiteral("config_tef.json")));
-        QVERIFY(config.open(QIODevice::WriteOnly));
-        config.write("{\"path_in\": \"req\", \"path_out\": \"resp\", \"file_req\": \"IntPos.001\", "
-                     "\"file_resp\": \"IntPos.Sts\", \"log\": 0, \"produto_tef\": 1}");
-        config.close();
-        m_client.requestDir = m_dir->filePath(QStringLiteral("req"));
-        m_client.responseDir = m_dir->filePath(QStringLiteral("resp"));
-        m_client.pollMs = 50;
-        m_client.statusTimeoutMs = 20000;
-        m_client.responseTimeoutMs = 30000;
-    }
-
-    void cleanup() {
-        if (m_service) {
-            m_service->kill();
-            m_service->waitForFinished();
-        }
-        m_service.reset();
-        SingleInstanceGuard cleaner(QString::fromLatin1(kApplicationId));
-        m_dir.reset();
-    }
-
     void killedMidOperationStartsAgain_data() {
         QTest::addColumn<bool>("controllerRunning");
         // Between reading the request and starting the controller the request file is still
@@ -75,58 +39,118 @@ private slots:
     }
     void killedMidOperationStartsAgain() {
         QFETCH(bool, controllerRunning);
-        start(QStringLiteral("first.log"));
-        QTRY_VERIFY_WITH_TIMEOUT(log(QStringLiteral("first.log")).contains("Monitoramento iniciando em"),
-                                 30000);
+        ServiceProcess service({QLatin1String(kLibrary[1])});
+        service.writeConfig(1);
+        QProcess *first = service.start();
+        QTRY_VERIFY_WITH_TIMEOUT(service.logged(QStringLiteral("Monitoramento iniciando em")), 30000);
 
-        const QString request = m_client.requestDir + QStringLiteral("/IntPos.001");
-        QFile file(request);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(m_client.encode(sale(901) << qMakePair(QStringLiteral("999-999"), QStringLiteral("0"))));
-        file.close();
+        QVERIFY(service.write(QStringLiteral("req/IntPos.001"), service.client.encode(request("CRT", 901))));
         if (controllerRunning)
-            QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(m_client.responseDir + QStringLiteral("/IntPos.Sts")),
+            QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(service.dir.filePath(QStringLiteral("resp/IntPos.Sts"))),
                                      30000);
         else
-            QTRY_VERIFY_WITH_TIMEOUT(log(QStringLiteral("first.log")).contains("Dados do arquivo lido"),
-                                     30000);
-        m_service->kill();
-        QVERIFY(m_service->waitForFinished(10000));
-        QCOMPARE(m_service->exitStatus(), QProcess::CrashExit);
-        QCOMPARE(QFile::exists(request), !controllerRunning);
+            QTRY_VERIFY_WITH_TIMEOUT(service.logged(QStringLiteral("Dados do arquivo lido")), 30000);
+        first->kill();
+        QVERIFY(first->waitForFinished(10000));
+        QCOMPARE(first->exitStatus(), QProcess::CrashExit);
+        QCOMPARE(QFile::exists(service.dir.filePath(QStringLiteral("req/IntPos.001"))), !controllerRunning);
 
-        start(QStringLiteral("second.log"));
+        QProcess *second = service.start(QStringLiteral("second.log"));
         if (!controllerRunning) {
-            const QString response = m_client.responseDir + QStringLiteral("/IntPos.001");
-            QTRY_VERIFY_WITH_TIMEOUT(readFile(response).contains("001-000 = 901"), 30000);
+            const QString response = service.dir.filePath(QStringLiteral("resp/IntPos.001"));
+            QTRY_VERIFY_WITH_TIMEOUT(
+                service.read(QStringLiteral("resp/IntPos.001")).contains("001-000 = 901"), 30000);
             QVERIFY(QFile::remove(response)); // taken by the sales application
         }
-        const TefPosClient::Result next = m_client.send(sale(902));
+        const TefPosClient::Result next = service.client.send(request("CRT", 902));
         QCOMPARE(next.outcome, TefPosClient::Outcome::Approved);
-        QCOMPARE(next.status, QByteArray("000-000 = CRT\r\n001-000 = 902\r\n999-999 = 0\r\n"));
-        QCOMPARE(m_service->state(), QProcess::Running);
+        QCOMPARE(next.status, statusOf("CRT", 902).toUtf8());
+        QCOMPARE(second->state(), QProcess::Running);
     }
 
-private:
-    void start(const QString &logName) {
-        m_service = std::make_unique<QProcess>();
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("Q7_LOG"), m_dir->filePath(logName));
-        env.remove(QStringLiteral("Q7_LOG_PATH"));
-        env.remove(QStringLiteral("Q7_SIM_SCENARIO"));
-        env.remove(QStringLiteral("Q7_SIM_CALLS"));
-        m_service->setProcessEnvironment(env);
-        m_service->setWorkingDirectory(m_dir->path());
-        m_service->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_service->start(m_dir->filePath(QStringLiteral("q7_pagora_passivo")), QStringList());
-        QVERIFY(m_service->waitForStarted(10000));
+    // SIGTERM while an operation runs and the next request already waits: the operation is
+    // stopped as "CANCELAR" would and answered; the waiting request is neither taken nor
+    // passed to the library, and the next start answers it.
+    void stoppedMidOperation_data() {
+        QTest::addColumn<int>("product");
+        QTest::addColumn<QJsonObject>("scenario");
+        QTest::addColumn<QString>("busy");       // the call after which the operation is under way
+        QTest::addColumn<QString>("waiting");    // the second request
+        QTest::addColumn<QString>("secondCall"); // what the second request makes the library do
+        QTest::addColumn<bool>("approved");
+        QTest::addColumn<bool>("stuck");
+
+        QTest::newRow("1 library busy for 4 s")
+            << 1 << QJsonObject{{"demoraMs", QJsonObject{{"IniciaVenda", 4000}}}} << "IniciaVenda"
+            << "CRT"
+            << "IniciaVenda" << true << false;
+        QTest::newRow("2 waiting for the operator")
+            << 2
+            << QJsonObject{{"RealizarPagamentoTEF",
+                            QJsonArray{
+                                QJsonObject{{"codigo", 0},
+                                            {"mensagem", ""},
+                                            {"tef", QJsonObject{{"automacao_coleta_tipo", "N"},
+                                                                {"automacao_coleta_retorno", "0"},
+                                                                {"automacao_coleta_sequencial", "1"}}}}}}}
+            << "RealizarPagamentoTEF"
+            << "CNF"
+            << "RecuperarOperacaoTEF" << false << false;
+        QTest::newRow("0 waiting for the operator") << 0 << QJsonObject() << "OrvixTEF_IniciarOperacaoTEF"
+                                                    << "CNF"
+                                                    << "OrvixTEF_ConfirmarOperacaoTEF" << false << false;
+        QTest::newRow("1 library call that does not return")
+            << 1 << QJsonObject{{"demoraMs", QJsonObject{{"IniciaVenda", 60000}}}} << "IniciaVenda"
+            << "CRT"
+            << "IniciaVenda" << false << true;
     }
+    void stoppedMidOperation() {
+        QFETCH(int, product);
+        QFETCH(QJsonObject, scenario);
+        QFETCH(QString, busy);
+        QFETCH(QString, waiting);
+        QFETCH(QString, secondCall);
+        QFETCH(bool, approved);
+        QFETCH(bool, stuck);
+        ServiceProcess service({QLatin1String(kLibrary[product])});
+        service.writeConfig(product);
+        service.setScenario(scenario);
+        QProcess *first = service.start();
+        QTRY_VERIFY_WITH_TIMEOUT(service.logged(QStringLiteral("Monitoramento iniciando em")), 30000);
+        QVERIFY(service.write(QStringLiteral("req/IntPos.001"), service.client.encode(request("CRT", 11))));
+        QTRY_VERIFY_WITH_TIMEOUT(service.calls(busy).size() == 1, 30000);
+        const int callsBefore = service.calls(secondCall).size();
+        const QByteArray second = service.client.encode(request(waiting.toLatin1().constData(), 12));
+        QVERIFY(service.write(QStringLiteral("req/IntPos.001"), second));
 
-    QByteArray log(const QString &logName) const { return readFile(m_dir->filePath(logName)); }
+        QElapsedTimer timer;
+        timer.start();
+        first->terminate();
+        QVERIFY(first->waitForFinished(15000));
+        QVERIFY2(timer.elapsed() < 15000, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(first->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(first->exitCode(), 0);
+        QVERIFY(!service.slotTaken());
+        QCOMPARE(service.logged(QStringLiteral("{Error} \t\t [ServiceWiring] Operação não terminou a tempo")),
+                 stuck);
 
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<QProcess> m_service;
-    TefPosClient m_client;
+        // The first request is answered, approved only when the library approved it.
+        const TefPosClient::Fields response =
+            TefPosClient::parse(QString::fromUtf8(service.read(QStringLiteral("resp/IntPos.001"))));
+        QCOMPARE(TefPosClient::value(response, QStringLiteral("001-000")), QStringLiteral("11"));
+        QCOMPARE(TefPosClient::value(response, QStringLiteral("009-000")) == QLatin1String("0"), approved);
+        // The second one was not taken.
+        QCOMPARE(service.read(QStringLiteral("req/IntPos.001")), second);
+        QCOMPARE(service.calls(secondCall).size(), callsBefore);
+
+        QVERIFY(QFile::remove(service.dir.filePath(QStringLiteral("resp/IntPos.001"))));
+        service.setScenario(QJsonObject());
+        service.start(QStringLiteral("second.log"));
+        QTRY_COMPARE_WITH_TIMEOUT(QString::fromUtf8(service.read(QStringLiteral("resp/IntPos.Sts"))),
+                                  statusOf(waiting.toLatin1().constData(), 12), 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(service.calls(secondCall).size(), callsBefore + 1, 30000);
+        QVERIFY(!QFile::exists(service.dir.filePath(QStringLiteral("req/IntPos.001"))));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestRestart)

@@ -263,6 +263,49 @@ private slots:
         QCOMPARE(exchange.result().outcome, TefPosClient::Outcome::Declined);
     }
 
+    // A cancel that comes while a library step runs, from the operator or from the service
+    // stopping, goes out with the next step, and the operation ends there.
+    void cancelDuringSlowStep_data() {
+        QTest::addColumn<int>("product");
+        QTest::addColumn<QString>("step");
+        QTest::addColumn<bool>("shutdown");
+        for (bool shutdown : {false, true}) {
+            const char *how = shutdown ? "service stopped" : "CANCELAR";
+            QTest::addRow("0 %s", how) << 0 << QStringLiteral("OrvixTEF_RealizarPagamentoTEF") << shutdown;
+            QTest::addRow("2 %s", how) << 2 << QStringLiteral("RealizarPagamentoTEF") << shutdown;
+        }
+    }
+    void cancelDuringSlowStep() {
+        QFETCH(int, product);
+        QFETCH(QString, step);
+        QFETCH(bool, shutdown);
+        m_service->setScenario(QJsonObject{{QStringLiteral("demoraMs"), QJsonObject{{step, 1000}}}});
+        m_service->start(product);
+        m_service->chooseInLists(0); // Pagora's sale menu: debit
+        Exchange exchange(m_service->client, sale(QStringLiteral("990")));
+        QTRY_COMPARE_WITH_TIMEOUT(m_service->calls(step).size(), 1, 20000);
+        if (shutdown)
+            m_service->stop();
+        else
+            m_service->controller()->onClickButtonCancelar();
+
+        QTRY_VERIFY_WITH_TIMEOUT(exchange.done(), 20000);
+        QCOMPARE(exchange.result().outcome, TefPosClient::Outcome::Declined);
+        const QList<QJsonObject> steps = m_service->calls(step);
+        QCOMPARE(steps.size(), 2);
+        const QJsonObject sent =
+            QJsonDocument::fromJson(
+                steps.last()
+                    .value(product == 0 ? QLatin1String("captura") : QLatin1String("dadosTransacao"))
+                    .toString()
+                    .toUtf8())
+                .object();
+        if (product == 0)
+            QCOMPARE(sent.value(QLatin1String("TipoFluxo")).toInt(), 2);
+        else
+            QCOMPARE(sent.value(QLatin1String("automacao_coleta_retorno")).toString(), QStringLiteral("9"));
+    }
+
     void tefposCommandLine_data() {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("exitCode");
