@@ -20,24 +20,25 @@ namespace {
 
 // Without a directory the controller loads its library from the platform's location;
 // with one, the library of the same file name from there.
-template <typename Controller>
-Base_Controller *make(const QString &directory, platform::PaymentLibrary library) {
-    if (directory.isEmpty())
-        return new Controller;
-    const QString fileName = QFileInfo(platform::paymentLibraryPath(library)).fileName();
-    return new Controller(nullptr, directory + QLatin1Char('/') + fileName);
+QString libraryPath(const QString &directory, platform::PaymentLibrary library) {
+    const QString path = platform::paymentLibraryPath(library);
+    return directory.isEmpty() ? path : directory + QLatin1Char('/') + QFileInfo(path).fileName();
 }
 
 } // namespace
 
-Base_Controller *ServiceWiring::createController(int produto, const QString &libraryDirectory) {
+Base_Controller *ServiceWiring::createController(int produto, const QString &libraryDirectory,
+                                                 const QString &journalDirectory) {
     switch (produto) {
     case 0:
-        return make<Pagora_Controller>(libraryDirectory, platform::PaymentLibrary::APITEFOrvix);
+        return new Pagora_Controller(nullptr,
+                                     libraryPath(libraryDirectory, platform::PaymentLibrary::APITEFOrvix));
     case 1:
-        return make<Q7_Bridge_Controller>(libraryDirectory, platform::PaymentLibrary::Bridge);
+        return new Q7_Bridge_Controller(nullptr,
+                                        libraryPath(libraryDirectory, platform::PaymentLibrary::Bridge));
     case 2:
-        return make<Q7_Tef_Controller>(libraryDirectory, platform::PaymentLibrary::Tef01);
+        return new Q7_Tef_Controller(nullptr, libraryPath(libraryDirectory, platform::PaymentLibrary::Tef01),
+                                     journalDirectory);
     default:
         return nullptr;
     }
@@ -49,7 +50,11 @@ ServiceWiring::ServiceWiring(int produto, QQmlApplicationEngine &engine)
 ServiceWiring::ServiceWiring(int produto, QQmlApplicationEngine &engine, const Options &options)
     : m_engine(&engine)
     , m_controller(options.makeController ? options.makeController(produto, options.libraryDirectory)
-                                          : createController(produto, options.libraryDirectory))
+                                          : createController(produto, options.libraryDirectory,
+                                                             // beside config_tef.json
+                                                             options.configDirectory.isEmpty()
+                                                                 ? QCoreApplication::applicationDirPath()
+                                                                 : options.configDirectory))
     , m_monitor(MonitoraDiretorio::instance(options.configDirectory)) {
     QObject::connect(m_monitor, &MonitoraDiretorio::confJson, m_controller, &Base_Controller::setJsonConfigs);
     QObject::connect(m_monitor, SIGNAL(startTefProcess()), m_controller, SLOT(start()));

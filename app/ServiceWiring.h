@@ -33,7 +33,10 @@ public:
     Base_Controller *controller() const { return m_controller; }
     MonitoraDiretorio *monitor() const { return m_monitor; }
 
-    static Base_Controller *createController(int produto, const QString &libraryDirectory);
+    // `journalDirectory`: where a controller keeps what must survive a restart (the Tef
+    // product's pending transactions); empty: nowhere.
+    static Base_Controller *createController(int produto, const QString &libraryDirectory,
+                                             const QString &journalDirectory = QString());
 
     // How long shutdown waits for a running operation to end after cancelling it.
     static constexpr unsigned long kShutdownWaitMs = 10000;

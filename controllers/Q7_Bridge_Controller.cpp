@@ -114,6 +114,16 @@ void Q7_Bridge_Controller::processTef() {
     const QString idTransacao = QString::number(current.idTransacao());
     const QString pdv = current.pdv();
 
+    if (operacao == protocolo.OP_NCN) {
+        // Support must see it: the sale the sales application gives up stays as the library left it.
+        QString detalhe = QStringLiteral("id ") + idTransacao;
+        if (!current.nsu().isEmpty())
+            detalhe += QStringLiteral(", NSU ") + current.nsu();
+        log.critical(
+            QStringLiteral("[Q7_Bridge_Controller] A biblioteca Q7_Bridge não desfaz transações; NCN "
+                           "sem efeito (%1)")
+                .arg(detalhe));
+    }
     if (operacao == protocolo.OP_CNF || operacao == protocolo.OP_NCN || operacao == protocolo.OP_ATV) {
         const QJsonObject result{{QStringLiteral("header"), operacao},
                                  {QStringLiteral("identificadorTransacaoAutomacao"), idTransacao}};

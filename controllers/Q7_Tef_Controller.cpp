@@ -4,8 +4,13 @@
 #include "app/Pause.h"
 #include "exchange/ProtocoloSitef.h"
 
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QMutexLocker>
+#include <QSaveFile>
 
 namespace {
 
@@ -55,10 +60,14 @@ QString saleTitle(int tipoCartao) {
 
 } // namespace
 
-Q7_Tef_Controller::Q7_Tef_Controller(QObject *parent, const QString &libraryPath)
+Q7_Tef_Controller::Q7_Tef_Controller(QObject *parent, const QString &libraryPath,
+                                     const QString &journalDirectory)
     : Base_Controller(parent)
     , library(libraryPath)
-    , record(std::make_unique<Q7_Tef_VO>()) {
+    , record(std::make_unique<Q7_Tef_VO>())
+    , journalPath(journalDirectory.isEmpty() ? QString()
+                                             : journalDirectory + QStringLiteral("/pendentes.json")) {
+    restorePending();
     library.load();
     if (!library.isLoaded()) {
         Log().critical("[Q7_Tef_Controller] Erro ao carregar a biblioteca do Q7_Tef");
@@ -202,6 +211,74 @@ void Q7_Tef_Controller::processTef() {
     Log().info("[Q7_Tef_Controller] FINALIZANDO OPERAÇÃO Q7_TEF");
 }
 
+// A journal that cannot be read is never overwritten by the empty list: it is set aside for
+// support, under a name of its own.
+void Q7_Tef_Controller::restorePending() {
+    if (journalPath.isEmpty() || !QFileInfo::exists(journalPath))
+        return;
+    const Log log;
+    QFile file(journalPath);
+    QJsonParseError error{};
+    const bool opened = file.open(QIODevice::ReadOnly);
+    const QJsonDocument document = opened ? QJsonDocument::fromJson(file.readAll(), &error) : QJsonDocument();
+    const QString openError = opened ? QString() : file.errorString();
+    file.close();
+    QList<Pending> restored;
+    bool valid = document.isObject() && document.object().value(QStringLiteral("pendentes")).isArray();
+    const QJsonArray entries = document.object().value(QStringLiteral("pendentes")).toArray();
+    for (const QJsonValue &value : entries) {
+        const QJsonObject entry = value.toObject();
+        valid = valid && entry.value(QStringLiteral("sequencial")).isString();
+        restored.append({entry.value(QStringLiteral("sequencial")).toString(),
+                         entry.value(QStringLiteral("id")).toInt(),
+                         entry.value(QStringLiteral("adicionado")).toString()});
+    }
+    if (!valid) {
+        QString aside = journalPath + QStringLiteral(".invalido");
+        for (int n = 2; QFileInfo::exists(aside); ++n)
+            aside = journalPath + QStringLiteral(".invalido.%1").arg(n);
+        const QString reason = !opened ? openError
+                               : error.error != QJsonParseError::NoError
+                                   ? error.errorString()
+                                   : QStringLiteral("formato inesperado");
+        log.critical(
+            QStringLiteral("[Q7_Tef_Controller] Arquivo %1 ilegível (%2); ").arg(journalPath, reason) +
+            (QFile::rename(journalPath, aside) ? QStringLiteral("movido para ") + aside
+                                               : QStringLiteral("impossível movê-lo para ") + aside));
+        return;
+    }
+    for (const Pending &pending : qAsConst(restored))
+        log.info(QStringLiteral("[Q7_Tef_Controller] Transação pendente restaurada: sequencial %1, id %2, "
+                                "adicionada em %3")
+                     .arg(pending.sequencial)
+                     .arg(pending.id)
+                     .arg(pending.adicionado));
+    pendingTransactions = restored;
+}
+
+// Replaced whole, through a temporary file and a rename: a crash leaves the old list or the
+// new one, never half of either.
+void Q7_Tef_Controller::savePending() const {
+    if (journalPath.isEmpty())
+        return;
+    QJsonArray entries;
+    for (const Pending &pending : pendingTransactions)
+        entries.append(QJsonObject{{QStringLiteral("sequencial"), pending.sequencial},
+                                   {QStringLiteral("id"), pending.id},
+                                   {QStringLiteral("adicionado"), pending.adicionado}});
+    const QByteArray bytes = QJsonDocument(QJsonObject{{QStringLiteral("pendentes"), entries}}).toJson();
+    QSaveFile file(journalPath);
+    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit()) {
+        Log().debug(QStringLiteral("[Q7_Tef_Controller] %1 gravado: %2 transações pendentes")
+                        .arg(journalPath)
+                        .arg(entries.size()));
+        return;
+    }
+    Log().critical(QStringLiteral("[Q7_Tef_Controller] Impossível gravar %1 (%2); as transações pendentes "
+                                  "não sobrevivem a um reinício")
+                       .arg(journalPath, file.errorString()));
+}
+
 QByteArray Q7_Tef_Controller::settlePending(int decisao) {
     if (!library.RecuperarOperacaoTEF)
         return missingEntryPoint("RecuperarOperacaoTEF");
@@ -209,9 +286,12 @@ QByteArray Q7_Tef_Controller::settlePending(int decisao) {
     if (!pendingTransactions.isEmpty() && !library.ConfirmarOperacaoTEF)
         return missingEntryPoint("ConfirmarOperacaoTEF");
     library.RecuperarOperacaoTEF(buildStartJson().constData());
-    for (const QString &sequencial : qAsConst(pendingTransactions))
-        library.ConfirmarOperacaoTEF(sequencial.toInt(), decisao);
-    pendingTransactions.clear();
+    for (const Pending &pending : qAsConst(pendingTransactions))
+        library.ConfirmarOperacaoTEF(pending.sequencial.toInt(), decisao);
+    if (!pendingTransactions.isEmpty()) {
+        pendingTransactions.clear();
+        savePending();
+    }
     return QByteArray();
 }
 
@@ -249,7 +329,11 @@ QByteArray Q7_Tef_Controller::startOperation(const ProtocoloSitef &protocolo) {
     emit disableProgressBar(true);
     if (completed) {
         const QJsonObject last = parseObject(replyText).value(QStringLiteral("tef")).toObject();
-        pendingTransactions.append(last.value(QStringLiteral("sequencial")).toString());
+        // On disk before the sale is answered: a restart between the two must not lose it.
+        pendingTransactions.append({last.value(QStringLiteral("sequencial")).toString(),
+                                    record->identificacao(),
+                                    QDateTime::currentDateTime().toString(Qt::ISODate)});
+        savePending();
     }
     return replyText;
 }

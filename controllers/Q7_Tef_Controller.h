@@ -18,8 +18,11 @@ class Q7_Tef_Controller : public Base_Controller {
     Q_OBJECT
 
 public:
+    // `journalDirectory` holds pendentes.json, the transactions still to be confirmed or undone,
+    // so that they survive a restart; empty: they are kept in memory only.
     explicit Q7_Tef_Controller(QObject *parent = nullptr,
-                               const QString &libraryPath = Q7_Tef_API::defaultPath());
+                               const QString &libraryPath = Q7_Tef_API::defaultPath(),
+                               const QString &journalDirectory = QString());
     ~Q7_Tef_Controller() override;
 
 public slots:
@@ -47,6 +50,16 @@ protected:
     static bool needsCollection(const QJsonObject &reply);
 
 private:
+    // A transaction finished since the last confirmation or undo request: what the journal
+    // keeps of it (no card data).
+    struct Pending {
+        QString sequencial;
+        int id = 0;
+        QString adicionado; // local time, ISO 8601
+    };
+
+    void restorePending();
+    void savePending() const;
     QByteArray settlePending(int decisao);
     QByteArray startOperation(const ProtocoloSitef &protocolo);
     // Runs the dialogue from the accepted start reply; leaves the last reply in `replyText`.
@@ -60,5 +73,6 @@ private:
     // A cancel that came while the library worked: the collection state copied from its reply
     // would drop the "9", so it is sent on the next pass. Guarded by mutex.
     bool cancelPending = false;
-    QStringList pendingTransactions; // controller thread only
+    QList<Pending> pendingTransactions; // controller thread only, after construction
+    QString journalPath;
 };

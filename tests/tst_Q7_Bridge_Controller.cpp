@@ -133,22 +133,34 @@ QList<QJsonObject> tst_Q7_Bridge_Controller::calls() const {
 void tst_Q7_Bridge_Controller::shortPathAnswersAtOnce_data() {
     QTest::addColumn<QString>("header");
     QTest::addColumn<QString>("library");
+    QTest::addColumn<QStringList>("criticals");
     const QString missing = QStringLiteral("/nonexistent/libQ7_Bridge.so");
-    QTest::newRow("CNF") << "CNF" << bridgeLibrary();
-    QTest::newRow("NCN") << "NCN" << bridgeLibrary();
-    QTest::newRow("ATV") << "ATV" << bridgeLibrary();
-    QTest::newRow("CNF without library") << "CNF" << missing;
-    QTest::newRow("ATV without library") << "ATV" << missing;
+    QTest::newRow("CNF") << "CNF" << bridgeLibrary() << QStringList();
+    // The library cannot undo: support must be able to see the sale that stays.
+    QTest::newRow("NCN") << "NCN" << bridgeLibrary()
+                         << QStringList{"critical [Q7_Bridge_Controller] A biblioteca Q7_Bridge não desfaz "
+                                        "transações; NCN sem efeito (id 4711, NSU 123456)"};
+    QTest::newRow("ATV") << "ATV" << bridgeLibrary() << QStringList();
+    QTest::newRow("CNF without library") << "CNF" << missing
+                                         << QStringList{"critical [Q7_Bridge_Controller] Erro ao carregar a "
+                                                        "biblioteca do Q7_Bridge"};
+    QTest::newRow("ATV without library") << "ATV" << missing
+                                         << QStringList{"critical [Q7_Bridge_Controller] Erro ao carregar a "
+                                                        "biblioteca do Q7_Bridge"};
 }
 
 void tst_Q7_Bridge_Controller::shortPathAnswersAtOnce() {
     QFETCH(QString, header);
     QFETCH(QString, library);
+    QFETCH(QStringList, criticals);
+    MessageCapture log("[Q7_Bridge_Controller]");
     Q7_Bridge_Controller controller(nullptr, library);
     SignalRecorder recorder(&controller);
 
-    const QList<QJsonObject> responses =
-        run(controller, request(header, {{"identificacao", "4711"}, {"numero_pdv", "003"}}));
+    const QList<QJsonObject> responses = run(
+        controller,
+        request(header, {{"identificacao", "4711"}, {"numero_pdv", "003"}, {"numero_transacao", "123456"}}));
+    QCOMPARE(MessageCapture::lines().filter("critical "), criticals);
 
     QCOMPARE(responses.size(), 1);
     QCOMPARE(responses.at(0), QJsonObject({{"header", header}, {"identificadorTransacaoAutomacao", "4711"}}));

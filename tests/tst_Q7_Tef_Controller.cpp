@@ -5,6 +5,7 @@
 
 #include <QLibrary>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
@@ -34,6 +35,8 @@ private slots:
     void refusedStart();
     void settlesPendingTransactions_data();
     void settlesPendingTransactions();
+    void pendingJournal_data();
+    void pendingJournal();
     void responseKeepsIdentification();
     void missingEntryPoint();
     void responseFileOfDefaultSale();
@@ -309,6 +312,99 @@ void tst_Q7_Tef_Controller::settlesPendingTransactions() {
     before = sim.calls().size();
     QVERIFY(runRequest(c, settle, {{"identificacao", "10"}}));
     QCOMPARE(sim.callLines(before), QStringList({expected.first(), expected.last()}));
+}
+
+void tst_Q7_Tef_Controller::pendingJournal_data() {
+    QTest::addColumn<QByteArray>("journal");  // found at start; null: none
+    QTest::addColumn<bool>("earlierInvalid"); // a pendentes.json.invalido is there already
+    QTest::addColumn<bool>("writable");
+    QTest::addColumn<QStringList>("restored"); // what the undo settles before today's sale
+    QTest::addColumn<QString>("critical");
+
+    QTest::newRow("none yet") << QByteArray() << false << true << QStringList() << QString();
+    QTest::newRow("restored in order")
+        << QByteArray(R"({"pendentes": [{"sequencial": "7", "id": 3, "adicionado": "2026-12-01T10:00:00"},
+                                        {"sequencial": "8", "id": 4, "adicionado": "2026-12-01T10:05:00"}]})")
+        << false << true << QStringList{"7", "8"} << QString();
+    QTest::newRow("corrupt: set aside")
+        << QByteArray("{quebrado") << false << true << QStringList() << "pendentes.json ilegível";
+    QTest::newRow("corrupt: an earlier copy is kept")
+        << QByteArray(R"({"pendentes": [{"sequencial": 7}]})") << true << true << QStringList()
+        << "pendentes.json ilegível";
+    QTest::newRow("directory not writable")
+        << QByteArray() << false << false << QStringList() << "Impossível gravar";
+}
+
+// Product 2's pending transactions live in pendentes.json beside the configuration, so that a
+// confirmation or undo after a restart settles them; a journal that fails never stops a sale.
+void tst_Q7_Tef_Controller::pendingJournal() {
+    QFETCH(QByteArray, journal);
+    QFETCH(bool, earlierInvalid);
+    QFETCH(bool, writable);
+    QFETCH(QStringList, restored);
+    QFETCH(QString, critical);
+    QTemporaryDir dir;
+    // Not writable, also for root: the journal's directory is a file.
+    const QString directory = writable ? dir.path() : dir.filePath("arquivo");
+    const QString path = directory + "/pendentes.json";
+    const auto write = [](const QString &name, const QByteArray &bytes) {
+        QFile file(name);
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    };
+    const auto pending = [&path] {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly)
+                   ? QJsonDocument::fromJson(file.readAll()).object().value("pendentes").toArray()
+                   : QJsonArray();
+    };
+    QVERIFY(writable || write(directory, "x"));
+    if (!journal.isNull())
+        QVERIFY(write(path, journal));
+    if (earlierInvalid)
+        QVERIFY(write(path + ".invalido", "antes"));
+
+    Simulator sim;
+    TefLogCapture capture;
+    Q7_Tef_Controller c(nullptr, Simulator::libraryPath(), directory);
+    QSignalSpy responses(&c, &Base_Controller::responseProcessTEF);
+    QCOMPARE(TefLogCapture::lines().filter("Transação pendente restaurada").size(), restored.size());
+    const bool corrupt = critical.contains("ilegível");
+    if (corrupt) {
+        QVERIFY(!QFile::exists(path));
+        QFile aside(earlierInvalid ? path + ".invalido.2" : path + ".invalido");
+        QVERIFY(aside.open(QIODevice::ReadOnly));
+        QCOMPARE(aside.readAll(), journal);
+        if (earlierInvalid)
+            QCOMPARE(QFile(path + ".invalido").size(), qint64(5)); // left as it was
+    }
+
+    QVERIFY(runRequest(c, "CRT", {{"identificacao", "5"}, {"valor", "1000"}}));
+    const QJsonObject tef = lastResponse(responses).value("tef").toObject();
+    QCOMPARE(tef.value("resultadoTransacao"), QJsonValue("0")); // answered whatever the journal did
+    const QString sequencial = tef.value("sequencial").toString();
+    QCOMPARE(pending().size(), writable ? restored.size() + 1 : 0);
+    if (writable)
+        QCOMPARE(pending().last().toObject().value("id").toInt(), 5);
+
+    QVERIFY(runRequest(c, "NCN", {{"identificacao", "6"}}));
+    QStringList undone;
+    for (const QJsonObject &call : sim.calls())
+        if (call.value("fn") == "ConfirmarOperacaoTEF")
+            undone << QString::number(call.value("args").toObject().value("sequencial").toInt()) +
+                          (call.value("args").toObject().value("confirmar").toInt() ? "+" : "-");
+    QStringList expected;
+    for (const QString &s : restored + QStringList{sequencial})
+        expected << s + "-";
+    QCOMPARE(undone, expected);
+
+    const QStringList errors = TefLogCapture::lines().filter("critical ");
+    QCOMPARE(errors.size(), critical.isEmpty() ? 0 : writable ? 1 : 2);
+    if (!critical.isEmpty())
+        QVERIFY2(errors.first().contains(critical), qPrintable(errors.join('\n')));
+    // A journal that could not be written is never said to be.
+    QCOMPARE(TefLogCapture::lines().filter(" gravado: ").size(), writable ? 2 : 0);
+    QVERIFY(pending().isEmpty());
+    QCOMPARE(QFile::exists(path), writable);
 }
 
 void tst_Q7_Tef_Controller::responseKeepsIdentification() {

@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QTest>
 
 namespace {
@@ -150,6 +151,58 @@ private slots:
                                   statusOf(waiting.toLatin1().constData(), 12), 30000);
         QTRY_COMPARE_WITH_TIMEOUT(service.calls(secondCall).size(), callsBefore + 1, 30000);
         QVERIFY(!QFile::exists(service.dir.filePath(QStringLiteral("req/IntPos.001"))));
+    }
+
+    // Product 2: sales the sales application had not confirmed when the service was killed are
+    // confirmed or undone by its next CNF or NCN, as if nothing had happened.
+    void pendingSalesSurviveKill_data() {
+        QTest::addColumn<int>("sales");
+        QTest::addColumn<QString>("settle");
+        QTest::newRow("one sale, undone") << 1 << "NCN";
+        QTest::newRow("one sale, confirmed") << 1 << "CNF";
+        QTest::newRow("two sales, undone in order") << 2 << "NCN";
+    }
+    void pendingSalesSurviveKill() {
+        QFETCH(int, sales);
+        QFETCH(QString, settle);
+        ServiceProcess service({QLatin1String(kLibrary[2])});
+        service.writeConfig(2);
+        QProcess *first = service.start();
+        QTRY_VERIFY_WITH_TIMEOUT(service.logged(QStringLiteral("Monitoramento iniciando em")), 30000);
+        QStringList sequencias;
+        for (int i = 0; i < sales; ++i) {
+            QCOMPARE(service.client.send(request("CRT", 30 + i)).outcome, TefPosClient::Outcome::Approved);
+            const QJsonArray pending = QJsonDocument::fromJson(service.read(QStringLiteral("pendentes.json")))
+                                           .object()
+                                           .value(QLatin1String("pendentes"))
+                                           .toArray();
+            QCOMPARE(pending.size(), i + 1);
+            sequencias << pending.last().toObject().value(QLatin1String("sequencial")).toString();
+        }
+        first->kill();
+        QVERIFY(first->waitForFinished(10000));
+
+        service.start(QStringLiteral("second.log"));
+        QCOMPARE(service.client.send(request(settle.toLatin1().constData(), 40)).outcome,
+                 TefPosClient::Outcome::Approved);
+        QStringList settled;
+        for (const QString &sequencial : qAsConst(sequencias))
+            settled << QStringLiteral("%1:%2").arg(sequencial).arg(settle == QLatin1String("CNF") ? 1 : 0);
+        const auto confirmations = [&service] {
+            QStringList calls;
+            for (const QJsonObject &call : service.calls(QStringLiteral("ConfirmarOperacaoTEF")))
+                calls << QStringLiteral("%1:%2")
+                             .arg(call.value(QLatin1String("sequencial")).toInt())
+                             .arg(call.value(QLatin1String("confirmar")).toInt());
+            return calls;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(confirmations(), settled, 20000);
+        QTRY_COMPARE(QJsonDocument::fromJson(service.read(QStringLiteral("pendentes.json"))).object(),
+                     QJsonObject({{QStringLiteral("pendentes"), QJsonArray()}}));
+        QCOMPARE(service.logLines(QStringLiteral("second.log"))
+                     .filter(QStringLiteral("[Q7_Tef_Controller] Transação pendente restaurada"))
+                     .size(),
+                 sales);
     }
 };
 
