@@ -3,6 +3,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLibraryInfo>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -122,6 +125,80 @@ private slots:
         QCOMPARE(service->exitCode(), 255); // -1
     }
 
+    // The window check a cashier would make, in a real X server with keys from xdotool: a
+    // stray Tab must not keep the keyboard from answering the library's text prompt.
+    void keyboardAnswersInARealWindow() {
+        const QString xvfb = qEnvironmentVariable("Q7_XVFB");
+        const QString xdotool = qEnvironmentVariable("Q7_XDOTOOL");
+        if (xvfb.isEmpty() || xdotool.isEmpty())
+            QSKIP("needs Xvfb and xdotool, named by Q7_XVFB and Q7_XDOTOOL");
+        QProcess server;
+        server.start(xvfb, {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "1024x768x24"});
+        QTRY_VERIFY_WITH_TIMEOUT(server.canReadLine(), 20000);
+        const QString display = ':' + QString::fromLatin1(server.readLine()).trimmed();
+
+        QVERIFY(QFile::copy(QStringLiteral(Q7_BIN_DIR "/libQ7_Tef01.so"),
+                            m_dir->filePath(QStringLiteral("libQ7_Tef01.so"))));
+        writeConfig(2);
+        const QJsonObject prompt{{"codigo", 0},
+                                 {"tef", QJsonObject{{"mensagemResultado", "DIGITE O CODIGO"},
+                                                     {"automacao_coleta_tipo", "N"},
+                                                     {"automacao_coleta_retorno", "0"},
+                                                     {"automacao_coleta_sequencial", "1"}}}};
+        const QJsonObject approved{{"codigo", 0},
+                                   {"tef", QJsonObject{{"resultadoTransacao", "0"}, {"sequencial", "1"}}}};
+        QFile scenario(m_dir->filePath(QStringLiteral("scenario.json")));
+        QVERIFY(scenario.open(QIODevice::WriteOnly));
+        scenario.write(
+            QJsonDocument(QJsonObject{{"RealizarPagamentoTEF", QJsonArray{prompt, approved}}}).toJson());
+        scenario.close();
+        const QString callLog = m_dir->filePath(QStringLiteral("calls.jsonl"));
+        QProcessEnvironment env;
+        env.insert(QStringLiteral("DISPLAY"), display);
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        env.insert(QStringLiteral("TMPDIR"), m_dir->path());
+        env.insert(QStringLiteral("Q7_SIM_SCENARIO"), scenario.fileName());
+        env.insert(QStringLiteral("Q7_SIM_CALLS"), callLog);
+        start(QStringLiteral("x11.log"), env);
+        QTRY_VERIFY_WITH_TIMEOUT(logLines(QStringLiteral("x11.log")).filter("Monitoramento iniciando").size(),
+                                 30000);
+
+        QFile request(m_dir->filePath(QStringLiteral("req/IntPos.tmp")));
+        QVERIFY(request.open(QIODevice::WriteOnly));
+        request.write("000-000 = CRT\r\n001-000 = 18\r\n003-000 = 500\r\n999-999 = 0\r\n");
+        request.close();
+        QVERIFY(request.rename(m_dir->filePath(QStringLiteral("req/IntPos.001"))));
+        QTRY_VERIFY_WITH_TIMEOUT(logLines(QStringLiteral("x11.log")).filter("automacao_coleta_tipo").size(),
+                                 30000);
+
+        const auto xdo = [&](const QStringList &arguments) {
+            QProcess tool;
+            tool.setProcessEnvironment(env);
+            tool.start(xdotool, arguments);
+            return tool.waitForFinished(20000) && tool.exitCode() == 0
+                       ? QString::fromLatin1(tool.readAllStandardOutput()).trimmed()
+                       : QString();
+        };
+        const QString window = xdo({"search", "--sync", "--onlyvisible", "--name", "Orvix Pay - Pagora"});
+        QVERIFY(!window.isEmpty());
+        xdo({"windowfocus", "--sync", window});
+        QTest::qWait(500); // the prompt's signals reach the window a moment after the log line
+        xdo({"key", "--delay", "100", "Tab", "4", "3", "2", "1", "Return"});
+
+        const auto contents = [](const QString &path) {
+            QFile file(path);
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        };
+        // The answer travels inside the transaction document, a JSON text in the call log.
+        QTRY_VERIFY_WITH_TIMEOUT(contents(callLog).contains(R"(\"automacao_coleta_informacao\":\"4321\")"),
+                                 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(contents(m_dir->filePath("resp/IntPos.001")).contains("009-000 = 0"), 20000);
+        m_processes.last()->terminate();
+        QVERIFY(m_processes.last()->waitForFinished(30000));
+        server.terminate();
+        QVERIFY(server.waitForFinished(10000));
+    }
+
 private:
     void writeConfig(int product) {
         QFile file(m_dir->filePath(QStringLiteral("config_tef.json")));
@@ -133,10 +210,11 @@ private:
                 .toUtf8());
     }
 
-    QProcess *start(const QString &logName) {
+    QProcess *start(const QString &logName, const QProcessEnvironment &extra = {}) {
         auto *process = new QProcess;
         m_processes << process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(extra);
         env.insert(QStringLiteral("Q7_LOG"), m_dir->filePath(logName));
         env.remove(QStringLiteral("Q7_LOG_PATH"));
         process->setProcessEnvironment(env);
