@@ -406,8 +406,6 @@ void tst_MainWindow::textFieldKeys_data() {
     QTest::newRow("Escape cancels") << QList<int>{Qt::Key_Escape} << QStringList{"CANCELAR"} << "123";
     QTest::newRow("typing replaces the prefilled value")
         << QList<int>{Qt::Key_9, Qt::Key_Return} << QStringList{"OK 9 1"} << "9";
-    QTest::newRow("digits after the first are appended")
-        << QList<int>{Qt::Key_9, Qt::Key_8} << QStringList{} << "98";
     QTest::newRow("Tab keeps the prompt: digits and Return answer")
         << QList<int>{Qt::Key_Tab, Qt::Key_4, Qt::Key_3, Qt::Key_2, Qt::Key_1, Qt::Key_Return}
         << QStringList{"OK 4321 1"} << "4321";
