@@ -44,6 +44,18 @@ void Base_Controller::interrupt() {
     releaseOperatorWait();
 }
 
+void Base_Controller::clearScreen(const QString &valor) {
+    emit showMessageError(QString());
+    emit firstTextChanged(valor.isEmpty() ? QString() : formatCurrency(valor));
+    emit textChanged(QString());
+    emit disableTextField(true);
+    emit disableListView(true);
+    emit clearItemsList();
+    emit disableButtonOK(true);
+    emit disableButtonVoltar(true);
+    emit disableButtonCancelar(true);
+}
+
 void Base_Controller::armOperatorWait() {
     QMutexLocker locker(&mutex);
     waitingForOperator = true;

@@ -60,6 +60,10 @@ protected:
     void bringWindowToFront();
     // An amount in cents as text ("1234", "1.234,56", "7") as Brazilian currency ("R$ 12,34").
     static QString formatCurrency(const QString &valor);
+    // Wipes what the window still shows of the previous operation (error box, band, message,
+    // field, list, buttons); the band shows the amount `valor` when there is one. Emitted from
+    // the controller thread before the window is shown, so it reaches the window first.
+    void clearScreen(const QString &valor);
 
 public:
     // Asks a running operation to end as "CANCELAR" would, at its next step, without

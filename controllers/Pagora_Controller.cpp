@@ -108,23 +108,23 @@ void Pagora_Controller::processTef() {
         return;
     }
 
-    emit disableButtonOK(true);
-    emit disableButtonVoltar(true);
-    emit disableButtonCancelar(true);
-    emit disableTextField(true);
-    emit disableListView(true);
-
     bool invalido;
     QString msgErro;
     QString header;
+    QString valor;
     {
         QMutexLocker locker(&mutex);
         invalido = jsonConfigs.contains(QLatin1String("msg_erro"));
         msgErro = jsonConfigs.value(QLatin1String("msg_erro")).toString();
         header = jsonConfigs.value(QLatin1String("header")).toString();
+        valor = jsonConfigs.value(QLatin1String("parametros"))
+                    .toObject()
+                    .value(QLatin1String("valor"))
+                    .toString();
         if (invalido)
             answerError(msgErro);
     }
+    clearScreen(valor);
     if (invalido) {
         bringWindowToFront();
         emit showWindow(true);

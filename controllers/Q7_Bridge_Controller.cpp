@@ -132,6 +132,7 @@ void Q7_Bridge_Controller::processTef() {
         return;
     }
 
+    clearScreen(current.valorTotal());
     bringWindowToFront();
     emit showWindow(true);
     emit disableProgressBar(false);

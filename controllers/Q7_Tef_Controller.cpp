@@ -316,14 +316,10 @@ QByteArray Q7_Tef_Controller::startOperation(const ProtocoloSitef &protocolo) {
         return replyText;
     }
 
+    clearScreen(record->valor());
     bringWindowToFront();
     emit showWindow(true);
     emit textChanged(QStringLiteral("Processando transação..."));
-    emit disableButtonCancelar(true);
-    emit disableButtonOK(true);
-    emit disableButtonVoltar(true);
-    emit disableTextField(true);
-    emit disableListView(true);
 
     const bool completed = collect(protocolo, replyText);
     emit disableProgressBar(true);

@@ -56,8 +56,10 @@ public:
     // The replacement libraries' scenario for the next start; empty: their default play.
     void setScenario(const QJsonObject &value) { scenario = value; }
 
-    // Starts the service, logging to `logName` in the directory.
-    QProcess *start(const QString &logName = QStringLiteral("service.log")) {
+    // Starts the service, logging to `logName` in the directory, with `extra` over the test's
+    // own environment.
+    QProcess *start(const QString &logName = QStringLiteral("service.log"),
+                    const QProcessEnvironment &extra = QProcessEnvironment()) {
         processes.push_back(std::make_unique<QProcess>());
         QProcess *process = processes.back().get();
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -73,6 +75,7 @@ public:
                 file.write(QJsonDocument(scenario).toJson());
             env.insert(QStringLiteral("Q7_SIM_SCENARIO"), name);
         }
+        env.insert(extra);
         process->setProcessEnvironment(env);
         process->setWorkingDirectory(dir.path());
         process->setProcessChannelMode(QProcess::ForwardedErrorChannel);

@@ -40,3 +40,13 @@ public:
     }
     QStringList lines;
 };
+
+// What a controller sends before it shows the window for an operation: nothing of the previous
+// operation stays, and the band holds `band` (the amount, when the request has one).
+inline QStringList freshScreen(const QString &band) {
+    return {QStringLiteral("showMessageError:"),      QStringLiteral("firstTextChanged:") + band,
+            QStringLiteral("textChanged:"),           QStringLiteral("disableTextField:1"),
+            QStringLiteral("disableListView:1"),      QStringLiteral("clearItemsList"),
+            QStringLiteral("disableButtonOK:1"),      QStringLiteral("disableButtonVoltar:1"),
+            QStringLiteral("disableButtonCancelar:1")};
+}

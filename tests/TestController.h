@@ -12,6 +12,7 @@ class TestController : public Base_Controller {
 public:
     using Base_Controller::armOperatorWait;
     using Base_Controller::bringWindowToFront;
+    using Base_Controller::clearScreen;
     using Base_Controller::formatCurrency;
     using Base_Controller::releaseOperatorWait;
 

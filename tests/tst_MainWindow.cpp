@@ -35,6 +35,8 @@ private slots:
     void signalReactions_data();
     void signalReactions();
     void signalsFromTheControllerThreadArriveInOrder();
+    void newOperationStartsOnAFreshScreen_data();
+    void newOperationStartsOnAFreshScreen();
     void errorBoxHidesAfterTheFirstErrorOfABurst();
     void textFieldKeys_data();
     void textFieldKeys();
@@ -248,6 +250,51 @@ void tst_MainWindow::signalReactions_data() {
                   {"element2.text", "Preencha um valor!"},
                   {"time.running", "true"}};
 
+    QTest::newRow("an empty error hides the box at once")
+        << QStringList{"controller.showMessageError('Selecione uma opção!')",
+                       "controller.showMessageError('')"}
+        << Checks{{"rectangle2.visible", "false"}, {"element2.text", ""}, {"time.running", "false"}};
+
+    // Long texts stay inside their frames: nothing cut at the sides, nothing over the next element.
+    const auto fits = [](const QString &id) {
+        return QString("%1.contentWidth <= %1.width - %1.leftPadding - %1.rightPadding && "
+                       "%1.contentHeight <= %1.height - %1.topPadding - %1.bottomPadding")
+            .arg(id);
+    };
+    const QString words = QString("DIGITE OS QUATRO ULTIMOS DIGITOS DO CARTAO ").repeated(5);
+    QTest::newRow("a four-line band keeps every line inside")
+        << QStringList{"controller.firstTextChanged('R$ 5,00\\nINSIRA\\nOU PASSE\\nO CARTAO')"}
+        << Checks{{fits("element"), "true"}, {"element.truncated", "false"}};
+    QTest::newRow("a 200-character band label wraps inside")
+        << QStringList{"controller.firstTextChanged('R$ 5,00\\n" + words.left(200) + "')"}
+        << Checks{{fits("element"), "true"}, {"element.truncated", "false"}};
+    QTest::newRow("a band too long for any size is cut at its end")
+        << QStringList{"controller.firstTextChanged('R$ 5,00\\n" + words.repeated(10) + "')"}
+        << Checks{{fits("element"), "true"}, {"element.truncated", "true"}};
+    QTest::newRow("a long message stays above the field")
+        << QStringList{"controller.textChanged('" + words.repeated(10) + QString(120, 'X') + "')"}
+        << Checks{{fits("element1"), "true"}};
+    QTest::newRow("long options wrap inside the list")
+        << QStringList{"controller.clearItemsList()", "controller.addItemList('" + words + "')",
+                       "controller.addItemList('" + words + "')", "controller.disableListView(false)"}
+        << Checks{
+               {"[0, 1].every(function(i) { var row = list.itemAtIndex(i), t = row.children[1].children[0];"
+                " return t.lineCount > 1 && t.contentWidth <= t.width && t.width <= list.width &&"
+                " t.contentHeight <= row.height })",
+                "true"}};
+    QTest::newRow("twelve options: scroll bar, and the list follows the current row")
+        << QStringList{"controller.clearItemsList()",
+                       "(function() { for (var i = 1; i <= 12; ++i) controller.addItemList('Opção ' + i) "
+                       "})()",
+                       "controller.disableListView(false)", "list.currentIndex = 7"}
+        << Checks{{"list.ScrollBar.vertical.visible", "true"},
+                  {"list.contentY > 0 && list.contentY + list.height >= list.itemAtIndex(7).y + 30", "true"}};
+    QTest::newRow("three options: no scroll bar")
+        << QStringList{"controller.clearItemsList()", "controller.addItemList('a')",
+                       "controller.addItemList('b')", "controller.addItemList('c')",
+                       "controller.disableListView(false)"}
+        << Checks{{"list.ScrollBar.vertical.visible", "false"}};
+
     QTest::newRow("showWindow false hides")
         << QStringList{"controller.showWindow(false)"} << Checks{{"window.visible", "false"}};
     QTest::newRow("showWindow true shows a hidden window")
@@ -286,6 +333,45 @@ void tst_MainWindow::signalsFromTheControllerThreadArriveInOrder() {
     QCOMPARE(eval(QStringLiteral("rec.visible && rec.activeFocus")).toBool(), true);
 }
 
+void tst_MainWindow::newOperationStartsOnAFreshScreen_data() {
+    QTest::addColumn<QString>("valor");
+    QTest::addColumn<QString>("band");
+    QTest::newRow("with an amount") << "500" << TestController::formatCurrency("500");
+    QTest::newRow("without an amount") << ""
+                                       << "";
+}
+
+// What the previous sale left, the tray does not wipe; the next operation does, first of all.
+void tst_MainWindow::newOperationStartsOnAFreshScreen() {
+    QFETCH(QString, valor);
+    QFETCH(QString, band);
+    run({"controller.firstTextChanged('R$ 123.456,78')", "controller.textChanged('TRANSACAO APROVADA')",
+         "controller.showMessageError('Selecione uma opção!')", "controller.addItemList('Crédito')",
+         "controller.disableListView(false)", "controller.disableTextField(false)",
+         "controller.textfiledChanged('4321')", "controller.showWindow(false)",
+         "monitor.activated(SystemTrayIcon.Trigger)"});
+    QVERIFY(window->isVisible());
+    QCOMPARE(eval("[element1.text, element2.text, textField.text].join('|')").toString(),
+             QStringLiteral("TRANSACAO APROVADA|Selecione uma opção!|4321"));
+
+    run({"controller.showWindow(false)"});
+    controller->operation = [valor](TestController &c) {
+        c.clearScreen(valor);
+        emit c.showWindow(true);
+    };
+    controller->start();
+    QVERIFY(controller->wait(10000));
+    QTRY_VERIFY(window->isVisible());
+    QCOMPARE(eval("element.text").toString(), band);
+    QCOMPARE(eval("[element1.text, element2.text, textField.text, list.count].join('|')").toString(),
+             QStringLiteral("|||0"));
+    QCOMPARE(eval("[rectangle2, textField, rec, button, button1, button2].filter(function(i) {"
+                  " return i.visible }).length")
+                 .toInt(),
+             0);
+    QVERIFY(!eval("time.running").toBool());
+}
+
 void tst_MainWindow::errorBoxHidesAfterTheFirstErrorOfABurst() {
     // Shrunk from 3000 ms; the timer is the window's own.
     const int interval = 1000;
@@ -307,24 +393,34 @@ void tst_MainWindow::errorBoxHidesAfterTheFirstErrorOfABurst() {
     QVERIFY2(hiddenAt < second + interval * 9 / 10, qPrintable(QString::number(hiddenAt)));
 }
 
+// The field is shown prefilled with "123".
 void tst_MainWindow::textFieldKeys_data() {
-    QTest::addColumn<int>("key");
+    QTest::addColumn<QList<int>>("keys");
     QTest::addColumn<QStringList>("calls");
     QTest::addColumn<QString>("text");
 
-    QTest::newRow("Enter confirms the text") << int(Qt::Key_Enter) << QStringList{"OK 1234 1"} << "1234";
-    QTest::newRow("Return confirms the text") << int(Qt::Key_Return) << QStringList{"OK 1234 1"} << "1234";
-    QTest::newRow("Escape cancels") << int(Qt::Key_Escape) << QStringList{"CANCELAR"} << "1234";
-    QTest::newRow("a digit is typed") << int(Qt::Key_5) << QStringList{} << "12345";
+    QTest::newRow("Enter keeps the prefilled value")
+        << QList<int>{Qt::Key_Enter} << QStringList{"OK 123 1"} << "123";
+    QTest::newRow("Return keeps the prefilled value")
+        << QList<int>{Qt::Key_Return} << QStringList{"OK 123 1"} << "123";
+    QTest::newRow("Escape cancels") << QList<int>{Qt::Key_Escape} << QStringList{"CANCELAR"} << "123";
+    QTest::newRow("typing replaces the prefilled value")
+        << QList<int>{Qt::Key_9, Qt::Key_Return} << QStringList{"OK 9 1"} << "9";
+    QTest::newRow("Tab keeps the prompt: digits and Return answer")
+        << QList<int>{Qt::Key_Tab, Qt::Key_4, Qt::Key_3, Qt::Key_2, Qt::Key_1, Qt::Key_Return}
+        << QStringList{"OK 4321 1"} << "4321";
+    QTest::newRow("Escape after Tab cancels")
+        << QList<int>{Qt::Key_Tab, Qt::Key_Escape} << QStringList{"CANCELAR"} << "123";
 }
 
 void tst_MainWindow::textFieldKeys() {
-    QFETCH(int, key);
+    QFETCH(QList<int>, keys);
     QFETCH(QStringList, calls);
     QFETCH(QString, text);
-    run({"controller.disableTextField(false)", "controller.textfiledChanged('1234')"});
+    run({"controller.disableTextField(false)", "controller.textfiledChanged('123')"});
     QTRY_VERIFY(item("textField")->hasActiveFocus());
-    QTest::keyClick(window, Qt::Key(key));
+    for (int key : keys)
+        QTest::keyClick(window, Qt::Key(key));
     QCOMPARE(controller->calls, calls);
     QCOMPARE(eval(QStringLiteral("textField.text")).toString(), text);
 }
@@ -350,6 +446,10 @@ void tst_MainWindow::optionListKeys_data() {
     QTest::newRow("Return sends the row")
         << QList<int>{Qt::Key_3, Qt::Key_Return} << 2 << QStringList{"OK 2 2"};
     QTest::newRow("Escape cancels") << QList<int>{Qt::Key_Escape} << 0 << QStringList{"CANCELAR"};
+    QTest::newRow("Tab keeps the list: a digit and Return answer")
+        << QList<int>{Qt::Key_Tab, Qt::Key_2, Qt::Key_Return} << 1 << QStringList{"OK 1 2"};
+    QTest::newRow("Escape after Tab cancels")
+        << QList<int>{Qt::Key_Tab, Qt::Key_Escape} << 0 << QStringList{"CANCELAR"};
 }
 
 void tst_MainWindow::optionListKeys() {
@@ -393,8 +493,11 @@ void tst_MainWindow::buttons() {
     QFETCH(QString, button);
     QFETCH(QStringList, calls);
     run(script);
+    QQuickItem *focused = window->activeFocusItem();
     click(item(qPrintable(button)));
     QCOMPARE(controller->calls, calls);
+    // Keys keep reaching the field or the list after a click.
+    QCOMPARE(window->activeFocusItem(), focused);
 }
 
 void tst_MainWindow::clickingARowSelectsWithoutConfirming() {
@@ -496,19 +599,41 @@ void tst_MainWindow::rendering_data() {
     QTest::addColumn<QStringList>("script");
     QTest::addColumn<QString>("picture");
 
-    QTest::newRow("initial") << QStringList{} << "window-initial.png";
-    QTest::newRow("options")
-        << QStringList{"controller.firstTextChanged('Venda Crédito\\n Valor: R$ 123,45')",
-                       "controller.textChanged('Selecione a forma de pagamento')",
-                       "controller.clearItemsList()",
-                       "controller.addItemList('A vista')",
-                       "controller.addItemList('Parcelado pelo estabelecimento')",
-                       "controller.addItemList('Parcelado pela administradora')",
-                       "controller.disableTextField(true)",
-                       "controller.disableButtonVoltar(true)",
-                       "controller.disableListView(false)",
-                       "controller.disableProgressBar(false)"}
-        << "window-options.png";
+    // The screens as the controllers draw them: everything hidden, then what the screen shows.
+    const QStringList blank{"controller.textChanged('')", "controller.clearItemsList()",
+                            "controller.disableTextField(true)", "controller.disableButtonVoltar(true)",
+                            "controller.disableProgressBar(true)"};
+    const QStringList menu{
+        "controller.firstTextChanged('R$ 5,00\\nLISTA DE OPERAÇÕES')", "controller.textChanged('Selecione')",
+        "controller.addItemList('Pagamento débito')", "controller.addItemList('Pagamento crédito')",
+        "controller.disableListView(false)"};
+    QTest::newRow("Pagora menu") << blank + menu << "window-menu.png";
+    QTest::newRow("text prompt with a prefilled value")
+        << blank + QStringList{"controller.firstTextChanged('R$ 5,00\\nNUMERO DO DOCUMENTO FISCAL')",
+                               "controller.disableTextField(false)", "controller.textfiledChanged('123')"}
+        << "window-prefilled.png";
+    QTest::newRow("twelve options")
+        << blank +
+               QStringList{
+                   "controller.firstTextChanged('Venda Crédito\\n Valor: R$ 123,45')",
+                   "controller.textChanged('Selecione a forma de pagamento')",
+                   "['A vista', 'Parcelado pelo estabelecimento em até 12 vezes sem juros no cartão de "
+                   "crédito da bandeira', 'Parcelado pela administradora', 'Pré-datado', 'Crediário',"
+                   " 'Voucher refeição', 'Voucher alimentação', 'Frota', 'Private label',"
+                   " 'Saque', 'Recarga de celular', 'Pagamento de conta']"
+                   ".forEach(function(o) { controller.addItemList(o) })",
+                   "controller.disableListView(false)"}
+        << "window-long-list.png";
+    QTest::newRow("four-line band")
+        << blank + QStringList{"controller.firstTextChanged('R$ 5,00\\nAPROXIME, INSIRA OU PASSE O CARTAO NA "
+                               "LEITORA E SIGA AS INSTRUCOES QUE APARECEM NO VISOR DO PINPAD\\nCARTAO DE "
+                               "CREDITO\\nAGUARDE A SENHA')",
+                               "controller.disableProgressBar(false)"}
+        << "window-long-band.png";
+    QTest::newRow("error box") << blank + menu +
+                                      QStringList{"list.currentIndex = -1",
+                                                  "controller.showMessageError('Selecione uma opção!')"}
+                               << "window-error.png";
 }
 
 // Checks the main colours where they must show, and saves the picture into the folder named

@@ -453,8 +453,14 @@ void tst_Pagora_Controller::errorPaths() {
     QCOMPARE(flow.response().value("resultado").toInt(), resultado);
     QCOMPARE(flow.response().value("texto_operador").toString(), texto);
     QCOMPARE(flow.lines().filter("showWindow:").last(), "showWindow:0"); // the window never stays up
-    if (flow.lines().contains("showWindow:1"))
+    const int shown = flow.lines().indexOf("showWindow:1");
+    if (shown >= 0) {
+        // Nothing of an earlier operation is left on the window, the amount is there at once.
+        const QString valor = QJsonDocument::fromJson(requisicao.toUtf8())["parametros"]["valor"].toString();
+        QCOMPARE(flow.lines().mid(0, shown),
+                 freshScreen(valor.isEmpty() ? QString() : PagoraProbe::formatCurrency(valor)));
         QVERIFY(flow.lines().contains("textChanged:" + texto));
+    }
 }
 
 void tst_Pagora_Controller::builtInFlows_data() {

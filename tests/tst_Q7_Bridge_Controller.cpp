@@ -188,19 +188,20 @@ void tst_Q7_Bridge_Controller::creditSaleInInstalments() {
                                                                            {"tipoFinanciamento", 2},
                                                                            {"numParcelas", 3}}}}}));
     const QString amount = QStringLiteral("R$\u00a01.234,56");
-    QCOMPARE(recorder.events(), QStringList({
-                                    "showWindow:1",
-                                    "disableProgressBar:0",
-                                    "textChanged:Processando transação...",
-                                    "firstTextChanged:Crédito\nValor: " + amount,
-                                    "textChanged:[0] APROVADA",
-                                    "disableProgressBar:1",
-                                    "showWindow:0",
-                                    "responseProcessTEF",
-                                    "textChanged:[0] APROVADA\nTEF em processamento....",
-                                    "disableProgressBar:0",
-                                }));
-    QCOMPARE(texts.count(), 3);
+    QCOMPARE(recorder.events(),
+             freshScreen(amount) + QStringList({
+                                       "showWindow:1",
+                                       "disableProgressBar:0",
+                                       "textChanged:Processando transação...",
+                                       "firstTextChanged:Crédito\nValor: " + amount,
+                                       "textChanged:[0] APROVADA",
+                                       "disableProgressBar:1",
+                                       "showWindow:0",
+                                       "responseProcessTEF",
+                                       "textChanged:[0] APROVADA\nTEF em processamento....",
+                                       "disableProgressBar:0",
+                                   }));
+    QCOMPARE(texts.count(), 4);
 
     QCOMPARE(responses.size(), 1);
     const QJsonObject response = responses.at(0);
@@ -266,8 +267,8 @@ void tst_Q7_Bridge_Controller::operationChoosesTheCall() {
 
     const QList<QJsonObject> responses = run(controller, request(header, parametros));
 
-    QCOMPARE(firstTexts.count(), 1);
-    QCOMPARE(firstTexts.at(0).at(0).toString(), firstText);
+    QCOMPARE(firstTexts.count(), 2); // the amount on the fresh screen, then the operation's text
+    QCOMPARE(firstTexts.at(1).at(0).toString(), firstText);
     QCOMPARE(calls(), call.isEmpty() ? QList<QJsonObject>() : QList<QJsonObject>{call});
     QCOMPARE(responses.size(), 1);
     QCOMPARE(responses.at(0).value("operacao").toString(), header);
@@ -357,9 +358,9 @@ void tst_Q7_Bridge_Controller::replyEvaluation() {
     const QList<QJsonObject> responses =
         run(controller, request("CRT", {{"identificacao", "5"}, {"numero_pdv", "02"}, {"valor", "250"}}));
 
-    QCOMPARE(texts.count(), 3);
-    QCOMPARE(texts.at(1).at(0).toString(), statusLine);
-    QCOMPARE(texts.at(2).at(0).toString(), statusLine + "\nTEF em processamento....");
+    QCOMPARE(texts.count(), 4);
+    QCOMPARE(texts.at(2).at(0).toString(), statusLine);
+    QCOMPARE(texts.at(3).at(0).toString(), statusLine + "\nTEF em processamento....");
     response.insert("operacao", "CRT");
     response.insert("q7_pdv", "02");
     response.insert("identificadorTransacaoAutomacao", "5");
@@ -406,19 +407,20 @@ void tst_Q7_Bridge_Controller::invalidRequestIsAnsweredWithoutCall() {
     const QList<QJsonObject> responses = run(controller, compact(document));
 
     QCOMPARE(calls(), QList<QJsonObject>());
-    QCOMPARE(recorder.events(), QStringList({
-                                    "showWindow:1",
-                                    "disableProgressBar:0",
-                                    "textChanged:Processando transação...",
-                                    "textChanged:" + error,
-                                    "disableProgressBar:1",
-                                    "textChanged:[-9999] Erro desconhecido",
-                                    "disableProgressBar:1",
-                                    "showWindow:0",
-                                    "responseProcessTEF",
-                                    "textChanged:[-9999] Erro desconhecido\nTEF em processamento....",
-                                    "disableProgressBar:0",
-                                }));
+    QCOMPARE(recorder.events(), freshScreen(QStringLiteral("R$\u00a01,00")) +
+                                    QStringList({
+                                        "showWindow:1",
+                                        "disableProgressBar:0",
+                                        "textChanged:Processando transação...",
+                                        "textChanged:" + error,
+                                        "disableProgressBar:1",
+                                        "textChanged:[-9999] Erro desconhecido",
+                                        "disableProgressBar:1",
+                                        "showWindow:0",
+                                        "responseProcessTEF",
+                                        "textChanged:[-9999] Erro desconhecido\nTEF em processamento....",
+                                        "disableProgressBar:0",
+                                    }));
     QCOMPARE(responses, QList<QJsonObject>{QJsonObject({{"operacao", "CRT"},
                                                         {"q7_pdv", "q7"},
                                                         {"identificadorTransacaoAutomacao", "77"},
@@ -455,18 +457,19 @@ void tst_Q7_Bridge_Controller::missingLibraryStillAnswers() {
         QCOMPARE(responses, QList<QJsonObject>{refused(message, "CRT", "q7", id)});
     }
     const QStringList events = recorder.events();
-    QCOMPARE(events.mid(0, 10), QStringList({
-                                    "showWindow:1",
-                                    "disableProgressBar:0",
-                                    "textChanged:Processando transação...",
-                                    "textChanged:" + message,
-                                    "disableProgressBar:1",
-                                    "textChanged:[-9999] " + message,
-                                    "disableProgressBar:1",
-                                    "showWindow:0",
-                                    "responseProcessTEF",
-                                    "textChanged:[-9999] " + message + "\nTEF em processamento....",
-                                }));
+    QCOMPARE(events.mid(0, 19), freshScreen(QStringLiteral("R$\u00a010,00")) +
+                                    QStringList({
+                                        "showWindow:1",
+                                        "disableProgressBar:0",
+                                        "textChanged:Processando transação...",
+                                        "textChanged:" + message,
+                                        "disableProgressBar:1",
+                                        "textChanged:[-9999] " + message,
+                                        "disableProgressBar:1",
+                                        "showWindow:0",
+                                        "responseProcessTEF",
+                                        "textChanged:[-9999] " + message + "\nTEF em processamento....",
+                                    }));
 }
 
 void tst_Q7_Bridge_Controller::missingExportIsNeverCalled() {
@@ -479,9 +482,9 @@ void tst_Q7_Bridge_Controller::missingExportIsNeverCalled() {
         run(controller, request("CRT", {{"identificacao", "3"}, {"valor", "1000"}, {"tipo_cartao", "1"}}));
 
     QCOMPARE(calls(), QList<QJsonObject>());
-    QCOMPARE(texts.count(), 4);
-    QCOMPARE(texts.at(1).at(0).toString(), message);
-    QCOMPARE(texts.at(2).at(0).toString(), "[-9999] " + message);
+    QCOMPARE(texts.count(), 5);
+    QCOMPARE(texts.at(2).at(0).toString(), message);
+    QCOMPARE(texts.at(3).at(0).toString(), "[-9999] " + message);
     QCOMPARE(credit, QList<QJsonObject>{refused(message, "CRT", "q7", "3")});
 
     // The entry points the library has still work.

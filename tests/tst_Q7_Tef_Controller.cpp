@@ -435,7 +435,7 @@ void tst_Q7_Tef_Controller::missingEntryPoint() {
              QJsonObject({{"header", "CRT"}, {"id", 3}, {"codigo", -1}, {"mensagem", message}}));
     QCOMPARE(sim.callLines(1), QStringList({R"(IniciarOperacaoTEF {"dadosAutomacao":"{}"})",
                                             R"(FinalizarOperacaoTEF {"finalizar":1})"}));
-    QCOMPARE(window.of("showMessageError"), QStringList{message});
+    QCOMPARE(window.of("showMessageError"), QStringList({QString(), message})); // fresh screen, failure
     QVERIFY(TefLogCapture::lines().contains("critical [Q7_Tef_Controller] " + message));
 
     // Nothing was sold, so nothing is pending.

@@ -36,7 +36,10 @@ namespace {
 
 constexpr int kSales = 1000;
 constexpr int kBlock = 100;
-// Product 1 first and last, so the two memory readings see the same kind of service.
+// Product 1 first and last, so the two memory readings see the same kind of service. The
+// first reading waits for the second round: the first use of each product fills one-off caches
+// (a step of a megabyte or so, the same after 1000 sales as after 2500), which is no leak.
+constexpr int kFirstReading = 4 * kBlock;
 constexpr int kProducts[] = {1, 2, 0};
 constexpr int kSaleTimeoutMs = 30000;
 constexpr qint64 kMaxGrowthBytes = 2 * 1024 * 1024;
@@ -114,11 +117,13 @@ private slots:
                 sale(product, number);
                 if (QTest::currentTestFailed())
                     return;
-                if (number == kBlock) {
+                if (number == kBlock || number == kFirstReading) {
                     // A thread's event-dispatcher descriptors go a moment after finished().
                     QVERIFY(m_wiring->controller()->wait(kSaleTimeoutMs));
-                    m_residentAtFirst = residentBytes();
-                    m_descriptors = openDescriptors();
+                    if (number == kBlock)
+                        m_descriptors = openDescriptors();
+                    else
+                        m_residentAtFirst = residentBytes();
                 }
             }
             if (number == kSales)
@@ -133,7 +138,7 @@ private slots:
         g_quiet = false;
         qInfo("%d sales in %.1f s (%.1f ms each); resident memory %.2f MiB at sale %d, %.2f MiB at sale %d; "
               "%d open file descriptors throughout",
-              kSales, seconds, seconds * 1000 / kSales, m_residentAtFirst / 1048576.0, kBlock,
+              kSales, seconds, seconds * 1000 / kSales, m_residentAtFirst / 1048576.0, kFirstReading,
               m_residentAtLast / 1048576.0, kSales, m_descriptors);
     }
 
@@ -147,7 +152,7 @@ private slots:
         QVERIFY2(growth < kMaxGrowthBytes,
                  qPrintable(QStringLiteral("resident memory grew by %1 KiB between sale %2 and sale %3")
                                 .arg(growth / 1024)
-                                .arg(kBlock)
+                                .arg(kFirstReading)
                                 .arg(kSales)));
     }
 

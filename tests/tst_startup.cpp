@@ -1,5 +1,6 @@
 #include "ServiceProcess.h"
 
+#include <QJsonArray>
 #include <QLibraryInfo>
 #include <QTest>
 
@@ -87,6 +88,71 @@ private slots:
         QVERIFY(service->waitForFinished(30000));
         QCOMPARE(service->exitStatus(), QProcess::NormalExit);
         QCOMPARE(service->exitCode(), 255); // -1
+    }
+
+    // Keyboard only, in a real X window: a stray Tab must not take the keys away from the prompt.
+    void keyboardAnswersInARealWindow() {
+        const QString xvfb = qEnvironmentVariable("Q7_XVFB");
+        const QString xdotool = qEnvironmentVariable("Q7_XDOTOOL");
+        if (xvfb.isEmpty() || xdotool.isEmpty())
+            QSKIP("needs Xvfb and xdotool, named by Q7_XVFB and Q7_XDOTOOL");
+        QProcess server;
+        server.start(xvfb, {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "1024x768x24"});
+        QTRY_VERIFY_WITH_TIMEOUT(server.canReadLine(), 20000);
+        QProcessEnvironment x11;
+        x11.insert(QStringLiteral("DISPLAY"), ':' + QString::fromLatin1(server.readLine()).trimmed());
+        x11.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+
+        m_service = std::make_unique<ServiceProcess>(QStringList{QStringLiteral("libQ7_Tef01.so")});
+        m_service->writeConfig(2);
+        const QJsonObject prompt{{"codigo", 0},
+                                 {"tef", QJsonObject{{"mensagemResultado", "DIGITE O CODIGO"},
+                                                     {"automacao_coleta_tipo", "N"},
+                                                     {"automacao_coleta_retorno", "0"},
+                                                     {"automacao_coleta_sequencial", "1"}}}};
+        const QJsonObject approved{{"codigo", 0},
+                                   {"tef", QJsonObject{{"resultadoTransacao", "0"}, {"sequencial", "1"}}}};
+        m_service->setScenario(QJsonObject{{"RealizarPagamentoTEF", QJsonArray{prompt, approved}}});
+        QProcess *service = m_service->start(QStringLiteral("service.log"), x11);
+        QTRY_VERIFY_WITH_TIMEOUT(m_service->logged(QStringLiteral("Monitoramento iniciando")), 30000);
+        QVERIFY(m_service->write(QStringLiteral("req/IntPos.tmp"),
+                                 "000-000 = CRT\r\n001-000 = 18\r\n003-000 = 500\r\n999-999 = 0\r\n"));
+        QVERIFY(QFile::rename(m_service->dir.filePath(QStringLiteral("req/IntPos.tmp")),
+                              m_service->dir.filePath(QStringLiteral("req/IntPos.001"))));
+        QTRY_VERIFY_WITH_TIMEOUT(m_service->logged(QStringLiteral("automacao_coleta_tipo")), 30000);
+
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(x11);
+        const auto xdo = [&](const QStringList &arguments) {
+            QProcess tool;
+            tool.setProcessEnvironment(env);
+            tool.start(xdotool, arguments);
+            return tool.waitForFinished(20000) && tool.exitCode() == 0
+                       ? QString::fromLatin1(tool.readAllStandardOutput()).trimmed()
+                       : QString();
+        };
+        const QString window = xdo({"search", "--sync", "--onlyvisible", "--name", "Orvix Pay - Pagora"});
+        QVERIFY(!window.isEmpty());
+        xdo({"windowfocus", "--sync", window});
+        QTest::qWait(500); // the prompt's signals reach the window a moment after the log line
+        xdo({"key", "--delay", "100", "Tab", "4", "3", "2", "1", "Return"});
+
+        const auto answer = [this] {
+            const QList<QJsonObject> calls = m_service->calls(QStringLiteral("RealizarPagamentoTEF"));
+            return calls.size() < 2
+                       ? QString()
+                       : QJsonDocument::fromJson(calls.at(1).value("dadosTransacao").toString().toUtf8())
+                             .object()
+                             .value("automacao_coleta_informacao")
+                             .toString();
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(answer(), QStringLiteral("4321"), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_service->read(QStringLiteral("resp/IntPos.001")).contains("009-000 = 0"),
+                                 20000);
+        service->terminate();
+        QVERIFY(service->waitForFinished(30000));
+        server.terminate();
+        QVERIFY(server.waitForFinished(10000));
     }
 
 private:

@@ -79,6 +79,8 @@ ApplicationWindow {
         }
         function onTextfiledChanged(valor) {
             textField.text = valor
+            // A prefilled value is replaced by what the operator types, kept by Return.
+            textField.selectAll()
         }
         function onDisableButtonOK(enable) {
             button.visible = !enable
@@ -102,6 +104,13 @@ ApplicationWindow {
             progressBar.visible = !enable
         }
         function onShowMessageError(err) {
+            // An empty error is how a new operation clears the box of the previous one.
+            if (err === "") {
+                time.stop()
+                rectangle2.visible = false
+                element2.text = ""
+                return
+            }
             element2.text = err
             rectangle2.visible = true
             // Already running: the box still hides 3 s after the first error of a burst.
@@ -229,11 +238,21 @@ ApplicationWindow {
             anchors.right: parent.right
             anchors.rightMargin: 0
             height: 106
+            // Clear of the rounded corners, where white text would meet the white window.
+            leftPadding: 25
+            rightPadding: 25
+            topPadding: 6
+            bottomPadding: 6
             color: "#ffffff"
             text: "Valor\nCartão"
             font.family: orvixFont.name
             font.pixelSize: 23
-            fontSizeMode: Text.FixedSize
+            // Long labels wrap and shrink; past the smallest size the last lines are cut, never
+            // the first, which holds the amount.
+            fontSizeMode: Text.Fit
+            minimumPixelSize: 10
+            wrapMode: Text.Wrap
+            elide: Text.ElideRight
             horizontalAlignment: Text.AlignHCenter
             verticalAlignment: Text.AlignVCenter
         }
@@ -271,7 +290,10 @@ ApplicationWindow {
             font.family: orvixFont.name
             font.pixelSize: 23
             fontSizeMode: Text.Fit
-            wrapMode: Text.WordWrap
+            // Breaks inside a word too long for a line; past the smallest size the end is cut
+            // rather than running over the text field.
+            wrapMode: Text.Wrap
+            elide: Text.ElideRight
             lineHeight: 0.8
             textFormat: Text.AutoText
             horizontalAlignment: Text.AlignHCenter
@@ -299,6 +321,8 @@ ApplicationWindow {
                     controller.onClickButtonOK(textField.text, 1)
                 else if (event.key === Qt.Key_Escape)
                     controller.onClickButtonCancelar()
+                else if (event.key === Qt.Key_Tab || event.key === Qt.Key_Backtab)
+                    event.accepted = true // a keyboard-only checkout must not lose the prompt
             }
         }
 
@@ -310,6 +334,8 @@ ApplicationWindow {
             width: 700
             height: 170
             visible: false
+            // Tab stays among the prompts: the buttons take no focus.
+            activeFocusOnTab: true
 
             Keys.onPressed: {
                 if (event.key === Qt.Key_Enter || event.key === Qt.Key_Return) {
@@ -328,6 +354,8 @@ ApplicationWindow {
                 } else if (event.key === Qt.Key_Up) {
                     if (list.currentIndex > 0)
                         list.currentIndex = list.currentIndex - 1
+                } else if (event.key === Qt.Key_Tab || event.key === Qt.Key_Backtab) {
+                    event.accepted = true
                 }
             }
 
@@ -336,7 +364,7 @@ ApplicationWindow {
 
                 Item {
                     width: list.width
-                    height: 30
+                    height: Math.max(30, label.implicitHeight)
 
                     MouseArea {
                         anchors.fill: parent
@@ -347,12 +375,18 @@ ApplicationWindow {
                     }
 
                     Row {
+                        anchors.verticalCenter: parent.verticalCenter
+
+                        // A long option wraps inside the list, clear of the scroll bar.
                         Text {
+                            id: label
                             text: name
-                            width: 80
-                            height: 30
+                            width: list.width - 16
                             color: "#000000"
                             font.pixelSize: 16
+                            wrapMode: Text.Wrap
+                            maximumLineCount: 3
+                            elide: Text.ElideRight
                             horizontalAlignment: Text.AlignLeft
                             verticalAlignment: Text.AlignVCenter
                         }
@@ -367,6 +401,12 @@ ApplicationWindow {
                 focus: true
                 model: listmodel
                 delegate: contactDelegate
+                clip: true
+                // Shown only when rows are hidden below or above.
+                ScrollBar.vertical: ScrollBar {
+                    objectName: "listScrollBar"
+                    policy: list.contentHeight > list.height ? ScrollBar.AlwaysOn : ScrollBar.AlwaysOff
+                }
                 highlight: Rectangle {
                     radius: 5
                     color: Material.color(Material.Grey, Material.Shade300)
@@ -403,6 +443,8 @@ ApplicationWindow {
             Button {
                 id: button
                 objectName: "button"
+                // Clickable, but never the focus: the keys stay with the field or the list.
+                focusPolicy: Qt.NoFocus
                 palette.button: "#235493"
                 onClicked: {
                     if (textField.visible)
@@ -425,6 +467,7 @@ ApplicationWindow {
             Button {
                 id: button1
                 objectName: "button1"
+                focusPolicy: Qt.NoFocus
                 visible: true
                 clip: false
                 palette.button: "#235493"
@@ -444,6 +487,7 @@ ApplicationWindow {
             Button {
                 id: button2
                 objectName: "button2"
+                focusPolicy: Qt.NoFocus
                 visible: true
                 clip: false
                 palette.button: "#235493"
