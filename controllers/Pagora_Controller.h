@@ -55,6 +55,9 @@ protected:
     QString valorTransacao;
     // Rows of the list on screen; a choice outside them is refused.
     int itensLista = 0;
+    // Whether this request showed the window, which then stays up for the closing pause.
+    // Controller thread only.
+    bool janelaMostrada = false;
 
 private:
     // Outcome of a part of the flow: empty when it went on normally, else the error text
