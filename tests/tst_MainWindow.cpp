@@ -126,7 +126,7 @@ void tst_MainWindow::click(QQuickItem *target) {
 void tst_MainWindow::assets() {
     QCOMPARE(QImage(QStringLiteral(":/Assets/orvix-pay.JPG")).size(), QSize(324, 276));
     QCOMPARE(QImage(QStringLiteral(":/Assets/orvixIconMonitor.png")).size(), QSize(315, 273));
-    QTRY_COMPARE(eval(QStringLiteral("image.status === Image.Ready")).toBool(), true);
+    QCOMPARE(eval(QStringLiteral("image.status === Image.Ready")).toBool(), true);
     QCOMPARE(eval(QStringLiteral("orvixFont.name")).toString(), QStringLiteral("Montserrat"));
 }
 

@@ -27,8 +27,6 @@ ApplicationWindow {
         id: image
         objectName: "image"
         source: "Assets/orvix-pay.JPG"
-        // Decoded on a worker thread: the window starts hidden, and start-up need not wait.
-        asynchronous: true
         fillMode: Image.PreserveAspectFit
         height: 256
         anchors.left: parent.left
