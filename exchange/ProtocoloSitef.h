@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QVector>
 
+class QJsonObject;
 class QJsonValue;
 
 // Vocabulary of the file exchange with the sales application: tag constants, operation
@@ -174,6 +175,12 @@ private:
     void addOperation(Lines &lines, const QString &tag, const QString &operation) const;
     void addDateTime(Lines &lines, const QString &tags, const QString &value) const;
     void addSitefItem(Lines &lines, const QString &item) const;
+    // The TEF Dial layout: what each writer knows, and the changes all three share.
+    void tefDialBridge(Lines &lines, const QJsonObject &document, const QStringList &storeCopy,
+                       const QStringList &holderCopy) const;
+    void tefDialTef(Lines &lines, const QJsonObject &tef, const QStringList &storeCopy,
+                    const QStringList &holderCopy, const QString &formaPagamento) const;
+    void tefDialSitef(Lines &lines, const QJsonObject &document) const;
     void adaptTefDial(Lines &lines, const TefDial &facts) const;
 
     static QHash<QString, int> rowsByName(const QVector<TagMapping> &rows);
