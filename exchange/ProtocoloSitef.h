@@ -162,9 +162,9 @@ private:
         ItemRule rule;
     };
 
-    // The lines of a response being built; defined with the writers.
+    // The lines of a response being built (ProtocoloSitef_lines.h).
     class Lines;
-    // What a writer knows of a transaction for the TEF Dial layout; defined with the writers.
+    // What a writer knows of a transaction for the TEF Dial layout (ProtocoloSitef_tefdial.cpp).
     struct TefDial;
 
     QHash<QString, RequestKey> makeRequestKeys() const;
