@@ -18,6 +18,9 @@ const char kProdutoTef[] = "produto_tef";
 const char kCodificacao[] = "codificacao";
 const char kUtf8[] = "utf-8";
 const char kWindows1252[] = "windows-1252";
+const char kCompatibilidade[] = "compatibilidade";
+const char kPadrao[] = "padrao";
+const char kTefDial[] = "tefdial";
 } // namespace
 
 ConfigTef::ConfigTef(const QString &directory)
@@ -89,6 +92,14 @@ void ConfigTef::carregar() {
                     codificacao.compare(QLatin1String(kWindows1252), Qt::CaseInsensitive) != 0)
                     m_log.critical(QStringLiteral("Codificação desconhecida: ") + codificacao +
                                    QStringLiteral("; usando utf-8"));
+            }
+            if (object.contains(QLatin1String(kCompatibilidade))) {
+                const QString compatibilidade = object.value(QLatin1String(kCompatibilidade)).toString();
+                m_values.insert(QLatin1String(kCompatibilidade), compatibilidade);
+                if (compatibilidade.compare(QLatin1String(kPadrao), Qt::CaseInsensitive) != 0 &&
+                    compatibilidade.compare(QLatin1String(kTefDial), Qt::CaseInsensitive) != 0)
+                    m_log.critical(QStringLiteral("Compatibilidade desconhecida: ") + compatibilidade +
+                                   QStringLiteral("; usando padrao"));
             }
             return;
         }
@@ -164,6 +175,12 @@ QString ConfigTef::getCodificacao() const {
     return text(kCodificacao).compare(QLatin1String(kWindows1252), Qt::CaseInsensitive) == 0
                ? QString::fromLatin1(kWindows1252)
                : QString::fromLatin1(kUtf8);
+}
+
+QString ConfigTef::getCompatibilidade() const {
+    return text(kCompatibilidade).compare(QLatin1String(kTefDial), Qt::CaseInsensitive) == 0
+               ? QString::fromLatin1(kTefDial)
+               : QString::fromLatin1(kPadrao);
 }
 
 void ConfigTef::setLog(int value) {

@@ -29,6 +29,9 @@ public:
     // Encoding of the exchange files: "windows-1252" when the optional key "codificacao"
     // says so, otherwise "utf-8".
     QString getCodificacao() const;
+    // Layout of the response file: "tefdial" when the optional key "compatibilidade" says so
+    // (for sales applications of the TEF Dial kind), otherwise "padrao".
+    QString getCompatibilidade() const;
 
     QJsonObject values() const { return m_values; }
     QString filePath() const;

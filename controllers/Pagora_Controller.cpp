@@ -160,6 +160,7 @@ void Pagora_Controller::processTef() {
 
     bringWindowToFront();
     emit showWindow(true);
+    janelaMostrada = true;
     setProsseguir(true);
     emit disableProgressBar(false);
     log.debug(QStringLiteral("[Pagora_Controller] JSON IN: ") + capturaInicial());
@@ -170,6 +171,10 @@ void Pagora_Controller::processTef() {
     QJsonObject ultimaTela;
     if (falha.isEmpty())
         falha = cicloCaptura(ultimaTela);
+    {
+        QMutexLocker locker(&mutex);
+        resposta->setOperacao(jsonConfigs.value(QLatin1String("operacao")).toInt(0));
+    }
     if (!falha.isEmpty())
         emit textChanged(falha);
     encerrar(ultimaTela, falha, operacaoAtual());
@@ -372,7 +377,11 @@ void Pagora_Controller::encerrar(const QJsonObject &ultimaTela, const Falha &fal
         else
             answerError(falha);
     }
-    Pause::sleep(3000);
+    // Time to read the last screen. Without one (confirmation, undo, "ATV") the sales
+    // application, which sends "ATV" before every command, would wait for nothing.
+    if (janelaMostrada)
+        Pause::sleep(3000);
+    janelaMostrada = false;
     emit showWindow(false);
     QString json;
     {

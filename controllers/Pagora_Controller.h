@@ -60,6 +60,9 @@ protected:
     // A "CANCELAR" that came while the library worked: the next capture document would
     // overwrite its "TipoFluxo", so it is applied to that document once it is in.
     bool cancelamentoPendente = false;
+    // Whether this request showed the window, which then stays up for the closing pause.
+    // Controller thread only.
+    bool janelaMostrada = false;
 
 private:
     // Outcome of a part of the flow: empty when it went on normally, else the error text

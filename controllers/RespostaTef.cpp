@@ -34,6 +34,10 @@ void RespostaTef::setResultado(int resultado) {
     resposta.insert(QStringLiteral("resultado"), resultado);
 }
 
+void RespostaTef::setOperacao(int operacao) {
+    resposta.insert(QStringLiteral("operacao"), operacao);
+}
+
 QString RespostaTef::toJsonString() const {
     return QString::fromUtf8(QJsonDocument(resposta).toJson(QJsonDocument::Compact));
 }

@@ -14,6 +14,8 @@ public:
     void setComprovanteCliente(const QString &comprovante);
     void setDadosTransacao(const QString &dados);
     void setResultado(int resultado);
+    // The operation the flow ran (1 debit, 2 credit, ...), which tells the kind of payment.
+    void setOperacao(int operacao);
 
     // Compact JSON text of the whole document.
     QString toJsonString() const;

@@ -66,6 +66,10 @@ MonitoraDiretorio::MonitoraDiretorio(const QString &configDirectory)
     if (m_codec->mibEnum() != kMibUtf8)
         m_log.info(QStringLiteral("[MonitoraDiretorio] Codificação dos arquivos: ") +
                    QString::fromLatin1(m_codec->name()));
+    if (m_config.getCompatibilidade() == QLatin1String("tefdial")) {
+        m_protocolo.setCompatibilidade(ProtocoloSitef::Compatibilidade::TefDial);
+        m_log.info("[MonitoraDiretorio] Respostas no formato TEF Dial");
+    }
 
     m_writeRetryTimer.setSingleShot(true);
     connect(&m_writeRetryTimer, &QTimer::timeout, this, &MonitoraDiretorio::retryWrites);

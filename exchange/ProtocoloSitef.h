@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QHash>
 #include <QJsonArray>
 #include <QObject>
@@ -7,14 +8,19 @@
 #include <QStringList>
 #include <QVector>
 
+class QJsonObject;
 class QJsonValue;
 
 // Vocabulary of the file exchange with the sales application: tag constants, operation
 // codes, line layout and the JSON-member-to-tag dictionaries, plus the request reader and
-// the response writers built on them. Immutable after construction, so one instance may
-// be used from several threads at once.
+// the response writers built on them. Not changed after its owner has set it up, so one
+// instance may be used from several threads at once.
 //
 // The reader and the writers report through Qt's message output only, never the log file.
+//
+// The writers speak one of two layouts: the service's own (the default), or the one sales
+// applications of the TEF Dial kind read (one copy of each receipt, the kind of payment, date,
+// time and control code in their forms). The owner chooses before the writers are used.
 class ProtocoloSitef : public QObject {
     Q_OBJECT
 
@@ -30,6 +36,14 @@ public:
     };
 
     explicit ProtocoloSitef(QObject *parent = nullptr);
+
+    enum class Compatibilidade { Padrao, TefDial };
+    void setCompatibilidade(Compatibilidade compatibilidade) { m_compatibilidade = compatibilidade; }
+    Compatibilidade compatibilidade() const { return m_compatibilidade; }
+    // Where a TEF Dial response takes the date and time the library does not give, and the
+    // ground of its control codes; tests fix it.
+    using Relogio = QDateTime (*)();
+    void setRelogio(Relogio relogio) { m_relogio = relogio; }
 
     const QString TAG_000_000 = QStringLiteral("000-000");
     const QString TAG_001_000 = QStringLiteral("001-000");
@@ -148,8 +162,10 @@ private:
         ItemRule rule;
     };
 
-    // The lines of a response being built; defined with the writers.
+    // The lines of a response being built (ProtocoloSitef_lines.h).
     class Lines;
+    // What a writer knows of a transaction for the TEF Dial layout (ProtocoloSitef_tefdial.cpp).
+    struct TefDial;
 
     QHash<QString, RequestKey> makeRequestKeys() const;
     QHash<QString, SitefItem> makeSitefItems() const;
@@ -159,6 +175,13 @@ private:
     void addOperation(Lines &lines, const QString &tag, const QString &operation) const;
     void addDateTime(Lines &lines, const QString &tags, const QString &value) const;
     void addSitefItem(Lines &lines, const QString &item) const;
+    // The TEF Dial layout: what each writer knows, and the changes all three share.
+    void tefDialBridge(Lines &lines, const QJsonObject &document, const QStringList &storeCopy,
+                       const QStringList &holderCopy) const;
+    void tefDialTef(Lines &lines, const QJsonObject &tef, const QStringList &storeCopy,
+                    const QStringList &holderCopy, const QString &formaPagamento) const;
+    void tefDialSitef(Lines &lines, const QJsonObject &document) const;
+    void adaptTefDial(Lines &lines, const TefDial &facts) const;
 
     static QHash<QString, int> rowsByName(const QVector<TagMapping> &rows);
 
@@ -167,4 +190,7 @@ private:
     // Row of each dictionary member name, so the writers read a document's members in one pass.
     const QHash<QString, int> m_bridgeRows;
     const QHash<QString, int> m_tefRows;
+
+    Compatibilidade m_compatibilidade = Compatibilidade::Padrao;
+    Relogio m_relogio = &QDateTime::currentDateTime;
 };

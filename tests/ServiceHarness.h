@@ -69,14 +69,17 @@ public:
 
     using MakeController = std::function<Base_Controller *(int produto, const QString &libraryDirectory)>;
 
-    void start(int product, MakeController makeController = nullptr) {
+    // `extraKeys`: more members of config_tef.json, such as ", \"compatibilidade\": \"tefdial\"".
+    void start(int product, MakeController makeController = nullptr, const QString &extraKeys = QString()) {
         QFile config(dir.filePath(QStringLiteral("config_tef.json")));
         if (config.open(QIODevice::WriteOnly))
-            config.write(QStringLiteral("{\"path_in\": \"%1\", \"path_out\": \"%2\", \"file_req\": "
-                                        "\"IntPos.001\", \"file_resp\": \"IntPos.Sts\", \"produto_tef\": %3}")
-                             .arg(client.requestDir, client.responseDir)
-                             .arg(product)
-                             .toUtf8());
+            config.write(
+                QStringLiteral("{\"path_in\": \"%1\", \"path_out\": \"%2\", \"file_req\": "
+                               "\"IntPos.001\", \"file_resp\": \"IntPos.Sts\", \"produto_tef\": %3%4}")
+                    .arg(client.requestDir, client.responseDir)
+                    .arg(product)
+                    .arg(extraKeys)
+                    .toUtf8());
         config.close();
         engine = std::make_unique<QQmlApplicationEngine>();
         wiring = std::make_unique<ServiceWiring>(

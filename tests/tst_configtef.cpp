@@ -209,30 +209,50 @@ private slots:
                               QStringLiteral("produto_tef")}));
     }
 
-    void codificacao_data() {
+    // The optional keys: file encoding and response layout.
+    void optionalKeys_data() {
         QTest::addColumn<QByteArray>("extra");
-        QTest::addColumn<QString>("expected");
+        QTest::addColumn<QString>("codificacao");
+        QTest::addColumn<QString>("compatibilidade");
         QTest::addColumn<QStringList>("expectedLines");
         const QString log0 = QStringLiteral("{Debug} \t\t log: 0");
-        QTest::newRow("absent") << QByteArray() << QStringLiteral("utf-8") << QStringList{log0};
-        QTest::newRow("utf-8") << QByteArray(", \"codificacao\": \"utf-8\"") << QStringLiteral("utf-8")
+        const QString utf8 = QStringLiteral("utf-8");
+        const QString padrao = QStringLiteral("padrao");
+        const QString tefdial = QStringLiteral("tefdial");
+        QTest::newRow("absent") << QByteArray() << utf8 << padrao << QStringList{log0};
+        QTest::newRow("utf-8") << QByteArray(", \"codificacao\": \"utf-8\"") << utf8 << padrao
                                << QStringList{log0};
         QTest::newRow("windows-1252") << QByteArray(", \"codificacao\": \"windows-1252\"")
-                                      << QStringLiteral("windows-1252") << QStringList{log0};
+                                      << QStringLiteral("windows-1252") << padrao << QStringList{log0};
         QTest::newRow("upper case") << QByteArray(", \"codificacao\": \"Windows-1252\"")
-                                    << QStringLiteral("windows-1252") << QStringList{log0};
-        QTest::newRow("unknown falls back to utf-8")
-            << QByteArray(", \"codificacao\": \"latin1\"") << QStringLiteral("utf-8")
+                                    << QStringLiteral("windows-1252") << padrao << QStringList{log0};
+        QTest::newRow("unknown encoding falls back to utf-8")
+            << QByteArray(", \"codificacao\": \"latin1\"") << utf8 << padrao
             << QStringList{log0,
                            QStringLiteral("{Error} \t\t Codificação desconhecida: latin1; usando utf-8")};
+        QTest::newRow("padrao") << QByteArray(", \"compatibilidade\": \"padrao\"") << utf8 << padrao
+                                << QStringList{log0};
+        QTest::newRow("tefdial, any case, with an encoding")
+            << QByteArray(", \"compatibilidade\": \"TefDial\", \"codificacao\": \"windows-1252\"")
+            << QStringLiteral("windows-1252") << tefdial << QStringList{log0};
+        QTest::newRow("unknown layout falls back to padrao")
+            << QByteArray(", \"compatibilidade\": \"sitef\"") << utf8 << padrao
+            << QStringList{log0,
+                           QStringLiteral("{Error} \t\t Compatibilidade desconhecida: sitef; usando padrao")};
+        QTest::newRow("layout that is not text")
+            << QByteArray(", \"compatibilidade\": 1") << utf8 << padrao
+            << QStringList{log0, QStringLiteral("{Error} \t\t Compatibilidade "
+                                                "desconhecida: ; usando padrao")};
     }
-    void codificacao() {
+    void optionalKeys() {
         QFETCH(QByteArray, extra);
-        QFETCH(QString, expected);
+        QFETCH(QString, codificacao);
+        QFETCH(QString, compatibilidade);
         QFETCH(QStringList, expectedLines);
         QVERIFY(writeAll(m_dir->filePath(QStringLiteral("config_tef.json")), validFile(extra)));
         ConfigTef config(m_dir->path());
-        QCOMPARE(config.getCodificacao(), expected);
+        QCOMPARE(config.getCodificacao(), codificacao);
+        QCOMPARE(config.getCompatibilidade(), compatibilidade);
         QCOMPARE(logLines(), expectedLines);
     }
 

@@ -13,6 +13,7 @@ class TstProtocoloWriters : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void dictionaries();
     void counterPositions();
     void lineBuilders_data();
@@ -27,8 +28,11 @@ private slots:
     void fullDocuments();
     void sortedAsAList_data();
     void sortedAsAList();
+    void controlCodesAreUnique();
 
 private:
+    void compare(const QString &text, QString expected);
+
     ProtocoloSitef m_protocolo;
 };
 
@@ -43,6 +47,43 @@ static QString terminated(const QStringList &lines) {
 
 static QString thisYear() {
     return QString::number(QDate::currentDate().year());
+}
+
+// Rows named "tefdial ..." run in the TEF Dial layout, against this clock.
+static QDateTime fixedClock() {
+    return QDateTime(QDate(2026, 3, 5), QTime(14, 7, 9));
+}
+
+static bool tefDialRow() {
+    return QByteArray(QTest::currentDataTag()).startsWith("tefdial");
+}
+
+// A whole TEF Dial response: `lines` and, for the tags they do not name, Real, the clock's
+// date and time, a control code of the service's own (@CODE@) and no confirmation needed.
+static QStringList dial(QStringList lines) {
+    const QStringList defaults{"004-000 = 0",      "022-000 = 05032026", "023-000 = 140709",
+                               "027-000 = @CODE@", "729-000 = 1",        "999-999 = 0"};
+    for (const QString &line : defaults)
+        if (lines.filter(QRegularExpression("^" + line.left(7) + " = ")).isEmpty())
+            lines << line;
+    lines.sort();
+    return lines;
+}
+
+void TstProtocoloWriters::initTestCase() {
+    m_protocolo.setRelogio(&fixedClock);
+}
+
+// `expected` may stand @CODE@ for a control code the service made: digits, from the clock on.
+void TstProtocoloWriters::compare(const QString &text, QString expected) {
+    if (expected.contains("@CODE@")) {
+        const QString code = QRegularExpression("027-000 = ([^\r]*)").match(text).captured(1);
+        QVERIFY2(QRegularExpression("^[0-9]+$").match(code).hasMatch() &&
+                     code.toLongLong() >= fixedClock().toMSecsSinceEpoch(),
+                 qPrintable(code));
+        expected.replace("@CODE@", code);
+    }
+    QCOMPARE(text, expected);
 }
 
 void TstProtocoloWriters::dictionaries() {
@@ -174,12 +215,41 @@ void TstProtocoloWriters::bridge_data() {
         << R"({"foo":1,"q7_bridge_CODE":2})" << joined({"999-999 = 0"});
     QTest::newRow("empty document") << "{}" << QString();
     QTest::newRow("not JSON") << "000-000 = CRT" << QString();
+
+    QTest::newRow("tefdial two copies: the cardholder's first, counted alone")
+        << R"({"comprovanteCompleto":["C1"],"comprovanteDiferenciadoPortador":["P1"],)"
+           R"("comprovanteDiferenciadoLoja":["L1","L2"],"viasImprimir":"2","resultadoTransacao":0,)"
+           R"("tipoCartao":"CREDITO","tipoFinanciamento":"PARCELADO_EMISSOR","numeroParcelas":3,)"
+           R"("dataHoraTransacao":"25/12/2026 14:30:00","identificadorConfirmacaoTransacao":"X1",)"
+           R"("requerConfirmacao":true,"codigoMoeda":"986"})"
+        << joined(dial({"009-000 = 0", "011-000 = 12", "017-000 = 1", "018-000 = 3", "022-000 = 25122026",
+                        "023-000 = 143000", "027-000 = X1", "028-000 = 1", "029-001 = P1", "029-002 = L1",
+                        "029-003 = L2", "712-000 = 1", "713-001 = P1", "714-000 = 2", "715-001 = L1",
+                        "715-002 = L2", "729-000 = 2", "731-000 = CREDITO", "737-000 = 3"}));
+    QTest::newRow("tefdial one copy, debit, dollar, no confirmation")
+        << R"({"comprovanteDiferenciadoLoja":["L1"],"tipoCartao":"DEBITO","requerConfirmacao":false,)"
+           R"("codigoMoeda":"840","identificadorConfirmacaoTransacao":""})"
+        << joined(dial({"004-000 = 1", "011-000 = 20", "028-000 = 1", "029-001 = L1", "714-000 = 1",
+                        "715-001 = L1", "731-000 = DEBITO"}));
+    QTest::newRow("tefdial store instalments, ISO date, accented card")
+        << R"({"tipoCartao":"Crédito","tipoFinanciamento":"PARCELADO_ESTABELECIMENTO","numeroParcelas":2,)"
+           R"("dataHoraTransacao":"2026-12-25T14:30:00","codigoMoeda":"XYZ"})"
+        << joined({"011-000 = 11", "017-000 = 0", "018-000 = 2", "022-000 = 25122026", "023-000 = 143000",
+                   "027-000 = @CODE@", "729-000 = 1", "731-000 = Crédito", "999-999 = 0"});
+    QTest::newRow("tefdial instalments of nobody known: no kind; no such date, the clock's")
+        << R"({"tipoCartao":"CREDITO","numeroParcelas":4,"dataHoraTransacao":"31022026 101010"})"
+        << joined(dial({"018-000 = 4", "023-000 = 101010", "731-000 = CREDITO"}));
+    QTest::newRow("tefdial approved without receipt, unknown card, no time")
+        << R"({"tipoCartao":"VOUCHER","resultadoTransacao":0,"dataHoraTransacao":"25122026"})"
+        << joined(dial({"009-000 = 0", "022-000 = 25122026", "731-000 = VOUCHER"}));
 }
 
 void TstProtocoloWriters::bridge() {
     QFETCH(QString, json);
     QFETCH(QString, expected);
-    QCOMPARE(m_protocolo.buildBridgeResponse(json), expected);
+    m_protocolo.setCompatibilidade(tefDialRow() ? ProtocoloSitef::Compatibilidade::TefDial
+                                                : ProtocoloSitef::Compatibilidade::Padrao);
+    compare(m_protocolo.buildBridgeResponse(json), expected);
 }
 
 void TstProtocoloWriters::tef_data() {
@@ -228,12 +298,35 @@ void TstProtocoloWriters::tef_data() {
                    "375-001 = ok", "999-999 = 0"});
     QTest::newRow("empty document") << "{}" << QString();
     QTest::newRow("not JSON") << "{\"header\":" << QString();
+
+    QTest::newRow("tefdial two copies, issuer's instalments, the library's id")
+        << withTef(R"({"comprovanteDiferenciadoPortador":"P","comprovanteDiferenciadoLoja":"L1\r\nL2",)"
+                   R"("resultadoTransacao":"0","tipoCartao":"CREDITO","formaPagamento":"Parcelado",)"
+                   R"("tipoFinanciamento":"Administradora","numeroParcelas":"3","uniqueID":"U-1"})")
+        << joined(dial(fixed + QStringList{"009-000 = 0", "011-000 = 12", "017-000 = 1", "018-000 = 3",
+                                           "027-000 = U-1", "028-000 = 1", "029-001 = P", "029-002 = L1",
+                                           "029-003 = L2", "375-004 = U-1", "712-000 = 1", "713-001 = P",
+                                           "714-000 = 2", "715-001 = L1", "715-002 = L2", "729-000 = 2",
+                                           "731-000 = CREDITO", "737-000 = 3"}));
+    QTest::newRow("tefdial one copy, debit, declined")
+        << withTef(
+               R"({"comprovanteDiferenciadoLoja":"A\r\nB","resultadoTransacao":"5","tipoCartao":"DEBITO"})")
+        << joined(dial(fixed + QStringList{"009-000 = 5", "011-000 = 20", "028-000 = 2", "029-001 = A",
+                                           "029-002 = B", "714-000 = 2", "715-001 = A", "715-002 = B",
+                                           "731-000 = DEBITO"}));
+    QTest::newRow("tefdial no receipt, store's instalments of unknown number")
+        << withTef(
+               R"({"tipoCartao":"CREDITO","formaPagamento":"Parcelado","tipoFinanciamento":"Estabelecimento"})")
+        << joined(dial(fixed + QStringList{"011-000 = 11", "017-000 = 0", "731-000 = CREDITO"}));
+    QTest::newRow("tefdial no tef member") << withTef("null") << joined(dial(fixed));
 }
 
 void TstProtocoloWriters::tef() {
     QFETCH(QString, json);
     QFETCH(QString, expected);
-    QCOMPARE(m_protocolo.buildTefResponse(json), expected);
+    m_protocolo.setCompatibilidade(tefDialRow() ? ProtocoloSitef::Compatibilidade::TefDial
+                                                : ProtocoloSitef::Compatibilidade::Padrao);
+    compare(m_protocolo.buildTefResponse(json), expected);
 }
 
 void TstProtocoloWriters::sitef_data() {
@@ -300,12 +393,39 @@ void TstProtocoloWriters::sitef_data() {
     QTest::newRow("customer receipt is not written")
         << R"({"header":"CRT","id":7,"resultado":0,"comprovante_cliente":"x"})" << withLines({});
     QTest::newRow("not JSON") << "CRT" << QString();
+
+    const QStringList head{"000-000 = CRT", "001-000 = 7"};
+    QTest::newRow("tefdial two copies, store's instalments, a date of last year")
+        << R"({"header":"CRT","id":7,"resultado":0,"operacao":2,"comprovante_cliente":"C1\nC2",)"
+           R"("comprovante_loja":"L1","dados_transacao":"NroParcelas:3,FormaFinanciamento:E,)"
+           R"(NroControle:555,DataTrans:1225,HoraTrans:10:20:30"})"
+        << terminated(dial(head + QStringList{"009-000 = 0", "011-000 = 11", "017-000 = 0", "018-000 = 3",
+                                              "022-000 = 25122025", "023-000 = 102030", "027-000 = 555",
+                                              "028-000 = 2", "029-001 = C1", "029-002 = C2", "029-003 = L1",
+                                              "712-000 = 2", "713-001 = C1", "713-002 = C2", "714-000 = 1",
+                                              "715-001 = L1", "729-000 = 2", "737-000 = 3"}));
+    QTest::newRow("tefdial store copy only, debit, a date of this year")
+        << R"({"header":"CRT","id":7,"resultado":0,"operacao":1,"comprovante_loja":"L1\n",)"
+           R"("dados_transacao":"DataTrans:0304,HoraTrans:093517"})"
+        << terminated(dial(head + QStringList{"009-000 = 0", "011-000 = 20", "022-000 = 04032026",
+                                              "023-000 = 093517", "028-000 = 2", "029-001 = L1", "029-002 = ",
+                                              "714-000 = 2", "715-001 = L1", "715-002 = ", "729-000 = 2"}));
+    QTest::newRow("tefdial cardholder copy only, no kind for a cancellation")
+        << R"({"header":"CNC","id":7,"resultado":0,"operacao":12,"comprovante_cliente":"C1"})"
+        << terminated(dial({"000-000 = CNC", "001-000 = 7", "009-000 = 0", "028-000 = 1", "029-001 = C1",
+                            "712-000 = 1", "713-001 = C1", "729-000 = 2"}));
+    QTest::newRow("tefdial declined, issuer's instalments, no receipt")
+        << R"({"header":"CRT","id":7,"resultado":5,"operacao":2,)"
+           R"("dados_transacao":"NroParcelas:2,FormaFinanciamento:A,DataTrans:9999"})"
+        << terminated(dial(head + QStringList{"009-000 = 5", "011-000 = 12", "017-000 = 1", "018-000 = 2"}));
 }
 
 void TstProtocoloWriters::sitef() {
     QFETCH(QString, json);
     QFETCH(QString, expected);
-    QCOMPARE(m_protocolo.buildSitefResponse(json), expected);
+    m_protocolo.setCompatibilidade(tefDialRow() ? ProtocoloSitef::Compatibilidade::TefDial
+                                                : ProtocoloSitef::Compatibilidade::Padrao);
+    compare(m_protocolo.buildSitefResponse(json), expected);
 }
 
 // A complete sale of each product against its expected response file.
@@ -314,6 +434,9 @@ void TstProtocoloWriters::fullDocuments_data() {
     QTest::newRow("bridge") << "bridge_venda";
     QTest::newRow("tef") << "tef_venda";
     QTest::newRow("sitef") << "sitef_venda";
+    QTest::newRow("tefdial bridge") << "bridge_venda";
+    QTest::newRow("tefdial tef") << "tef_venda";
+    QTest::newRow("tefdial sitef") << "sitef_venda";
 }
 
 void TstProtocoloWriters::fullDocuments() {
@@ -323,8 +446,11 @@ void TstProtocoloWriters::fullDocuments() {
         return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
     };
     const QString json = read(name + ".json");
-    const QString expected = read(name + ".expected").replace("@YEAR@", thisYear());
+    const QString expected =
+        read(name + (tefDialRow() ? ".tefdial.expected" : ".expected")).replace("@YEAR@", thisYear());
     QVERIFY(!json.isEmpty() && !expected.isEmpty());
+    m_protocolo.setCompatibilidade(tefDialRow() ? ProtocoloSitef::Compatibilidade::TefDial
+                                                : ProtocoloSitef::Compatibilidade::Padrao);
 
     QString text;
     if (name == "bridge_venda")
@@ -339,6 +465,7 @@ void TstProtocoloWriters::fullDocuments() {
 // The writers put their lines in the order of QStringList::sort() without calling it; the
 // rows are where a shortcut on the first code units could go wrong.
 void TstProtocoloWriters::sortedAsAList_data() {
+    m_protocolo.setCompatibilidade(ProtocoloSitef::Compatibilidade::Padrao);
     QTest::addColumn<QString>("text");
     QTest::addColumn<QStringList>("lines");
     QTest::addColumn<bool>("terminatedLines");
@@ -375,6 +502,24 @@ void TstProtocoloWriters::sortedAsAList() {
     QFETCH(bool, terminatedLines);
     lines.sort();
     QCOMPARE(text, terminatedLines ? terminated(lines) : joined(lines));
+}
+
+// 1,000 answers in one millisecond, the library giving no control code, through the
+// writers of two monitors (one replacing the other): every code differs.
+void TstProtocoloWriters::controlCodesAreUnique() {
+    ProtocoloSitef second;
+    second.setRelogio(&fixedClock);
+    QSet<QString> codes;
+    for (int i = 0; i < 1000; ++i) {
+        ProtocoloSitef &writer = i < 500 ? m_protocolo : second;
+        writer.setCompatibilidade(ProtocoloSitef::Compatibilidade::TefDial);
+        const QString text = i % 3 == 0   ? writer.buildBridgeResponse(R"({"q7_bridge_code":0})")
+                             : i % 3 == 1 ? writer.buildTefResponse(R"({"header":"CRT"})")
+                                          : writer.buildSitefResponse(R"({"header":"CRT"})");
+        codes.insert(QRegularExpression("027-000 = ([0-9]+)\r").match(text).captured(1));
+    }
+    codes.remove(QString());
+    QCOMPARE(codes.size(), 1000);
 }
 
 QTEST_APPLESS_MAIN(TstProtocoloWriters)

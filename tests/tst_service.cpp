@@ -207,8 +207,15 @@ private slots:
         QCOMPARE(confirm.value(QLatin1String("confirmar")).toInt(), 1);
     }
 
+    void pagoraSaleThroughMenus_data() {
+        QTest::addColumn<bool>("tefDial");
+        QTest::newRow("padrao") << false;
+        QTest::newRow("tefdial") << true;
+    }
     void pagoraSaleThroughMenus() {
-        m_service->start(0);
+        QFETCH(bool, tefDial);
+        m_service->start(0, nullptr,
+                         tefDial ? QStringLiteral(", \"compatibilidade\": \"tefdial\"") : QString());
         Exchange exchange(m_service->client, sale(QStringLiteral("701")));
 
         // The sale menu: "2 - Pagamento crédito".
@@ -242,6 +249,20 @@ private slots:
                      .value(QLatin1String("tipo"))
                      .toInt(),
                  2);
+        if (!tefDial)
+            return;
+        // Credit in one payment; the cardholder's copy counted, the store's after it.
+        const auto value = [&response](const char *tag) {
+            return TefPosClient::value(response, QLatin1String(tag));
+        };
+        QCOMPARE(value("011-000"), QStringLiteral("10"));
+        QVERIFY(value("029-006").contains(QStringLiteral("VIA: CLIENTE")));
+        const int count = value("028-000").toInt();
+        QVERIFY(value(QStringLiteral("029-%1").arg(count + 6, 3, 10, QLatin1Char('0')).toLatin1())
+                    .contains(QStringLiteral("VIA: ESTABELECIMENTO")));
+        QCOMPARE(value("022-000"), QDate::currentDate().toString(QStringLiteral("ddMMyyyy")));
+        QCOMPARE(value("729-000"), QStringLiteral("2"));
+        QVERIFY(!value("027-000").isEmpty());
     }
 
     void shutdownWhileWaitingForTheOperator() {
