@@ -1,7 +1,7 @@
 #include "app/ServiceWiring.h"
 
-#include "app/Log.h"
 #include "app/WindowTypes.h"
+#include "base/Log.h"
 #include "controllers/Base_Controller.h"
 #include "controllers/Pagora_Controller.h"
 #include "controllers/Q7_Bridge_Controller.h"

@@ -1,9 +1,9 @@
-#include "app/ConfigTef.h"
-#include "app/Log.h"
 #include "app/ServiceWiring.h"
 #include "app/SingleInstanceGuard.h"
 #include "app/TerminationSignals.h"
-#include "app/Version.h"
+#include "base/ConfigTef.h"
+#include "base/Log.h"
+#include "base/Version.h"
 
 #include <QApplication>
 #include <QQmlApplicationEngine>

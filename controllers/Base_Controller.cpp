@@ -1,6 +1,6 @@
 #include "controllers/Base_Controller.h"
 
-#include "app/Log.h"
+#include "base/Log.h"
 #include "controllers/platform/BringWindowToFront.h"
 
 #include <QLocale>

@@ -1,7 +1,7 @@
 #include "controllers/Pagora_Controller.h"
 
-#include "app/Log.h"
-#include "app/Pause.h"
+#include "base/Log.h"
+#include "base/Pause.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

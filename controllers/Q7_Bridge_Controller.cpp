@@ -1,7 +1,7 @@
 #include "controllers/Q7_Bridge_Controller.h"
 
-#include "app/Log.h"
-#include "app/Pause.h"
+#include "base/Log.h"
+#include "base/Pause.h"
 #include "exchange/ProtocoloSitef.h"
 
 #include <QJsonDocument>

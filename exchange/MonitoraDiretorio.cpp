@@ -1,6 +1,6 @@
 #include "exchange/MonitoraDiretorio.h"
 
-#include "app/Pause.h"
+#include "base/Pause.h"
 
 #include <QCoreApplication>
 #include <QDebug>

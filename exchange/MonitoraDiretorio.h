@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/ConfigTef.h"
-#include "app/Log.h"
+#include "base/ConfigTef.h"
+#include "base/Log.h"
 #include "exchange/ProtocoloSitef.h"
 
 #include <QDateTime>

@@ -1,6 +1,6 @@
 #include "exchange/ProtocoloSitef.h"
 
-#include "app/Log.h"
+#include "base/Log.h"
 
 #include <QDebug>
 #include <QMap>

@@ -1,7 +1,7 @@
 #include "exchange/ProtocoloSitef.h"
 #include "exchange/ProtocoloSitef_lines.h"
 
-#include "app/Log.h"
+#include "base/Log.h"
 
 #include <QDate>
 #include <QDebug>

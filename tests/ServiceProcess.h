@@ -7,7 +7,7 @@
 
 #include "TefPosClient.h"
 #include "app/SingleInstanceGuard.h"
-#include "app/Version.h"
+#include "base/Version.h"
 
 #include <QDir>
 #include <QFile>

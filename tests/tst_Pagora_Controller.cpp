@@ -2,7 +2,7 @@
 
 #include "MessageCapture.h"
 #include "PagoraSupport.h"
-#include "app/Pause.h"
+#include "base/Pause.h"
 
 #include <QFile>
 #include <QJsonArray>

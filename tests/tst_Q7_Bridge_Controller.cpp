@@ -1,7 +1,7 @@
 #include "MessageCapture.h"
 #include "SignalLog.h"
 #include "Simulator.h"
-#include "app/Pause.h"
+#include "base/Pause.h"
 #include "controllers/Q7_Bridge_Controller.h"
 #include "exchange/ProtocoloSitef.h"
 

@@ -1,6 +1,6 @@
 #include "TefHarness.h"
 
-#include "app/Pause.h"
+#include "base/Pause.h"
 #include "exchange/ProtocoloSitef.h"
 
 #include <QLibrary>

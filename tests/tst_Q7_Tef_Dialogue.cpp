@@ -1,6 +1,6 @@
 #include "TefHarness.h"
 
-#include "app/Pause.h"
+#include "base/Pause.h"
 
 #include <QElapsedTimer>
 #include <QSemaphore>

@@ -1,4 +1,4 @@
-#include "app/ConfigTef.h"
+#include "base/ConfigTef.h"
 
 #include <QDate>
 #include <QDir>

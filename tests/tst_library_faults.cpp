@@ -1,7 +1,7 @@
 // A payment library that answers garbage: every product still answers the sales application,
 // with a non-approval, and goes on answering the next request.
 #include "ServiceHarness.h"
-#include "app/Pause.h"
+#include "base/Pause.h"
 
 #include <QGuiApplication>
 #include <QJsonArray>

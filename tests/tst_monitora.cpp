@@ -1,4 +1,4 @@
-#include "app/Pause.h"
+#include "base/Pause.h"
 #include "exchange/MonitoraDiretorio.h"
 #include "exchange/ProtocoloSitef.h"
 

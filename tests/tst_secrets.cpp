@@ -3,7 +3,7 @@
 // may reach a log file or Qt's message output in clear.
 #include "MessageCapture.h"
 #include "ServiceHarness.h"
-#include "app/Pause.h"
+#include "base/Pause.h"
 
 #include <QDate>
 #include <QDirIterator>

@@ -1,8 +1,8 @@
 // The whole service in-process: configuration, monitor, controller, window and the
 // replacement payment libraries, driven through the file exchange like a sales application.
 #include "ServiceHarness.h"
-#include "app/Pause.h"
 #include "app/ServiceWiring.h"
+#include "base/Pause.h"
 #include "controllers/Base_Controller.h"
 #include "exchange/MonitoraDiretorio.h"
 

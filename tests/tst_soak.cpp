@@ -4,8 +4,8 @@
 // its own request, no temporary file left behind, and neither memory nor file descriptors
 // growing.
 #include "TefPosClient.h"
-#include "app/Pause.h"
 #include "app/ServiceWiring.h"
+#include "base/Pause.h"
 #include "controllers/Base_Controller.h"
 #include "exchange/MonitoraDiretorio.h"
 

@@ -1,6 +1,6 @@
 #include "controllers/platform/BringWindowToFront.h"
 
-#include "app/Log.h"
+#include "base/Log.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/Log.h"
+#include "base/Log.h"
 
 #include <QJsonObject>
 #include <QString>

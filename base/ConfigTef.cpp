@@ -1,6 +1,6 @@
-#include "app/ConfigTef.h"
+#include "base/ConfigTef.h"
 
-#include "app/Version.h"
+#include "base/Version.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "app/Pause.h"
+#include "base/Pause.h"
 
 #include <QThread>
 #include <atomic>
