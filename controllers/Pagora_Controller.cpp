@@ -13,11 +13,11 @@
 
 namespace {
 
-QStringList menuVenda() {
+QStringList saleMenu() {
     return {QStringLiteral("Pagamento débito"), QStringLiteral("Pagamento crédito")};
 }
 
-QStringList menuAdm() {
+QStringList adminMenu() {
     return {QStringLiteral("Configuração TEF"), QStringLiteral("Reimpressão de comprovante"),
             QStringLiteral("Cancelamento de venda")};
 }
@@ -26,23 +26,23 @@ QJsonObject objectOf(const QString &json) {
     return QJsonDocument::fromJson(json.toUtf8()).object();
 }
 
-QJsonObject componente(const QString &nome, const QString &conteudo) {
-    return QJsonObject{{QStringLiteral("NomeComponenteTela"), nome},
-                       {QStringLiteral("ConteudoComponenteTela"), conteudo},
+QJsonObject component(const QString &name, const QString &content) {
+    return QJsonObject{{QStringLiteral("NomeComponenteTela"), name},
+                       {QStringLiteral("ConteudoComponenteTela"), content},
                        {QStringLiteral("TipoVisor"), QStringLiteral("operador")}};
 }
 
 // The operation a built-in menu option stands for; INT_MIN for none.
-int operacaoDaOpcao(const QString &opcao) {
-    if (opcao == QStringLiteral("Pagamento débito"))
+int operationOf(const QString &option) {
+    if (option == QStringLiteral("Pagamento débito"))
         return 1;
-    if (opcao == QStringLiteral("Pagamento crédito"))
+    if (option == QStringLiteral("Pagamento crédito"))
         return 2;
-    if (opcao == QStringLiteral("Configuração TEF"))
+    if (option == QStringLiteral("Configuração TEF"))
         return 4;
-    if (opcao == QStringLiteral("Reimpressão de comprovante"))
+    if (option == QStringLiteral("Reimpressão de comprovante"))
         return 128;
-    if (opcao == QStringLiteral("Cancelamento de venda"))
+    if (option == QStringLiteral("Cancelamento de venda"))
         return 12;
     return INT_MIN;
 }
@@ -67,12 +67,12 @@ Pagora_Controller::~Pagora_Controller() {
     const Log log;
     log.info("[Pagora_Controller] FINALIZANDO Q7_PAGORA_PASSIVO...");
     if (api.finalizarOperacaoTEF) {
-        const int resultado = api.finalizarOperacaoTEF(1);
-        if (resultado == 0)
+        const int result = api.finalizarOperacaoTEF(1);
+        if (result == 0)
             log.info("[Pagora_Controller] Q7_PAGORA_Passivo PRONTO PARA SER ENCERRADO COM SEGURANÇA");
         else
             log.critical(QStringLiteral("[Pagora_Controller] FINALIZAÇÃO DA AUTOMAÇÃO COM PROBLEMAS. CÓD: ") +
-                         QString::number(resultado));
+                         QString::number(result));
     } else {
         missing("OrvixTEF_FinalizarOperacaoTEF");
     }
@@ -86,16 +86,16 @@ Pagora_Controller::~Pagora_Controller() {
 
 void Pagora_Controller::setJsonConfigs(const QString &value) {
     const QJsonObject document = objectOf(value);
-    const QJsonObject parametros = document.value(QLatin1String("parametros")).toObject();
-    auto novaResposta = std::make_unique<RespostaTef>();
-    novaResposta->setId(parametros.value(QLatin1String("identificacao")).toString().toInt());
-    novaResposta->setHeader(document.value(QLatin1String("header")).toString());
-    novaResposta->setDocumentoFiscalVinculado(parametros.value(QLatin1String("documento")).toString());
+    const QJsonObject params = document.value(QLatin1String("parametros")).toObject();
+    auto newResponse = std::make_unique<RespostaTef>();
+    newResponse->setId(params.value(QLatin1String("identificacao")).toString().toInt());
+    newResponse->setHeader(document.value(QLatin1String("header")).toString());
+    newResponse->setDocumentoFiscalVinculado(params.value(QLatin1String("documento")).toString());
     {
         QMutexLocker locker(&mutex);
         jsonConfigs = document;
-        resposta = std::move(novaResposta);
-        cancelamentoPendente = false;
+        resposta = std::move(newResponse);
+        cancelPending = false;
     }
     Log().debug(QStringLiteral("[Pagora_Controller] setJsonConfigs") + value);
 }
@@ -104,31 +104,31 @@ void Pagora_Controller::processTef() {
     const Log log;
     log.info("[Pagora_Controller] INICIANDO OPERACAO TEF");
     if (!api.isLoaded()) {
-        encerrar(QJsonObject(), QStringLiteral("Erro ao carregar a biblioteca da APITEFOrvix"));
+        finish(QJsonObject(), QStringLiteral("Erro ao carregar a biblioteca da APITEFOrvix"));
         return;
     }
 
-    bool invalido;
-    QString msgErro;
+    bool invalid;
+    QString errorText;
     QString header;
-    QString valor;
+    QString amount;
     {
         QMutexLocker locker(&mutex);
-        invalido = jsonConfigs.contains(QLatin1String("msg_erro"));
-        msgErro = jsonConfigs.value(QLatin1String("msg_erro")).toString();
+        invalid = jsonConfigs.contains(QLatin1String("msg_erro"));
+        errorText = jsonConfigs.value(QLatin1String("msg_erro")).toString();
         header = jsonConfigs.value(QLatin1String("header")).toString();
-        valor = jsonConfigs.value(QLatin1String("parametros"))
-                    .toObject()
-                    .value(QLatin1String("valor"))
-                    .toString();
-        if (invalido)
-            answerError(msgErro);
+        amount = jsonConfigs.value(QLatin1String("parametros"))
+                     .toObject()
+                     .value(QLatin1String("valor"))
+                     .toString();
+        if (invalid)
+            answerError(errorText);
     }
-    clearScreen(valor);
-    if (invalido) {
+    clearScreen(amount);
+    if (invalid) {
         bringWindowToFront();
         emit showWindow(true);
-        emit textChanged(msgErro);
+        emit textChanged(errorText);
         Pause::sleep(3000);
         emit showWindow(false);
         QString json;
@@ -140,19 +140,19 @@ void Pagora_Controller::processTef() {
         return;
     }
 
-    const int operacao = operacaoAtual();
-    switch (operacao) {
+    const int operation = currentOperation();
+    switch (operation) {
     case -7:
-        encerrar(QJsonObject(), confirmar(0));
+        finish(QJsonObject(), settle(0));
         return;
     case -6:
-        encerrar(QJsonObject(), confirmar(1));
+        finish(QJsonObject(), settle(1));
         return;
     case -20:
         log.debug("[Pagora_Controller] Operação desconhecida");
         // "ATV" only asks whether the service is alive: not an error.
-        encerrar(QJsonObject(),
-                 header == QLatin1String("ATV") ? Falha() : QStringLiteral("Operação desconhecida"));
+        finish(QJsonObject(),
+               header == QLatin1String("ATV") ? Failure() : QStringLiteral("Operação desconhecida"));
         return;
     default:
         break;
@@ -160,136 +160,136 @@ void Pagora_Controller::processTef() {
 
     bringWindowToFront();
     emit showWindow(true);
-    janelaMostrada = true;
+    windowShown = true;
     setProsseguir(true);
     emit disableProgressBar(false);
-    log.debug(QStringLiteral("[Pagora_Controller] JSON IN: ") + capturaInicial());
+    log.debug(QStringLiteral("[Pagora_Controller] JSON IN: ") + initialCapture());
 
-    Falha falha;
-    if (operacao != 4)
-        falha = autenticarEIniciar();
-    QJsonObject ultimaTela;
-    if (falha.isEmpty())
-        falha = cicloCaptura(ultimaTela);
+    Failure failure;
+    if (operation != 4)
+        failure = authenticateAndStart();
+    QJsonObject lastScreen;
+    if (failure.isEmpty())
+        failure = captureLoop(lastScreen);
     {
         QMutexLocker locker(&mutex);
         resposta->setOperacao(jsonConfigs.value(QLatin1String("operacao")).toInt(0));
     }
-    if (!falha.isEmpty())
-        emit textChanged(falha);
-    encerrar(ultimaTela, falha, operacaoAtual());
+    if (!failure.isEmpty())
+        emit textChanged(failure);
+    finish(lastScreen, failure, currentOperation());
 }
 
-Pagora_Controller::Falha Pagora_Controller::confirmar(int confirmacao) {
+Pagora_Controller::Failure Pagora_Controller::settle(int decision) {
     const Log log;
-    const bool confirma = confirmacao == 1;
-    log.info(confirma ? "[Pagora_Controller] CONFIRMAÇÃO DA TRANSAÇÃO"
-                      : "[Pagora_Controller] NÃO CONFIRMAÇÃO DA TRANSAÇÃO");
+    const bool confirming = decision == 1;
+    log.info(confirming ? "[Pagora_Controller] CONFIRMAÇÃO DA TRANSAÇÃO"
+                        : "[Pagora_Controller] NÃO CONFIRMAÇÃO DA TRANSAÇÃO");
     if (!api.confirmarOperacaoTEF)
         return missing("OrvixTEF_ConfirmarOperacaoTEF");
-    const int resultado = api.confirmarOperacaoTEF(confirmacao);
-    if (resultado != 0) {
-        const QString erro =
-            (confirma ? QStringLiteral("ERRO NA CONFIRMAÇÂO: ") : QStringLiteral("ERRO NA CANCELAMENTO: ")) +
-            QString::number(resultado);
-        log.critical(QStringLiteral("[Pagora_Controller] ") + erro);
-        return erro;
+    const int result = api.confirmarOperacaoTEF(decision);
+    if (result != 0) {
+        const QString error = (confirming ? QStringLiteral("ERRO NA CONFIRMAÇÂO: ")
+                                          : QStringLiteral("ERRO NA CANCELAMENTO: ")) +
+                              QString::number(result);
+        log.critical(QStringLiteral("[Pagora_Controller] ") + error);
+        return error;
     }
-    log.info(confirma ? "[Pagora_Controller] CONFIRMAÇÃO DA TRANSAÇÃO: OK"
-                      : "[Pagora_Controller] NÃO CONFIRMAÇÃO DA TRANSAÇÃO: OK");
+    log.info(confirming ? "[Pagora_Controller] CONFIRMAÇÃO DA TRANSAÇÃO: OK"
+                        : "[Pagora_Controller] NÃO CONFIRMAÇÃO DA TRANSAÇÃO: OK");
     if (!api.finalizarOperacaoTEF)
         return missing("OrvixTEF_FinalizarOperacaoTEF");
-    const int finalizacao = api.finalizarOperacaoTEF(0);
-    if (finalizacao == 0)
+    const int finalized = api.finalizarOperacaoTEF(0);
+    if (finalized == 0)
         log.info("[Pagora_Controller] TRANSAÇÃO FINALIZADA COM SUCESSO!");
     else
-        log.info("[Pagora_Controller] FINALIZAÇÃO DA TRANSAÇÃO COM PROBLEMAS. CÓD: ", finalizacao);
-    return Falha();
+        log.info("[Pagora_Controller] FINALIZAÇÃO DA TRANSAÇÃO COM PROBLEMAS. CÓD: ", finalized);
+    return Failure();
 }
 
-Pagora_Controller::Falha Pagora_Controller::autenticarEIniciar() {
+Pagora_Controller::Failure Pagora_Controller::authenticateAndStart() {
     const Log log;
     if (!api.autenticador)
         return missing("OrvixTEF_Autenticador");
-    const int autenticacao = api.autenticador();
-    if (autenticacao != 0) {
-        const QString erro = QStringLiteral("Erro ao autenticar - [Erro: %1]").arg(autenticacao);
-        log.critical(QStringLiteral("[Pagora_Controller] ") + erro);
-        return erro;
+    const int authentication = api.autenticador();
+    if (authentication != 0) {
+        const QString error = QStringLiteral("Erro ao autenticar - [Erro: %1]").arg(authentication);
+        log.critical(QStringLiteral("[Pagora_Controller] ") + error);
+        return error;
     }
     log.info("[Pagora_Controller] Autenticação realizada com sucesso");
     if (!api.iniciarOperacaoTEF)
         return missing("OrvixTEF_IniciarOperacaoTEF");
-    const int inicio = api.iniciarOperacaoTEF();
-    log.info("[Pagora_Controller] Resultado inicio operacao", inicio);
-    if (inicio != 0)
-        return QStringLiteral("Erro ao iniciar operação TEF - [Erro: %1]").arg(inicio);
-    return Falha();
+    const int started = api.iniciarOperacaoTEF();
+    log.info("[Pagora_Controller] Resultado inicio operacao", started);
+    if (started != 0)
+        return QStringLiteral("Erro ao iniciar operação TEF - [Erro: %1]").arg(started);
+    return Failure();
 }
 
 namespace {
 
 // One library step. The buffer is ours: at least ten times the size the library asked
 // for, never smaller than the document plus its zero, and read back only up to its end.
-template <typename Step> QString chamarPasso(const QString &captura, int &tamanho, Step step) {
-    const QByteArray entrada = captura.toUtf8();
-    const qint64 pedido = 10LL * qBound(0, tamanho, INT_MAX / 10);
-    const size_t capacidade = static_cast<size_t>(std::max<qint64>(pedido, qint64(entrada.size()) + 1));
-    std::vector<char> buffer(capacidade, '\0');
-    std::memcpy(buffer.data(), entrada.constData(), static_cast<size_t>(entrada.size()));
-    step(buffer.data(), &tamanho);
-    const auto fim = std::find(buffer.begin(), buffer.end(), '\0');
-    return QString::fromLocal8Bit(buffer.data(), static_cast<int>(fim - buffer.begin()));
+template <typename Step> QString callStep(const QString &capture, int &bufferSize, Step step) {
+    const QByteArray input = capture.toUtf8();
+    const qint64 requested = 10LL * qBound(0, bufferSize, INT_MAX / 10);
+    const size_t capacity = static_cast<size_t>(std::max<qint64>(requested, qint64(input.size()) + 1));
+    std::vector<char> buffer(capacity, '\0');
+    std::memcpy(buffer.data(), input.constData(), static_cast<size_t>(input.size()));
+    step(buffer.data(), &bufferSize);
+    const auto ended = std::find(buffer.begin(), buffer.end(), '\0');
+    return QString::fromLocal8Bit(buffer.data(), static_cast<int>(ended - buffer.begin()));
 }
 
 } // namespace
 
-Pagora_Controller::Falha Pagora_Controller::cicloCaptura(QJsonObject &tela) {
-    int tamanho = 1024;
-    int sequencia = 0;
-    bool abortar = false;
-    int ilegiveis = 0;
+Pagora_Controller::Failure Pagora_Controller::captureLoop(QJsonObject &screen) {
+    int bufferSize = 1024;
+    int sequence = 0;
+    bool aborted = false;
+    int unreadable = 0;
     do {
-        bool segue;
+        bool goOn;
         {
             QMutexLocker locker(&mutex);
             // The service stops: the screen waiting for the operator is cancelled as
             // "CANCELAR" would, so the library ends its flow too.
             if (!prosseguir && isInterruptionRequested())
-                cancelarCaptura();
-            segue = prosseguir;
+                cancelCapture();
+            goOn = prosseguir;
         }
-        if (!segue) {
+        if (!goOn) {
             Pause::sleep(250);
-            abortar = false;
+            aborted = false;
             continue;
         }
         Pause::sleep(1000);
 
-        QString captura;
-        int operacao;
+        QString capture;
+        int operation;
         {
             QMutexLocker locker(&mutex);
-            captura = jsonCaptura;
-            operacao = jsonConfigs.value(QLatin1String("operacao")).toInt(0);
+            capture = jsonCaptura;
+            operation = jsonConfigs.value(QLatin1String("operacao")).toInt(0);
         }
-        const QJsonObject documento = objectOf(captura);
-        const bool cancelou = documento.value(QLatin1String("TipoFluxo")).toInt() == 2;
-        if (cancelou) {
+        const QJsonObject doc = objectOf(capture);
+        const bool cancelled = doc.value(QLatin1String("TipoFluxo")).toInt() == 2;
+        if (cancelled) {
             QMutexLocker locker(&mutex);
-            cancelamentoPendente = false; // it goes out now
+            cancelPending = false; // it goes out now
         }
 
-        QString retorno;
-        bool chamou = false;
+        QString reply;
+        bool called = false;
         bool menu = false;
-        switch (operacao) {
+        switch (operation) {
         case 0:
         case -5:
-            if (cancelou) {
-                tela = telaFim(QStringLiteral("Operação encerrada pelo operador"), 65282);
+            if (cancelled) {
+                screen = endScreen(QStringLiteral("Operação encerrada pelo operador"), 65282);
             } else {
-                tela = telaMenu(operacao == 0 ? menuVenda() : menuAdm());
+                screen = menuScreen(operation == 0 ? saleMenu() : adminMenu());
                 menu = true;
             }
             break;
@@ -297,91 +297,90 @@ Pagora_Controller::Falha Pagora_Controller::cicloCaptura(QJsonObject &tela) {
         case 2:
             if (!api.realizarPagamentoTEF)
                 return missing("OrvixTEF_RealizarPagamentoTEF");
-            retorno = chamarPasso(captura, tamanho, [this, operacao](char *buffer, int *size) {
-                api.realizarPagamentoTEF(operacao, buffer, size);
+            reply = callStep(capture, bufferSize, [this, operation](char *buffer, int *size) {
+                api.realizarPagamentoTEF(operation, buffer, size);
             });
-            chamou = true;
+            called = true;
             break;
         case 4:
             if (!api.realizarConfiguracao)
                 return missing("OrvixTEF_RealizarConfiguracao");
-            retorno = chamarPasso(captura, tamanho, [this](char *buffer, int *size) {
-                api.realizarConfiguracao(buffer, size);
-            });
-            chamou = true;
+            reply = callStep(capture, bufferSize,
+                             [this](char *buffer, int *size) { api.realizarConfiguracao(buffer, size); });
+            called = true;
             break;
         default:
-            if (cancelou) {
-                tela = telaFim(QStringLiteral("Operação encerrada pelo operador"), 65282);
-            } else if (operacao == 12 && documento.value(QLatin1String("InfoCaptura")).toString().isEmpty() &&
-                       documento.value(QLatin1String("SequenciaCaptura")).toInt() == 0) {
-                tela = telaValor(QStringLiteral("VALOR DA TRANSAÇÃO"));
+            if (cancelled) {
+                screen = endScreen(QStringLiteral("Operação encerrada pelo operador"), 65282);
+            } else if (operation == 12 && doc.value(QLatin1String("InfoCaptura")).toString().isEmpty() &&
+                       doc.value(QLatin1String("SequenciaCaptura")).toInt() == 0) {
+                screen = amountPrompt(QStringLiteral("VALOR DA TRANSAÇÃO"));
             } else {
                 if (!api.realizarAdmTEF)
                     return missing("OrvixTEF_RealizarAdmTEF");
-                retorno = chamarPasso(captura, tamanho, [this, operacao](char *buffer, int *size) {
-                    api.realizarAdmTEF(operacao, buffer, size);
+                reply = callStep(capture, bufferSize, [this, operation](char *buffer, int *size) {
+                    api.realizarAdmTEF(operation, buffer, size);
                 });
-                chamou = true;
+                called = true;
             }
             break;
         }
 
-        if (chamou) {
+        if (called) {
             {
                 QMutexLocker locker(&mutex);
-                jsonCaptura = retorno;
+                jsonCaptura = reply;
                 // The built-in menu is gone: a list from now on is the library's.
                 opcoesMenu.clear();
             }
-            const QJsonDocument lido = QJsonDocument::fromJson(retorno.toUtf8());
-            tela = lido.object();
+            const QJsonDocument parsed = QJsonDocument::fromJson(reply.toUtf8());
+            screen = parsed.object();
             // One unreadable document goes back to the library as it came; a library that
             // answers nothing else would keep the operation, and the sales application, waiting
             // for good.
-            ilegiveis = lido.isObject() ? 0 : ilegiveis + 1;
-            if (ilegiveis >= kMaxDocumentosIlegiveis) {
-                const QString erro = QStringLiteral("Resposta inválida da biblioteca APITEFOrvix");
-                Log().critical(QStringLiteral("[Pagora_Controller] ") + erro);
-                return erro;
+            unreadable = parsed.isObject() ? 0 : unreadable + 1;
+            if (unreadable >= kMaxUnreadableDocuments) {
+                const QString error = QStringLiteral("Resposta inválida da biblioteca APITEFOrvix");
+                Log().critical(QStringLiteral("[Pagora_Controller] ") + error);
+                return error;
             }
         }
         if (menu) {
-            abortar = false;
+            aborted = false;
         } else {
-            sequencia = tela.value(QLatin1String("SequenciaCaptura")).toInt(0);
-            abortar = tela.value(QLatin1String("AbortarFluxoCaptura")).toBool(false);
+            sequence = screen.value(QLatin1String("SequenciaCaptura")).toInt(0);
+            aborted = screen.value(QLatin1String("AbortarFluxoCaptura")).toBool(false);
         }
-        showScreen(tela.value(QLatin1String("ComponentesTela")));
-        const bool fim = sequencia == 99 || abortar;
-        if (!fim) {
+        showScreen(screen.value(QLatin1String("ComponentesTela")));
+        const bool ended = sequence == 99 || aborted;
+        if (!ended) {
             QMutexLocker locker(&mutex);
-            if (cancelamentoPendente || isInterruptionRequested()) {
+            if (cancelPending || isInterruptionRequested()) {
                 // A library that goes on after the service's cancel is left at that.
-                if (cancelou && isInterruptionRequested())
+                if (cancelled && isInterruptionRequested())
                     return QStringLiteral("Operação interrompida");
-                cancelarCaptura();
+                cancelCapture();
             }
         }
-    } while (sequencia != 99 && !abortar);
-    return Falha();
+    } while (sequence != 99 && !aborted);
+    return Failure();
 }
 
-void Pagora_Controller::encerrar(const QJsonObject &ultimaTela, const Falha &falha, int operacao) {
+void Pagora_Controller::finish(const QJsonObject &lastScreen, const Failure &failure, int operation) {
     setProsseguir(false);
     emit disableProgressBar(true);
     {
         QMutexLocker locker(&mutex);
-        if (falha.isEmpty())
-            resposta->setResultado(resultadoDe(ultimaTela, operacao));
+        if (failure.isEmpty())
+            resposta->setResultado(resultOf(lastScreen, operation));
         else
-            answerError(falha);
+            answerError(failure);
     }
     // Time to read the last screen. Without one (confirmation, undo, "ATV") the sales
     // application, which sends "ATV" before every command, would wait for nothing.
-    if (janelaMostrada)
+    if (windowShown)
         Pause::sleep(3000);
-    janelaMostrada = false;
+    windowShown = false;
     emit showWindow(false);
     QString json;
     {
@@ -394,34 +393,34 @@ void Pagora_Controller::encerrar(const QJsonObject &ultimaTela, const Falha &fal
 
 // Call with the mutex held. 0 means approved to the sales application: an error never
 // answers with it.
-void Pagora_Controller::answerError(const QString &texto) {
-    resposta->setTextoOperador(texto);
+void Pagora_Controller::answerError(const QString &text) {
+    resposta->setTextoOperador(text);
     resposta->setResultado(-1);
 }
 
-Pagora_Controller::Falha Pagora_Controller::missing(const char *entryPoint) const {
-    const QString erro = QStringLiteral("Função %1 não encontrada na biblioteca APITEFOrvix")
-                             .arg(QString::fromLatin1(entryPoint));
-    Log().critical(QStringLiteral("[Pagora_Controller] ") + erro);
-    return erro;
+Pagora_Controller::Failure Pagora_Controller::missing(const char *entryPoint) const {
+    const QString error = QStringLiteral("Função %1 não encontrada na biblioteca APITEFOrvix")
+                              .arg(QString::fromLatin1(entryPoint));
+    Log().critical(QStringLiteral("[Pagora_Controller] ") + error);
+    return error;
 }
 
 // 0 tells the sales application the operation was approved. Without a screen (confirmation,
 // undo, "ATV") it is 0; a reprint or configuration that ends without a status is done, but an
 // aborted flow, or a payment or cancellation without its status, was not approved.
-int Pagora_Controller::resultadoDe(const QJsonObject &ultimaTela, int operacao) {
-    if (ultimaTela.isEmpty())
+int Pagora_Controller::resultOf(const QJsonObject &lastScreen, int operation) {
+    if (lastScreen.isEmpty())
         return 0;
-    bool temStatus = false;
-    const int status = ultimaTela.value(QLatin1String("Status")).toVariant().toInt(&temStatus);
-    if (ultimaTela.value(QLatin1String("AbortarFluxoCaptura")).toBool())
-        return temStatus && status != 0 ? status : -1;
-    if (temStatus)
+    bool hasStatus = false;
+    const int status = lastScreen.value(QLatin1String("Status")).toVariant().toInt(&hasStatus);
+    if (lastScreen.value(QLatin1String("AbortarFluxoCaptura")).toBool())
+        return hasStatus && status != 0 ? status : -1;
+    if (hasStatus)
         return status;
-    return operacao == 1 || operacao == 2 || operacao == 12 ? -1 : 0;
+    return operation == 1 || operation == 2 || operation == 12 ? -1 : 0;
 }
 
-int Pagora_Controller::operacaoAtual() {
+int Pagora_Controller::currentOperation() {
     QMutexLocker locker(&mutex);
     return jsonConfigs.value(QLatin1String("operacao")).toInt(0);
 }
@@ -431,27 +430,27 @@ void Pagora_Controller::setProsseguir(bool value) {
     prosseguir = value;
 }
 
-void Pagora_Controller::registrar(void (RespostaTef::*setter)(const QString &), const QString &value) {
+void Pagora_Controller::store(void (RespostaTef::*setter)(const QString &), const QString &value) {
     QMutexLocker locker(&mutex);
     (resposta.get()->*setter)(value);
 }
 
 // Call with the mutex held.
-void Pagora_Controller::cancelarCaptura() {
-    QJsonObject captura = objectOf(jsonCaptura);
-    captura.insert(QStringLiteral("TipoFluxo"), 2);
-    publicarCaptura(captura);
+void Pagora_Controller::cancelCapture() {
+    QJsonObject capture = objectOf(jsonCaptura);
+    capture.insert(QStringLiteral("TipoFluxo"), 2);
+    publishCapture(capture);
 }
 
 // Call with the mutex held: the answer is published before prosseguir.
-void Pagora_Controller::publicarCaptura(const QJsonObject &captura) {
-    jsonCaptura = QString::fromUtf8(QJsonDocument(captura).toJson(QJsonDocument::Indented));
+void Pagora_Controller::publishCapture(const QJsonObject &capture) {
+    jsonCaptura = QString::fromUtf8(QJsonDocument(capture).toJson(QJsonDocument::Indented));
     prosseguir = true;
 }
 
 // Screens -----------------------------------------------------------------------------
 
-void Pagora_Controller::showScreen(const QJsonValue &tela) {
+void Pagora_Controller::showScreen(const QJsonValue &screen) {
     emit disableButtonOK(true);
     emit disableButtonVoltar(true);
     emit disableButtonCancelar(true);
@@ -460,141 +459,141 @@ void Pagora_Controller::showScreen(const QJsonValue &tela) {
     emit firstTextChanged(QString());
     emit textChanged(QString());
 
-    bool primeiraMensagem = true;
-    const QJsonArray componentes = tela.toArray();
-    for (const QJsonValue &item : componentes) {
-        const QJsonObject componente = item.toObject();
-        const QString nome = componente.value(QLatin1String("NomeComponenteTela")).toString();
-        const QString conteudo = componente.value(QLatin1String("ConteudoComponenteTela")).toString();
+    bool firstMessage = true;
+    const QJsonArray components = screen.toArray();
+    for (const QJsonValue &item : components) {
+        const QJsonObject component = item.toObject();
+        const QString name = component.value(QLatin1String("NomeComponenteTela")).toString();
+        const QString content = component.value(QLatin1String("ConteudoComponenteTela")).toString();
 
-        if (nome == QLatin1String("label")) {
-            int operacao;
-            QString valor;
+        if (name == QLatin1String("label")) {
+            int operation;
+            QString amount;
             {
                 QMutexLocker locker(&mutex);
-                operacao = jsonConfigs.value(QLatin1String("operacao")).toInt(0);
-                valor = jsonConfigs.value(QLatin1String("parametros"))
-                            .toObject()
-                            .value(QLatin1String("valor"))
-                            .toString();
-                if (valor.isEmpty())
-                    valor = valorTransacao;
+                operation = jsonConfigs.value(QLatin1String("operacao")).toInt(0);
+                amount = jsonConfigs.value(QLatin1String("parametros"))
+                             .toObject()
+                             .value(QLatin1String("valor"))
+                             .toString();
+                if (amount.isEmpty())
+                    amount = valorTransacao;
             }
-            if (operacao == 4) {
+            if (operation == 4) {
                 emit firstTextChanged(QStringLiteral("CONFIGURAÇÃO"));
-                emit textChanged(conteudo);
-            } else if (componente.value(QLatin1String("TipoVisor")).toString() == QLatin1String("operador")) {
-                if (primeiraMensagem) {
-                    emit firstTextChanged(formatCurrency(valor) + QLatin1Char('\n') + conteudo);
-                    primeiraMensagem = false;
+                emit textChanged(content);
+            } else if (component.value(QLatin1String("TipoVisor")).toString() == QLatin1String("operador")) {
+                if (firstMessage) {
+                    emit firstTextChanged(formatCurrency(amount) + QLatin1Char('\n') + content);
+                    firstMessage = false;
                 } else {
-                    emit textChanged(conteudo);
+                    emit textChanged(content);
                 }
             }
-            if (conteudo != QLatin1String("RETIRE O CARTAO"))
-                registrar(&RespostaTef::setTextoOperador, conteudo);
-        } else if (nome == QLatin1String("textbox")) {
+            if (content != QLatin1String("RETIRE O CARTAO"))
+                store(&RespostaTef::setTextoOperador, content);
+        } else if (name == QLatin1String("textbox")) {
             setProsseguir(false);
             emit disableProgressBar(true);
             emit disableTextField(false);
-            emit textfiledChanged(conteudo);
-        } else if (nome == QLatin1String("button")) {
-            if (conteudo == QLatin1String("Prosseguir"))
+            emit textfiledChanged(content);
+        } else if (name == QLatin1String("button")) {
+            if (content == QLatin1String("Prosseguir"))
                 emit disableButtonOK(false);
-            else if (conteudo == QLatin1String("Voltar"))
+            else if (content == QLatin1String("Voltar"))
                 emit disableButtonVoltar(false);
-            else if (conteudo == QLatin1String("Cancelar"))
+            else if (content == QLatin1String("Cancelar"))
                 emit disableButtonCancelar(false);
-        } else if (nome == QLatin1String("listbox")) {
-            QString lista = conteudo;
-            lista.remove(QLatin1Char('\n'));
-            lista.remove(QLatin1Char('\r'));
-            const QJsonArray itens =
-                objectOf(lista.simplified()).value(QLatin1String("ArrayListBox")).toArray();
+        } else if (name == QLatin1String("listbox")) {
+            QString listText = content;
+            listText.remove(QLatin1Char('\n'));
+            listText.remove(QLatin1Char('\r'));
+            const QJsonArray items =
+                objectOf(listText.simplified()).value(QLatin1String("ArrayListBox")).toArray();
             {
                 QMutexLocker locker(&mutex);
                 prosseguir = false;
-                itensLista = itens.size();
+                listRows = items.size();
             }
             emit disableProgressBar(true);
             emit clearItemsList();
-            for (const QJsonValue &opcao : itens)
-                emit addItemList(opcao.toObject().value(QLatin1String("ConteudoItem")).toString());
+            for (const QJsonValue &option : items)
+                emit addItemList(option.toObject().value(QLatin1String("ConteudoItem")).toString());
             emit disableListView(false);
             emit textChanged(QStringLiteral("Selecione"));
-        } else if (nome == QLatin1String("comprovanteloja")) {
-            registrar(&RespostaTef::setComprovanteLoja, conteudo);
-        } else if (nome == QLatin1String("comprovantecliente")) {
-            registrar(&RespostaTef::setComprovanteCliente, conteudo);
-        } else if (nome == QLatin1String("dadostransacao")) {
-            registrar(&RespostaTef::setDadosTransacao, conteudo);
+        } else if (name == QLatin1String("comprovanteloja")) {
+            store(&RespostaTef::setComprovanteLoja, content);
+        } else if (name == QLatin1String("comprovantecliente")) {
+            store(&RespostaTef::setComprovanteCliente, content);
+        } else if (name == QLatin1String("dadostransacao")) {
+            store(&RespostaTef::setDadosTransacao, content);
         }
     }
 }
 
-QString Pagora_Controller::capturaInicial() {
-    int operacao;
-    QString valor;
+QString Pagora_Controller::initialCapture() {
+    int operation;
+    QString amount;
     {
         QMutexLocker locker(&mutex);
-        operacao = jsonConfigs.value(QLatin1String("operacao")).toInt(0);
-        valor = jsonConfigs.value(QLatin1String("parametros"))
-                    .toObject()
-                    .value(QLatin1String("valor"))
-                    .toString();
+        operation = jsonConfigs.value(QLatin1String("operacao")).toInt(0);
+        amount = jsonConfigs.value(QLatin1String("parametros"))
+                     .toObject()
+                     .value(QLatin1String("valor"))
+                     .toString();
     }
-    QJsonObject captura{{QStringLiteral("SequenciaCaptura"), 0},
+    QJsonObject capture{{QStringLiteral("SequenciaCaptura"), 0},
                         {QStringLiteral("TipoFluxo"), 0},
                         {QStringLiteral("AbortarFluxoCaptura"), false},
                         {QStringLiteral("FormatoInfoCaptura"), 0}};
-    QString valorDigitos;
-    if (operacao == 4) {
-        captura.insert(QStringLiteral("InfoCaptura"), QJsonValue::Null);
+    QString amountDigits;
+    if (operation == 4) {
+        capture.insert(QStringLiteral("InfoCaptura"), QJsonValue::Null);
     } else {
-        valorDigitos = valor;
-        valorDigitos.remove(QLatin1Char(','));
-        valorDigitos.remove(QLatin1Char('.'));
-        captura.insert(QStringLiteral("InfoCaptura"), valorDigitos);
+        amountDigits = amount;
+        amountDigits.remove(QLatin1Char(','));
+        amountDigits.remove(QLatin1Char('.'));
+        capture.insert(QStringLiteral("InfoCaptura"), amountDigits);
     }
-    const QString json = QString::fromUtf8(QJsonDocument(captura).toJson(QJsonDocument::Compact));
+    const QString json = QString::fromUtf8(QJsonDocument(capture).toJson(QJsonDocument::Compact));
     QMutexLocker locker(&mutex);
-    if (operacao != 4)
-        valorTransacao = valorDigitos;
+    if (operation != 4)
+        valorTransacao = amountDigits;
     jsonCaptura = json;
     return json;
 }
 
-QJsonObject Pagora_Controller::telaMenu(const QStringList &opcoes) {
+QJsonObject Pagora_Controller::menuScreen(const QStringList &options) {
     {
         QMutexLocker locker(&mutex);
-        opcoesMenu = opcoes;
+        opcoesMenu = options;
     }
-    QJsonArray itens;
-    for (const QString &opcao : opcoes)
-        itens.append(QJsonObject{{QStringLiteral("ConteudoItem"), opcao}});
-    const QString lista = QString::fromUtf8(
-        QJsonDocument(QJsonObject{{QStringLiteral("ArrayListBox"), itens}}).toJson(QJsonDocument::Compact));
+    QJsonArray items;
+    for (const QString &option : options)
+        items.append(QJsonObject{{QStringLiteral("ConteudoItem"), option}});
+    const QString listText = QString::fromUtf8(
+        QJsonDocument(QJsonObject{{QStringLiteral("ArrayListBox"), items}}).toJson(QJsonDocument::Compact));
     return QJsonObject{{QStringLiteral("ComponentesTela"),
-                        QJsonArray{componente(QStringLiteral("label"), QStringLiteral("LISTA DE OPERAÇÕES")),
-                                   componente(QStringLiteral("listbox"), lista),
-                                   componente(QStringLiteral("button"), QStringLiteral("Prosseguir")),
-                                   componente(QStringLiteral("button"), QStringLiteral("Cancelar"))}}};
+                        QJsonArray{component(QStringLiteral("label"), QStringLiteral("LISTA DE OPERAÇÕES")),
+                                   component(QStringLiteral("listbox"), listText),
+                                   component(QStringLiteral("button"), QStringLiteral("Prosseguir")),
+                                   component(QStringLiteral("button"), QStringLiteral("Cancelar"))}}};
 }
 
-QJsonObject Pagora_Controller::telaValor(const QString &mensagem) {
+QJsonObject Pagora_Controller::amountPrompt(const QString &message) {
     return QJsonObject{{QStringLiteral("SequenciaCaptura"), 1},
                        {QStringLiteral("TipoFluxo"), 1},
                        {QStringLiteral("InfoCaptura"), QString()},
                        {QStringLiteral("AbortarFluxoCaptura"), false},
                        {QStringLiteral("FormatoInfoCaptura"), 0},
                        {QStringLiteral("ComponentesTela"),
-                        QJsonArray{componente(QStringLiteral("label"), mensagem),
-                                   componente(QStringLiteral("textbox"), QString()),
-                                   componente(QStringLiteral("button"), QStringLiteral("Prosseguir")),
-                                   componente(QStringLiteral("button"), QStringLiteral("Cancelar"))}}};
+                        QJsonArray{component(QStringLiteral("label"), message),
+                                   component(QStringLiteral("textbox"), QString()),
+                                   component(QStringLiteral("button"), QStringLiteral("Prosseguir")),
+                                   component(QStringLiteral("button"), QStringLiteral("Cancelar"))}}};
 }
 
-QJsonObject Pagora_Controller::telaFim(const QString &mensagem, int status) {
+QJsonObject Pagora_Controller::endScreen(const QString &message, int status) {
     return QJsonObject{
         {QStringLiteral("SequenciaCaptura"), 99},
         {QStringLiteral("TipoFluxo"), 2},
@@ -602,14 +601,14 @@ QJsonObject Pagora_Controller::telaFim(const QString &mensagem, int status) {
         {QStringLiteral("AbortarFluxoCaptura"), false},
         {QStringLiteral("FormatoInfoCaptura"), 0},
         {QStringLiteral("Status"), status},
-        {QStringLiteral("ComponentesTela"), QJsonArray{componente(QStringLiteral("label"), mensagem)}}};
+        {QStringLiteral("ComponentesTela"), QJsonArray{component(QStringLiteral("label"), message)}}};
 }
 
 // Handlers (GUI thread) ---------------------------------------------------------------
 
 void Pagora_Controller::onClickButtonOK(const QString &valorOfTextField, int estado) {
     QMutexLocker locker(&mutex);
-    QJsonObject captura = objectOf(jsonCaptura);
+    QJsonObject capture = objectOf(jsonCaptura);
     if (estado == 1) {
         if (valorOfTextField.isEmpty()) {
             locker.unlock();
@@ -617,15 +616,16 @@ void Pagora_Controller::onClickButtonOK(const QString &valorOfTextField, int est
             emit disableTextField(false);
             return;
         }
-        captura.insert(QStringLiteral("InfoCaptura"), valorOfTextField);
-        const int operacao = jsonConfigs.value(QLatin1String("operacao")).toInt(0);
-        if (valorTransacao.isEmpty() && (operacao == 0 || operacao == 1 || operacao == 2 || operacao == 12))
+        capture.insert(QStringLiteral("InfoCaptura"), valorOfTextField);
+        const int operation = jsonConfigs.value(QLatin1String("operacao")).toInt(0);
+        if (valorTransacao.isEmpty() &&
+            (operation == 0 || operation == 1 || operation == 2 || operation == 12))
             valorTransacao = valorOfTextField;
     } else if (estado == 2) {
-        bool numero = false;
-        const int indice = valorOfTextField.toInt(&numero);
-        if (!numero || indice < 0 || indice >= itensLista ||
-            (!opcoesMenu.isEmpty() && indice >= opcoesMenu.size())) {
+        bool isNumber = false;
+        const int index = valorOfTextField.toInt(&isNumber);
+        if (!isNumber || index < 0 || index >= listRows ||
+            (!opcoesMenu.isEmpty() && index >= opcoesMenu.size())) {
             locker.unlock();
             emit showMessageError(QStringLiteral("Selecione uma opção!"));
             emit disableListView(false);
@@ -633,59 +633,58 @@ void Pagora_Controller::onClickButtonOK(const QString &valorOfTextField, int est
         }
         if (opcoesMenu.isEmpty()) {
             // A list of the library's own: the chosen row goes back to it.
-            captura.insert(QStringLiteral("InfoCaptura"), valorOfTextField.trimmed());
+            capture.insert(QStringLiteral("InfoCaptura"), valorOfTextField.trimmed());
         } else {
-            const QString opcao = opcoesMenu.at(indice);
-            Log().debug(QStringLiteral("[Pagora_Controller] Opção selecionada: ") + opcao);
-            const int operacao = operacaoDaOpcao(opcao);
-            if (operacao != INT_MIN)
-                jsonConfigs.insert(QStringLiteral("operacao"), operacao);
+            const QString option = opcoesMenu.at(index);
+            Log().debug(QStringLiteral("[Pagora_Controller] Opção selecionada: ") + option);
+            const int operation = operationOf(option);
+            if (operation != INT_MIN)
+                jsonConfigs.insert(QStringLiteral("operacao"), operation);
         }
     } else {
         locker.unlock();
         emit textChanged(QStringLiteral("ERRO"));
         return;
     }
-    captura.insert(QStringLiteral("TipoFluxo"), 1);
-    publicarCaptura(captura);
+    capture.insert(QStringLiteral("TipoFluxo"), 1);
+    publishCapture(capture);
     locker.unlock();
     emit disableProgressBar(false);
 }
 
 void Pagora_Controller::onClickButtonVoltar() {
-    responderFluxo(3);
+    answerFlow(3);
 }
 
 void Pagora_Controller::onClickButtonCancelar() {
-    responderFluxo(2);
+    answerFlow(2);
 }
 
 // "VOLTAR" and "CANCELAR" only tell the library where the flow goes next.
-void Pagora_Controller::responderFluxo(int tipoFluxo) {
+void Pagora_Controller::answerFlow(int flowType) {
     {
         QMutexLocker locker(&mutex);
-        QJsonObject captura = objectOf(jsonCaptura);
-        captura.insert(QStringLiteral("TipoFluxo"), tipoFluxo);
-        publicarCaptura(captura);
-        if (tipoFluxo == 2)
-            cancelamentoPendente = true;
+        QJsonObject capture = objectOf(jsonCaptura);
+        capture.insert(QStringLiteral("TipoFluxo"), flowType);
+        publishCapture(capture);
+        if (flowType == 2)
+            cancelPending = true;
     }
     emit disableProgressBar(false);
 }
 
-QString Pagora_Controller::abandonedResponse(const QString &mensagem) const {
+QString Pagora_Controller::abandonedResponse(const QString &message) const {
     // Only what identifies the request: receipts of a flow cut short must not be printed.
-    QJsonObject documento;
+    QJsonObject doc;
     {
         QMutexLocker locker(&mutex);
-        documento = objectOf(resposta->toJsonString());
+        doc = objectOf(resposta->toJsonString());
     }
-    RespostaTef abandonada;
-    abandonada.setId(documento.value(QLatin1String("id")).toInt());
-    abandonada.setHeader(documento.value(QLatin1String("header")).toString());
-    abandonada.setDocumentoFiscalVinculado(
-        documento.value(QLatin1String("documento_fiscal_vinculado")).toString());
-    abandonada.setTextoOperador(mensagem);
-    abandonada.setResultado(-1);
-    return abandonada.toJsonString();
+    RespostaTef abandoned;
+    abandoned.setId(doc.value(QLatin1String("id")).toInt());
+    abandoned.setHeader(doc.value(QLatin1String("header")).toString());
+    abandoned.setDocumentoFiscalVinculado(doc.value(QLatin1String("documento_fiscal_vinculado")).toString());
+    abandoned.setTextoOperador(message);
+    abandoned.setResultado(-1);
+    return abandoned.toJsonString();
 }

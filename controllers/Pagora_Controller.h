@@ -14,7 +14,7 @@
 // the handlers when the screen asks for input, and sends the answer back in the next call.
 //
 // Shared between the controller thread and the GUI thread (handlers, setJsonConfigs):
-// prosseguir, jsonCaptura, jsonConfigs, opcoesMenu, itensLista, valorTransacao and resposta.
+// prosseguir, jsonCaptura, jsonConfigs, opcoesMenu, listRows, valorTransacao and resposta.
 // All of them live under the base mutex, so the thread never sees prosseguir without the
 // documents the handler wrote before it.
 class Pagora_Controller : public Base_Controller {
@@ -26,7 +26,7 @@ public:
     ~Pagora_Controller() override;
 
     // Library documents in a row that do not parse before the operation ends as failed.
-    static constexpr int kMaxDocumentosIlegiveis = 3;
+    static constexpr int kMaxUnreadableDocuments = 3;
 
 public slots:
     void setJsonConfigs(const QString &value) override;
@@ -36,18 +36,18 @@ public:
     Q_INVOKABLE void onClickButtonVoltar() override;
     Q_INVOKABLE void onClickButtonCancelar() override;
 
-    QString abandonedResponse(const QString &mensagem) const override;
+    QString abandonedResponse(const QString &message) const override;
 
 protected:
     void processTef() override;
-    void showScreen(const QJsonValue &tela) override;
+    void showScreen(const QJsonValue &screen) override;
 
     // Built-in screens, never sent to the library.
-    QJsonObject telaMenu(const QStringList &opcoes);
-    static QJsonObject telaValor(const QString &mensagem);
-    static QJsonObject telaFim(const QString &mensagem, int status);
+    QJsonObject menuScreen(const QStringList &options);
+    static QJsonObject amountPrompt(const QString &message);
+    static QJsonObject endScreen(const QString &message, int status);
     // Writes the first capture document of a flow into jsonCaptura and returns it.
-    QString capturaInicial();
+    QString initialCapture();
 
     Pagora_API api;
     std::unique_ptr<RespostaTef> resposta;
@@ -56,31 +56,31 @@ protected:
     QString jsonCaptura;
     QString valorTransacao;
     // Rows of the list on screen; a choice outside them is refused.
-    int itensLista = 0;
+    int listRows = 0;
     // A "CANCELAR" that came while the library worked: the next capture document would
     // overwrite its "TipoFluxo", so it is applied to that document once it is in.
-    bool cancelamentoPendente = false;
+    bool cancelPending = false;
     // Whether this request showed the window, which then stays up for the closing pause.
     // Controller thread only.
-    bool janelaMostrada = false;
+    bool windowShown = false;
 
 private:
     // Outcome of a part of the flow: empty when it went on normally, else the error text
     // that the response carries with "resultado" -1.
-    using Falha = QString;
+    using Failure = QString;
 
-    Falha confirmar(int confirmacao);
-    Falha autenticarEIniciar();
-    Falha cicloCaptura(QJsonObject &ultimaTela);
-    void encerrar(const QJsonObject &ultimaTela, const Falha &falha, int operacao = 0);
-    void answerError(const QString &texto);
-    Falha missing(const char *entryPoint) const;
+    Failure settle(int decision);
+    Failure authenticateAndStart();
+    Failure captureLoop(QJsonObject &lastScreen);
+    void finish(const QJsonObject &lastScreen, const Failure &failure, int operation = 0);
+    void answerError(const QString &text);
+    Failure missing(const char *entryPoint) const;
 
-    static int resultadoDe(const QJsonObject &ultimaTela, int operacao);
-    int operacaoAtual();
+    static int resultOf(const QJsonObject &lastScreen, int operation);
+    int currentOperation();
     void setProsseguir(bool value);
-    void registrar(void (RespostaTef::*setter)(const QString &), const QString &value);
-    void cancelarCaptura();
-    void publicarCaptura(const QJsonObject &captura);
-    void responderFluxo(int tipoFluxo);
+    void store(void (RespostaTef::*setter)(const QString &), const QString &value);
+    void cancelCapture();
+    void publishCapture(const QJsonObject &capture);
+    void answerFlow(int flowType);
 };

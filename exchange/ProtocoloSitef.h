@@ -42,8 +42,8 @@ public:
     Compatibilidade compatibilidade() const { return m_compatibilidade; }
     // Where a TEF Dial response takes the date and time the library does not give, and the
     // ground of its control codes; tests fix it.
-    using Relogio = QDateTime (*)();
-    void setRelogio(Relogio relogio) { m_relogio = relogio; }
+    using Clock = QDateTime (*)();
+    void setClock(Clock clock) { m_clock = clock; }
 
     const QString TAG_000_000 = QStringLiteral("000-000");
     const QString TAG_001_000 = QStringLiteral("001-000");
@@ -192,5 +192,5 @@ private:
     const QHash<QString, int> m_tefRows;
 
     Compatibilidade m_compatibilidade = Compatibilidade::Padrao;
-    Relogio m_relogio = &QDateTime::currentDateTime;
+    Clock m_clock = &QDateTime::currentDateTime;
 };

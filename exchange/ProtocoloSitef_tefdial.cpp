@@ -13,89 +13,89 @@ namespace {
 
 // The kind of payment, from what the library or the controller says of the card and the
 // instalments.
-enum class Cartao { Desconhecido, Credito, Debito };
-enum class Plano { Desconhecido, AVista, Loja, Emissor };
+enum class Card { Unknown, Credit, Debit };
+enum class Plan { Unknown, Single, Store, Issuer };
 
-Cartao cartaoDe(const QString &palavra) {
+Card cardOf(const QString &word) {
     // "CRÉDITO" as well as "CREDITO".
-    QString letras;
-    for (const QChar c : palavra.normalized(QString::NormalizationForm_D))
+    QString letters;
+    for (const QChar c : word.normalized(QString::NormalizationForm_D))
         if (!c.isMark())
-            letras += c;
-    if (letras.compare(QLatin1String("CREDITO"), Qt::CaseInsensitive) == 0)
-        return Cartao::Credito;
-    if (letras.compare(QLatin1String("DEBITO"), Qt::CaseInsensitive) == 0)
-        return Cartao::Debito;
-    return Cartao::Desconhecido;
+            letters += c;
+    if (letters.compare(QLatin1String("CREDITO"), Qt::CaseInsensitive) == 0)
+        return Card::Credit;
+    if (letters.compare(QLatin1String("DEBITO"), Qt::CaseInsensitive) == 0)
+        return Card::Debit;
+    return Card::Unknown;
 }
 
 // "011-000" as sales applications read it: 10 credit in one payment, 11 credit in instalments
 // by the store, 12 by the card issuer, 20 debit; empty when the kind is not known.
-// `parcelas` is -1 when the number of instalments is not known.
-QString tipoTransacao(Cartao cartao, Plano plano, int parcelas) {
-    if (cartao == Cartao::Debito)
+// `instalments` is -1 when the number of instalments is not known.
+QString paymentKind(Card card, Plan plan, int instalments) {
+    if (card == Card::Debit)
         return QStringLiteral("20");
-    if (cartao != Cartao::Credito)
+    if (card != Card::Credit)
         return QString();
-    if (plano == Plano::AVista || (parcelas >= 0 && parcelas <= 1))
+    if (plan == Plan::Single || (instalments >= 0 && instalments <= 1))
         return QStringLiteral("10");
-    if (plano == Plano::Loja)
+    if (plan == Plan::Store)
         return QStringLiteral("11");
-    if (plano == Plano::Emissor)
+    if (plan == Plan::Issuer)
         return QStringLiteral("12");
     // Instalments, but whose is not known.
-    return parcelas < 0 ? QStringLiteral("10") : QString();
+    return instalments < 0 ? QStringLiteral("10") : QString();
 }
 
-int parcelasDe(const QString &texto) {
-    bool numero = false;
-    const int parcelas = texto.trimmed().toInt(&numero);
-    return numero && parcelas >= 0 ? parcelas : -1;
+int instalmentsOf(const QString &text) {
+    bool isNumber = false;
+    const int instalments = text.trimmed().toInt(&isNumber);
+    return isNumber && instalments >= 0 ? instalments : -1;
 }
 
-QDate dataDe(const QString &texto) {
-    for (const char *formato : {"ddMMyyyy", "dd/MM/yyyy", "yyyy-MM-dd", "dd-MM-yyyy", "dd.MM.yyyy"}) {
-        const QDate data = QDate::fromString(texto, QLatin1String(formato));
-        if (data.isValid())
-            return data;
+QDate dateOf(const QString &text) {
+    for (const char *format : {"ddMMyyyy", "dd/MM/yyyy", "yyyy-MM-dd", "dd-MM-yyyy", "dd.MM.yyyy"}) {
+        const QDate date = QDate::fromString(text, QLatin1String(format));
+        if (date.isValid())
+            return date;
     }
     return QDate();
 }
 
-QTime horaDe(const QString &texto) {
-    for (const char *formato : {"HHmmss", "HH:mm:ss", "HH:mm:ss.zzz", "HHmm", "HH:mm"}) {
-        const QTime hora = QTime::fromString(texto, QLatin1String(formato));
-        if (hora.isValid())
-            return hora;
+QTime timeOf(const QString &text) {
+    for (const char *format : {"HHmmss", "HH:mm:ss", "HH:mm:ss.zzz", "HHmm", "HH:mm"}) {
+        const QTime time = QTime::fromString(text, QLatin1String(format));
+        if (time.isValid())
+            return time;
     }
     return QTime();
 }
 
 // The SiTef layout's date, month and day ("MMdd"), in the year that puts it nearest before
-// `hoje`: a sale of 31 December answered on 1 January is of the year before.
-QDate dataSitef(const QString &mmdd, const QDate &hoje) {
-    bool numero = false;
-    mmdd.toInt(&numero);
-    if (mmdd.size() != 4 || !numero)
+// `today`: a sale of 31 December answered on 1 January is of the year before.
+QDate sitefDate(const QString &mmdd, const QDate &today) {
+    bool isNumber = false;
+    mmdd.toInt(&isNumber);
+    if (mmdd.size() != 4 || !isNumber)
         return QDate();
-    const int mes = mmdd.leftRef(2).toInt();
-    const int dia = mmdd.rightRef(2).toInt();
-    const QDate data(hoje.year(), mes, dia);
-    return data.isValid() && data > hoje.addDays(1) ? QDate(hoje.year() - 1, mes, dia) : data;
+    const int month = mmdd.leftRef(2).toInt();
+    const int day = mmdd.rightRef(2).toInt();
+    const QDate date(today.year(), month, day);
+    return date.isValid() && date > today.addDays(1) ? QDate(today.year() - 1, month, day) : date;
 }
 
 // A control code no other answer on this machine has: the answer's time in milliseconds,
 // moved on past the last code this process gave. A restart begins after its predecessor's
 // codes as long as the clock does not go back.
-QString novoCodigoControle(const QDateTime &agora) {
-    static std::atomic<qint64> ultimo{0};
-    const qint64 proposto = agora.toMSecsSinceEpoch();
-    qint64 anterior = ultimo.load();
-    qint64 codigo;
+QString newControlCode(const QDateTime &now) {
+    static std::atomic<qint64> last{0};
+    const qint64 proposed = now.toMSecsSinceEpoch();
+    qint64 previous = last.load();
+    qint64 code;
     do
-        codigo = std::max(proposto, anterior + 1);
-    while (!ultimo.compare_exchange_weak(anterior, codigo));
-    return QString::number(codigo);
+        code = std::max(proposed, previous + 1);
+    while (!last.compare_exchange_weak(previous, code));
+    return QString::number(code);
 }
 
 // Texts of a JSON value that may be a string or a number.
@@ -110,67 +110,68 @@ bool is(const QString &text, const char *word) {
 } // namespace
 
 struct ProtocoloSitef::TefDial {
-    QStringList portador; // the cardholder's copy of the receipt
-    QStringList loja;     // the store's copy
-    QString tipo;         // "011-000"; empty when not known
-    QDate data;           // the library's; invalid when it gives none
-    QTime hora;
-    QString controle;    // the library's control code; empty when it gives none
-    QString confirmacao; // "729-000" from the library; empty: from the result and receipt
-    QString moeda;       // the library's currency; empty when it gives none
+    QStringList cardholder; // the cardholder's copy of the receipt
+    QStringList store;      // the store's copy
+    QString kind;           // "011-000"; empty when not known
+    QDate date;             // the library's; invalid when it gives none
+    QTime time;
+    QString control;      // the library's control code; empty when it gives none
+    QString confirmation; // "729-000" from the library; empty: from the result and receipt
+    QString currency;     // the library's currency; empty when it gives none
 };
 
 // Turns a response in the service's layout into the one TEF Dial sales applications read.
 void ProtocoloSitef::adaptTefDial(Lines &lines, const TefDial &facts) const {
-    const QDateTime agora = m_relogio();
-    const bool portador = !facts.portador.isEmpty() && !Lines::isBlankBlock(facts.portador);
-    const bool loja = !facts.loja.isEmpty() && !Lines::isBlankBlock(facts.loja);
+    const QDateTime now = m_clock();
+    const bool hasCardholder = !facts.cardholder.isEmpty() && !Lines::isBlankBlock(facts.cardholder);
+    const bool hasStore = !facts.store.isEmpty() && !Lines::isBlankBlock(facts.store);
     // Such applications print the lines counted by 028-000 as the first copy, the
     // cardholder's, and the 029- lines beyond the count as the second, the store's; with none
     // beyond, they print the first again.
-    if (portador && loja) {
+    if (hasCardholder && hasStore) {
         lines.removeTag(TAG_028_000);
         lines.removeStartingWith(u"029-");
-        lines.addNumbered(kCompleteReceipt, facts.portador + facts.loja, facts.portador.size());
+        lines.addNumbered(kCompleteReceipt, facts.cardholder + facts.store, facts.cardholder.size());
         // Which copies to print: both (the library's own word means something else to them).
         lines.removeTag(u"737-000");
         lines.add(u"737-000", u"3");
-    } else if ((portador || loja) && !lines.anyStartsWith(u"029-")) {
+    } else if ((hasCardholder || hasStore) && !lines.anyStartsWith(u"029-")) {
         lines.removeTag(TAG_028_000);
-        lines.addNumbered(kCompleteReceipt, portador ? facts.portador : facts.loja);
+        lines.addNumbered(kCompleteReceipt, hasCardholder ? facts.cardholder : facts.store);
     }
 
     lines.removeTag(TAG_011_000);
-    if (!facts.tipo.isEmpty())
-        lines.add(TAG_011_000, facts.tipo);
+    if (!facts.kind.isEmpty())
+        lines.add(TAG_011_000, facts.kind);
 
     lines.removeTag(TAG_022_000);
     lines.removeTag(TAG_023_000);
     lines.add(TAG_022_000,
-              (facts.data.isValid() ? facts.data : agora.date()).toString(QStringLiteral("ddMMyyyy")));
+              (facts.date.isValid() ? facts.date : now.date()).toString(QStringLiteral("ddMMyyyy")));
     lines.add(TAG_023_000,
-              (facts.hora.isValid() ? facts.hora : agora.time()).toString(QStringLiteral("HHmmss")));
+              (facts.time.isValid() ? facts.time : now.time()).toString(QStringLiteral("HHmmss")));
 
     lines.removeTag(TAG_027_000);
-    lines.add(TAG_027_000, facts.controle.isEmpty() ? novoCodigoControle(agora) : facts.controle);
+    lines.add(TAG_027_000, facts.control.isEmpty() ? newControlCode(now) : facts.control);
 
     // 2: the sale must be confirmed; anything else reads as "no confirmation needed".
-    QString confirmacao = facts.confirmacao;
-    if (confirmacao.isEmpty()) {
-        const bool aprovada = lines.valueOf(TAG_009_000) == QLatin1String("0");
-        confirmacao =
-            aprovada && lines.valueOf(TAG_028_000).toInt() > 0 ? QStringLiteral("2") : QStringLiteral("1");
+    QString confirmation = facts.confirmation;
+    if (confirmation.isEmpty()) {
+        const bool approved = lines.valueOf(TAG_009_000) == QLatin1String("0");
+        confirmation =
+            approved && lines.valueOf(TAG_028_000).toInt() > 0 ? QStringLiteral("2") : QStringLiteral("1");
     }
     lines.removeTag(u"729-000");
-    lines.add(u"729-000", confirmacao);
+    lines.add(u"729-000", confirmation);
 
     // 0 Real, 1 US dollar; a currency of another name is not written.
-    const QString moeda = facts.moeda.trimmed().toUpper();
+    const QString currency = facts.currency.trimmed().toUpper();
     lines.removeTag(TAG_004_000);
-    if (moeda.isEmpty() || moeda == QLatin1String("986") || moeda == QLatin1String("BRL") ||
-        moeda == QLatin1String("0"))
+    if (currency.isEmpty() || currency == QLatin1String("986") || currency == QLatin1String("BRL") ||
+        currency == QLatin1String("0"))
         lines.add(TAG_004_000, u"0");
-    else if (moeda == QLatin1String("840") || moeda == QLatin1String("USD") || moeda == QLatin1String("1"))
+    else if (currency == QLatin1String("840") || currency == QLatin1String("USD") ||
+             currency == QLatin1String("1"))
         lines.add(TAG_004_000, u"1");
 }
 
@@ -180,28 +181,28 @@ void ProtocoloSitef::tefDialBridge(Lines &lines, const QJsonObject &document, co
         return document.value(QLatin1String(name));
     };
     TefDial facts;
-    facts.portador = holderCopy;
-    facts.loja = storeCopy;
-    const QString financiamento = member("tipoFinanciamento").toString();
-    const Plano plano = is(financiamento, "PARCELADO_ESTABELECIMENTO")                 ? Plano::Loja
-                        : is(financiamento, "PARCELADO_EMISSOR")                       ? Plano::Emissor
-                        : is(financiamento, "A_VISTA") || is(financiamento, "A VISTA") ? Plano::AVista
-                                                                                       : Plano::Desconhecido;
-    facts.tipo = tipoTransacao(cartaoDe(member("tipoCartao").toString()), plano,
-                               parcelasDe(textOf(member("numeroParcelas"))));
+    facts.cardholder = holderCopy;
+    facts.store = storeCopy;
+    const QString financing = member("tipoFinanciamento").toString();
+    const Plan plan = is(financing, "PARCELADO_ESTABELECIMENTO")             ? Plan::Store
+                      : is(financing, "PARCELADO_EMISSOR")                   ? Plan::Issuer
+                      : is(financing, "A_VISTA") || is(financing, "A VISTA") ? Plan::Single
+                                                                             : Plan::Unknown;
+    facts.kind = paymentKind(cardOf(member("tipoCartao").toString()), plan,
+                             instalmentsOf(textOf(member("numeroParcelas"))));
     // A date and a time, as "ddMMyyyy HHmmss", "dd/MM/yyyy HH:mm:ss" or ISO 8601.
-    const QString dataHora = member("dataHoraTransacao").toString().trimmed();
-    int separador = dataHora.indexOf(QLatin1Char(' '));
-    if (separador < 0)
-        separador = dataHora.indexOf(QLatin1Char('T'));
-    facts.data = dataDe(separador < 0 ? dataHora : dataHora.left(separador));
-    if (separador >= 0)
-        facts.hora = horaDe(dataHora.mid(separador + 1).trimmed());
-    facts.controle = textOf(member("identificadorConfirmacaoTransacao")).trimmed();
-    const QJsonValue requer = member("requerConfirmacao");
-    if (requer.isBool())
-        facts.confirmacao = requer.toBool() ? QStringLiteral("2") : QStringLiteral("1");
-    facts.moeda = textOf(member("codigoMoeda"));
+    const QString dateTime = member("dataHoraTransacao").toString().trimmed();
+    int separator = dateTime.indexOf(QLatin1Char(' '));
+    if (separator < 0)
+        separator = dateTime.indexOf(QLatin1Char('T'));
+    facts.date = dateOf(separator < 0 ? dateTime : dateTime.left(separator));
+    if (separator >= 0)
+        facts.time = timeOf(dateTime.mid(separator + 1).trimmed());
+    facts.control = textOf(member("identificadorConfirmacaoTransacao")).trimmed();
+    const QJsonValue requires = member("requerConfirmacao");
+    if (requires.isBool())
+    facts.confirmation = requires.toBool() ? QStringLiteral("2") : QStringLiteral("1");
+    facts.currency = textOf(member("codigoMoeda"));
     adaptTefDial(lines, facts);
 }
 
@@ -211,22 +212,22 @@ void ProtocoloSitef::tefDialTef(Lines &lines, const QJsonObject &tef, const QStr
         return tef.value(QLatin1String(name));
     };
     TefDial facts;
-    facts.portador = holderCopy;
-    facts.loja = storeCopy;
-    Plano plano = Plano::Desconhecido;
-    int parcelas = parcelasDe(textOf(member("numeroParcelas")));
+    facts.cardholder = holderCopy;
+    facts.store = storeCopy;
+    Plan plan = Plan::Unknown;
+    int instalments = instalmentsOf(textOf(member("numeroParcelas")));
     if (is(formaPagamento, "a vista")) {
-        plano = Plano::AVista;
+        plan = Plan::Single;
     } else if (is(formaPagamento, "parcelado")) {
-        const QString financiamento = member("tipoFinanciamento").toString();
-        plano = is(financiamento, "Estabelecimento")  ? Plano::Loja
-                : is(financiamento, "Administradora") ? Plano::Emissor
-                                                      : Plano::Desconhecido;
-        if (parcelas < 0)
-            parcelas = 2;
+        const QString financing = member("tipoFinanciamento").toString();
+        plan = is(financing, "Estabelecimento")  ? Plan::Store
+               : is(financing, "Administradora") ? Plan::Issuer
+                                                 : Plan::Unknown;
+        if (instalments < 0)
+            instalments = 2;
     }
-    facts.tipo = tipoTransacao(cartaoDe(member("tipoCartao").toString()), plano, parcelas);
-    facts.controle = member("uniqueID").toString().trimmed();
+    facts.kind = paymentKind(cardOf(member("tipoCartao").toString()), plan, instalments);
+    facts.control = member("uniqueID").toString().trimmed();
     adaptTefDial(lines, facts);
 }
 
@@ -238,32 +239,30 @@ void ProtocoloSitef::tefDialSitef(Lines &lines, const QJsonObject &document) con
         receipt = document.value(QLatin1String(member)).toString().split(QLatin1Char('\n'));
         lines.addTextBlock(tags, receipt);
     };
-    copy("comprovante_cliente", u"712-000|713-xxx", facts.portador);
-    copy("comprovante_loja", u"714-000|715-xxx", facts.loja);
+    copy("comprovante_cliente", u"712-000|713-xxx", facts.cardholder);
+    copy("comprovante_loja", u"714-000|715-xxx", facts.store);
     // The first non-empty value of each item.
-    QHash<QString, QString> itens;
+    QHash<QString, QString> found;
     const QStringList items =
         document.value(QLatin1String("dados_transacao")).toString().split(QLatin1Char(','));
     for (const QString &item : items) {
         const int colon = item.indexOf(QLatin1Char(':'));
         const QString value = item.mid(colon + 1).simplified();
         if (colon >= 0 && !value.isEmpty())
-            itens.insert(item.left(colon).simplified(), itens.value(item.left(colon).simplified(), value));
+            found.insert(item.left(colon).simplified(), found.value(item.left(colon).simplified(), value));
     }
     // What the operator chose: 1 debit, 2 credit.
-    const int operacao = asInteger(document.value(QLatin1String("operacao"))).toInt();
-    const Cartao cartao = operacao == 1   ? Cartao::Debito
-                          : operacao == 2 ? Cartao::Credito
-                                          : Cartao::Desconhecido;
-    const QString forma = itens.value(QStringLiteral("FormaFinanciamento"));
-    const Plano plano = forma == QLatin1String("E")   ? Plano::Loja
-                        : forma == QLatin1String("A") ? Plano::Emissor
-                                                      : Plano::Desconhecido;
-    facts.tipo = tipoTransacao(cartao, plano, parcelasDe(itens.value(QStringLiteral("NroParcelas"))));
-    facts.data = dataSitef(itens.value(QStringLiteral("DataTrans")), m_relogio().date());
-    facts.hora = horaDe(itens.value(QStringLiteral("HoraTrans")));
+    const int operation = asInteger(document.value(QLatin1String("operacao"))).toInt();
+    const Card card = operation == 1 ? Card::Debit : operation == 2 ? Card::Credit : Card::Unknown;
+    const QString form = found.value(QStringLiteral("FormaFinanciamento"));
+    const Plan plan = form == QLatin1String("E")   ? Plan::Store
+                      : form == QLatin1String("A") ? Plan::Issuer
+                                                   : Plan::Unknown;
+    facts.kind = paymentKind(card, plan, instalmentsOf(found.value(QStringLiteral("NroParcelas"))));
+    facts.date = sitefDate(found.value(QStringLiteral("DataTrans")), m_clock().date());
+    facts.time = timeOf(found.value(QStringLiteral("HoraTrans")));
     // The library's control code, on 027-000 where these applications look for it; 011-000
     // carries the kind of payment.
-    facts.controle = itens.value(QStringLiteral("NroControle"));
+    facts.control = found.value(QStringLiteral("NroControle"));
     adaptTefDial(lines, facts);
 }

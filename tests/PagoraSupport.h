@@ -10,11 +10,11 @@
 // Opens the protected parts of the controller to the tests; no behaviour of its own.
 class PagoraProbe : public Pagora_Controller {
 public:
-    using Pagora_Controller::capturaInicial;
     using Pagora_Controller::formatCurrency;
+    using Pagora_Controller::initialCapture;
+    using Pagora_Controller::menuScreen;
     using Pagora_Controller::Pagora_Controller;
     using Pagora_Controller::showScreen;
-    using Pagora_Controller::telaMenu;
 
     QJsonObject record() const { return QJsonDocument::fromJson(resposta->toJsonString().toUtf8()).object(); }
     QJsonObject captura() const { return QJsonDocument::fromJson(jsonCaptura.toUtf8()).object(); }

@@ -332,7 +332,7 @@ void tst_Pagora_Controller::unreadableDocumentsEndTheFlow() {
     flow.controller->onClickButtonOK("0", 2);
     QTRY_VERIFY(flow.answered());
 
-    QCOMPARE(flow.calls(true).size(), 1 + Pagora_Controller::kMaxDocumentosIlegiveis);
+    QCOMPARE(flow.calls(true).size(), 1 + Pagora_Controller::kMaxUnreadableDocuments);
     QCOMPARE(flow.response().value("resultado").toInt(), -1);
     QCOMPARE(flow.response().value("texto_operador").toString(),
              "Resposta inválida da biblioteca APITEFOrvix");

@@ -171,9 +171,9 @@ void tst_Pagora_screens::okHandler() {
 
     PagoraProbe probe(nullptr, absentLibrary());
     probe.setJsonConfigs(requisicao);
-    probe.capturaInicial();
+    probe.initialCapture();
     if (menu) {
-        probe.showScreen(probe.telaMenu(opcoes).value("ComponentesTela"));
+        probe.showScreen(probe.menuScreen(opcoes).value("ComponentesTela"));
     } else if (!opcoes.isEmpty()) {
         QJsonArray itens;
         for (const QString &opcao : opcoes)

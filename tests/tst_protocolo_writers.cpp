@@ -71,7 +71,7 @@ static QStringList dial(QStringList lines) {
 }
 
 void TstProtocoloWriters::initTestCase() {
-    m_protocolo.setRelogio(&fixedClock);
+    m_protocolo.setClock(&fixedClock);
 }
 
 // `expected` may stand @CODE@ for a control code the service made: digits, from the clock on.
@@ -508,7 +508,7 @@ void TstProtocoloWriters::sortedAsAList() {
 // writers of two monitors (one replacing the other): every code differs.
 void TstProtocoloWriters::controlCodesAreUnique() {
     ProtocoloSitef second;
-    second.setRelogio(&fixedClock);
+    second.setClock(&fixedClock);
     QSet<QString> codes;
     for (int i = 0; i < 1000; ++i) {
         ProtocoloSitef &writer = i < 500 ? m_protocolo : second;
