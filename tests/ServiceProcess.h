@@ -21,6 +21,10 @@
 #include <memory>
 #include <vector>
 
+#include <sys/ipc.h>
+#include <sys/sem.h>
+#include <sys/shm.h>
+
 class ServiceProcess {
 public:
     explicit ServiceProcess(const QStringList &libraries = {}) {
@@ -38,7 +42,7 @@ public:
             process->kill();
             process->waitForFinished();
         }
-        slotTaken(); // a guard made here removes the segment a killed service left behind
+        removeIpcLeftovers();
     }
     ServiceProcess(const ServiceProcess &) = delete;
     ServiceProcess &operator=(const ServiceProcess &) = delete;
@@ -134,6 +138,26 @@ public:
     TefPosClient client;
 
 private:
+    // A killed service leaves its System V semaphores, and its segment, behind. Their keys come
+    // from the files beside them in the private TMPDIR; left there, they would outlive the
+    // directory, and a later service of another user whose key happened to match would find
+    // the slot locked for good.
+    void removeIpcLeftovers() const {
+        const QDir tmp(tmpDir());
+        for (const QString &name : tmp.entryList({QStringLiteral("qipc_*")}, QDir::Files)) {
+            const key_t key = ::ftok(QFile::encodeName(tmp.filePath(name)).constData(), 'Q');
+            if (key == -1)
+                continue;
+            const int semaphore = ::semget(key, 1, 0);
+            if (semaphore != -1)
+                ::semctl(semaphore, 0, IPC_RMID);
+            const int segment = ::shmget(key, 0, 0);
+            shmid_ds info{};
+            if (segment != -1 && ::shmctl(segment, IPC_STAT, &info) == 0 && info.shm_nattch == 0)
+                ::shmctl(segment, IPC_RMID, &info);
+        }
+    }
+
     QString tmpDir() const { return dir.filePath(QStringLiteral("tmp")); }
 
     QJsonObject scenario;
