@@ -179,10 +179,6 @@ bool MonitoraDiretorio::readRequest(const QString &fileName) {
     if (!refused.isNull()) {
         m_log.critical(QStringLiteral("[MonitoraDiretorio] Arquivo ") + fileName +
                        QStringLiteral(" recusado: ") + reason);
-        m_pendingRequest = false;
-        m_pendingName.clear();
-        m_failedReads = 0;
-        dropPendingWrites();
         handOver(fileName, refused);
         return true;
     }
@@ -196,16 +192,13 @@ bool MonitoraDiretorio::readRequest(const QString &fileName) {
         retryLater(fileName);
         return false;
     }
-    QByteArray bytes = file.read(kMaxRequestBytes);
+    const QByteArray bytes = file.read(kMaxRequestBytes);
     file.close();
     if (bytes.isEmpty()) {
         m_log.debug(QStringLiteral("[MonitoraDiretorio] Arquivo ") + m_fileReq + QStringLiteral(" vazio"));
         retryLater(fileName);
         return false;
     }
-    const int zero = bytes.indexOf('\0');
-    if (zero >= 0)
-        bytes.truncate(zero);
     bool windows1252 = false;
     const QString text = decodeRequest(bytes, &windows1252);
     // Some sales applications write the file in more than one go: without its last line it
@@ -222,10 +215,6 @@ bool MonitoraDiretorio::readRequest(const QString &fileName) {
     m_log.debug(QStringLiteral("[MonitoraDiretorio] Dados do arquivo lido: ") + text);
 
     const QString document = m_protocolo.parseRequest(text);
-    m_pendingRequest = false;
-    m_pendingName.clear();
-    m_failedReads = 0;
-    dropPendingWrites();
     handOver(fileName, document);
     return true;
 }
@@ -245,12 +234,8 @@ QString MonitoraDiretorio::refusedRequest(const QString &fileName, QString *reas
         // Its beginning still names the request, so the status file can match it.
         QFile file(fileName);
         if (file.open(QIODevice::ReadOnly)) {
-            QByteArray bytes = file.read(kMaxRequestBytes);
-            const int zero = bytes.indexOf('\0');
-            if (zero >= 0)
-                bytes.truncate(zero);
             bool windows1252 = false;
-            text = decodeRequest(bytes, &windows1252);
+            text = decodeRequest(file.read(kMaxRequestBytes), &windows1252);
         }
     } else {
         return QString();
@@ -262,6 +247,10 @@ QString MonitoraDiretorio::refusedRequest(const QString &fileName, QString *reas
 }
 
 void MonitoraDiretorio::handOver(const QString &fileName, const QString &document) {
+    m_pendingRequest = false;
+    m_pendingName.clear();
+    m_failedReads = 0;
+    dropPendingWrites();
     m_awaitingResponse = true;
     emit confJson(document);
     Pause::sleep(1000);
@@ -276,10 +265,13 @@ void MonitoraDiretorio::handOver(const QString &fileName, const QString &documen
     signalToWriteSTS(document);
 }
 
-// Under UTF-8 a file with invalid bytes is read as Windows-1252, the encoding most sales
-// applications that do not write UTF-8 use.
-QString MonitoraDiretorio::decodeRequest(const QByteArray &bytes, bool *windows1252) const {
+// The text ends at the first NUL byte. Under UTF-8 a file with invalid bytes is read as
+// Windows-1252, the encoding most sales applications that do not write UTF-8 use.
+QString MonitoraDiretorio::decodeRequest(QByteArray bytes, bool *windows1252) const {
     *windows1252 = false;
+    const int zero = bytes.indexOf('\0');
+    if (zero >= 0)
+        bytes.truncate(zero);
     if (m_codec->mibEnum() != kMibUtf8)
         return m_codec->toUnicode(bytes);
     QTextCodec::ConverterState state;

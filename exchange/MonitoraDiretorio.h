@@ -77,7 +77,7 @@ private:
     QString refusedRequest(const QString &fileName, QString *reason);
     void handOver(const QString &fileName, const QString &document);
     void retryLater(const QString &fileName);
-    QString decodeRequest(const QByteArray &bytes, bool *windows1252) const;
+    QString decodeRequest(QByteArray bytes, bool *windows1252) const;
     static bool hasFinalLine(const QString &text);
 
     bool writeStatusFile(const QString &content, bool report);
