@@ -1,9 +1,6 @@
 #include "app/WindowTypes.h"
 
-#include <QFontDatabase>
-#include <QImageReader>
 #include <QQmlEngine>
-#include <QThreadPool>
 #include <QSystemTrayIcon>
 
 // Outside any namespace, as the resource initialiser requires.
@@ -19,12 +16,4 @@ void registerWindowTypes() {
     // q7core is a static library: without this reference the linker drops the resources.
     initWindowResources();
     qmlRegisterType<QSystemTrayIcon>("QSystemTrayIcon", 1, 0, "QSystemTrayIcon");
-}
-
-void warmUpWindowResources() {
-    QThreadPool::globalInstance()->start([] {
-        // Both are thread-safe and keep what they find for the whole process.
-        QFontDatabase().families();
-        QImageReader::supportedImageFormats();
-    });
 }

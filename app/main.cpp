@@ -1,7 +1,6 @@
 #include "app/ServiceWiring.h"
 #include "app/SingleInstanceGuard.h"
 #include "app/TerminationSignals.h"
-#include "app/WindowTypes.h"
 #include "base/ConfigTef.h"
 #include "base/Log.h"
 #include "base/Version.h"
@@ -40,7 +39,6 @@ int main(int argc, char *argv[]) {
 
     // Before the wiring starts watching: from then on a stop request must end the loop cleanly.
     quitOnTerminationSignals();
-    warmUpWindowResources();
     QQmlApplicationEngine engine;
     ServiceWiring wiring(produto, engine);
     return app.exec();
