@@ -16,6 +16,13 @@ public:
     using Pagora_Controller::Pagora_Controller;
     using Pagora_Controller::showScreen;
 
+    // The thread calls this object's virtual functions: it ends before the controller's own
+    // destructor turns them into the controller's.
+    ~PagoraProbe() override {
+        interrupt();
+        wait();
+    }
+
     QJsonObject record() const { return QJsonDocument::fromJson(resposta->toJsonString().toUtf8()).object(); }
     QJsonObject captura() const { return QJsonDocument::fromJson(jsonCaptura.toUtf8()).object(); }
     bool waiting() const { return !prosseguir; }
