@@ -1,5 +1,9 @@
 #include "fuzz/FuzzSupport.h"
 
+#include "exchange/ProtocoloSitef.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QSet>
 #include <QtGlobal>
@@ -48,6 +52,34 @@ void checkResponseLines(const QStringList &lines, bool uniqueTags, const QString
         require(std::any_of(lines.cbegin(), lines.cend(),
                             [&](const QString &line) { return line.startsWith(prefix); }),
                 "fixed lines present", all);
+    }
+}
+
+void checkWriter(const std::uint8_t *data, std::size_t size, Writer writer, bool sitef,
+                 const QStringList &fixedPrefixes) {
+    static ProtocoloSitef padrao;
+    static ProtocoloSitef tefDial;
+    tefDial.setCompatibilidade(ProtocoloSitef::Compatibilidade::TefDial);
+    const QString json = inputText(data, size);
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(json.toUtf8(), &error);
+    const bool nothing = sitef ? error.error != QJsonParseError::NoError : document.object().isEmpty();
+    for (const ProtocoloSitef *protocolo : {&padrao, &tefDial}) {
+        QString text = (protocolo->*writer)(json);
+        require(text.isEmpty() == nothing, "empty exactly for no document", json);
+        if (text.isEmpty())
+            continue;
+        const QString &separator = protocolo->lineSeparator;
+        require(!sitef || text.endsWith(separator), "every line ended by CR LF", text);
+        if (sitef)
+            text.chop(separator.size());
+        QStringList fixed = fixedPrefixes;
+        if (protocolo == &tefDial)
+            fixed << "022-000 = "
+                  << "023-000 = "
+                  << "027-000 = "
+                  << "729-000 = ";
+        checkResponseLines(text.split(separator), !sitef, fixed);
     }
 }
 
