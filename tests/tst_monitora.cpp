@@ -14,7 +14,6 @@
 
 #include <cerrno>
 #include <dlfcn.h>
-#include <memory>
 
 namespace {
 // A file the sales application keeps open cannot be replaced on Windows, while it may still be
@@ -82,46 +81,22 @@ QByteArray readFile(const QString &path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-QString info(const QString &text) {
-    return QStringLiteral("{Info} \t\t [MonitoraDiretorio] ") + text;
-}
-QString debug(const QString &text) {
-    return QStringLiteral("{Debug} \t\t [MonitoraDiretorio] ") + text;
-}
-QString error(const QString &text) {
-    return QStringLiteral("{Error} \t\t [MonitoraDiretorio] ") + text;
+// A line of the monitor's in the log, without its time stamp.
+QString logged(const char *level, const QString &text) {
+    return QStringLiteral("{%1} \t\t [MonitoraDiretorio] ").arg(QLatin1String(level)) + text;
 }
 
 QByteArray bridge(const QString &response) {
     return ProtocoloSitef().buildBridgeResponse(response).toUtf8();
 }
 
-// Gives a directory its permissions back, also when a test fails.
-struct PermissionGuard {
-    PermissionGuard(const QString &path, QFile::Permissions permissions)
-        : path(path)
-        , saved(QFile::permissions(path)) {
-        QFile::setPermissions(path, permissions);
-    }
-    ~PermissionGuard() { QFile::setPermissions(path, saved); }
-    QString path;
-    QFile::Permissions saved;
-};
-
-// Permissions bind neither root nor every file system.
-bool permissionsBind(const QString &readOnlyDir) {
-    QFile probe(readOnlyDir + QStringLiteral("/probe"));
-    if (!probe.open(QIODevice::WriteOnly))
-        return true;
-    probe.remove();
-    return false;
+// Makes a directory read-only (cleanup() gives permissions back); false where permissions
+// bind neither root nor every file system.
+bool makeReadOnly(const QString &dir) {
+    QFile::setPermissions(dir, QFile::ReadOwner | QFile::ExeOwner);
+    QFile probe(dir + QStringLiteral("/probe"));
+    return !probe.open(QIODevice::WriteOnly) || !probe.remove();
 }
-
-// Restores the scale of the pauses, also when a test fails.
-struct ScaleGuard {
-    explicit ScaleGuard(double scale) { Pause::setScale(scale); }
-    ~ScaleGuard() { Pause::setScale(0.01); }
-};
 
 } // namespace
 
@@ -129,14 +104,16 @@ class TestMonitora : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { Pause::setScale(0.01); }
-
     void init() {
+        Pause::setScale(0.01);
         m_dir.reset(new QTemporaryDir);
         QVERIFY(QDir().mkpath(m_dir->filePath(QStringLiteral("logs"))));
         qputenv("Q7_LOG_PATH", m_dir->filePath(QStringLiteral("logs")).toLocal8Bit());
         m_req = m_dir->filePath(QStringLiteral("req"));
         m_resp = m_dir->filePath(QStringLiteral("resp"));
+        m_request = m_req + QStringLiteral("/IntPos.001");
+        m_status = m_resp + QStringLiteral("/IntPos.Sts");
+        m_response = m_resp + QStringLiteral("/IntPos.001");
     }
 
     void cleanup() {
@@ -148,6 +125,8 @@ private slots:
         delete m_controller;
         m_controller = nullptr;
         qunsetenv("Q7_LOG_PATH");
+        g_heldName = nullptr;
+        QFile::setPermissions(m_resp, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
 
     // One request file in: the request the controller gets, the status file, the response file
@@ -194,12 +173,13 @@ private slots:
         sale("UTF-8 response by default", 0, "", approval,
              approvalLines + "\xC3\x87\xC3\x83O\r\n999-999 = 0\r\n", "");
         sale("Windows-1252 response", 0, kWindows1252, approval,
-             approvalLines + "\xC7\xC3O\r\n999-999 = 0\r\n", info("Codificação dos arquivos: windows-1252"));
+             approvalLines + "\xC7\xC3O\r\n999-999 = 0\r\n",
+             logged("Info", "Codificação dos arquivos: windows-1252"));
         for (const char *code : {"ATV", "CNF", "NCN"})
             request(code, "IntPos.001", "", QByteArray("000-000 = ") + code + "\n001-000 = 77\n999-999 = 0\n",
                     QString("000-000 = %1\n001-000 = 77\n999-999 = 0\n").arg(code),
                     QByteArray("000-000 = ") + code + "\r\n001-000 = 77\r\n999-999 = 0\r\n", none,
-                    info(QString("Operação %1 não requer arquivo intpos.001").arg(code)));
+                    logged("Info", QString("Operação %1 não requer arquivo intpos.001").arg(code)));
         request("no identification", "IntPos.001", "", "000-000 = CRT\n003-000 = 100\n999-999 = 0\n",
                 "000-000 = CRT\n003-000 = 100\n999-999 = 0\n",
                 "000-000 = CRT\r\n001-000 = \r\n999-999 = 0\r\n", bare, "");
@@ -208,7 +188,7 @@ private slots:
         request("other name: not taken", "IntPos.002", "", kSale, QString(), none, none, "");
         request("temporary name: not taken", "IntPos.tmp", "", kSale, QString(), none, none, "");
         request("Windows-1252 request under utf-8", "IntPos.001", "", windows, accented, kSaleStatus, bare,
-                info("Arquivo IntPos.001 não é UTF-8 válido; lido como Windows-1252"));
+                logged("Info", "Arquivo IntPos.001 não é UTF-8 válido; lido como Windows-1252"));
         request("Windows-1252 request under windows-1252", "IntPos.001", kWindows1252, windows, accented,
                 kSaleStatus, bare, "");
         request("UTF-8 request", "IntPos.001", "", accented.toUtf8(), accented, kSaleStatus, bare, "");
@@ -228,27 +208,27 @@ private slots:
         start(product, setting);
         m_controller->response = response;
         if (!answer.isNull())
-            QVERIFY(writeFile(m_resp + QStringLiteral("/IntPos.001"), "an earlier response"));
+            QVERIFY(writeFile(m_response, "an earlier response"));
         const QString file = m_req + QLatin1Char('/') + name;
         QVERIFY(writeFile(file, request));
         if (read.isNull()) {
-            QTRY_VERIFY(logLines().contains(info(QStringLiteral("FINALIZANDO OPERACAO TEF"))));
+            QTRY_VERIFY(logLines().contains(logged("Info", QStringLiteral("FINALIZANDO OPERACAO TEF"))));
             QTest::qWait(50);
             QVERIFY(m_controller->requests.isEmpty() && QFile::exists(file));
             return;
         }
-        QTRY_COMPARE(readFile(m_resp + QStringLiteral("/IntPos.Sts")), status);
+        QTRY_COMPARE(readFile(m_status), status);
         QTRY_VERIFY(m_controller->isFinished());
         QCOMPARE(m_controller->requests, QStringList{ProtocoloSitef().parseRequest(read)});
         QVERIFY(!QFile::exists(file));
-        QTRY_COMPARE(readFile(m_resp + QStringLiteral("/IntPos.001")), answer);
+        QTRY_COMPARE(readFile(m_response), answer);
         if (!logLine.isEmpty())
             QTRY_VERIFY2(logLines().contains(logLine), qPrintable(logLine));
         QCOMPARE(QDir(m_resp).entryList(QDir::Files | QDir::Hidden),
                  answer.isNull() ? QStringList{"IntPos.Sts"} : (QStringList{"IntPos.001", "IntPos.Sts"}));
         // The Windows-1252 fallback is told exactly where a row expects it.
         const QString fallback =
-            info(QStringLiteral("Arquivo IntPos.001 não é UTF-8 válido; lido como Windows-1252"));
+            logged("Info", QStringLiteral("Arquivo IntPos.001 não é UTF-8 válido; lido como Windows-1252"));
         QCOMPARE(logLines().contains(fallback), logLine == fallback);
     }
 
@@ -258,34 +238,32 @@ private slots:
         start(1);
         QVERIFY(QFile::remove(m_req + QStringLiteral("/outro.txt")));
         QVERIFY(writeFile(m_req + QStringLiteral("/0outro.txt"), "x"));
-        QVERIFY(writeFile(m_req + QStringLiteral("/IntPos.001"), kSale));
+        QVERIFY(writeFile(m_request, kSale));
         QTRY_COMPARE(m_controller->requests.size(), 1);
-        QVERIFY(logLines().contains(debug(QStringLiteral("novo arquivo na posição 1: 0outro.txt"))));
-        QVERIFY(logLines().contains(info(QStringLiteral("Arquivo deletado outro.txt"))));
+        QVERIFY(
+            logLines().contains(logged("Debug", QStringLiteral("novo arquivo na posição 1: 0outro.txt"))));
+        QVERIFY(logLines().contains(logged("Info", QStringLiteral("Arquivo deletado outro.txt"))));
     }
 
     void requestWaitingAtStart() {
-        QVERIFY(QDir().mkpath(m_req) && writeFile(m_req + QStringLiteral("/IntPos.001"), kSale));
+        QVERIFY(QDir().mkpath(m_req) && writeFile(m_request, kSale));
         start(1);
         QCOMPARE(m_controller->requests.size(), 1); // handled within addObservadorDiretorio()
-        QTRY_COMPARE(readFile(m_resp + QStringLiteral("/IntPos.Sts")), kSaleStatus);
+        QTRY_COMPARE(readFile(m_status), kSaleStatus);
     }
 
     void requestDuringOperationIsHandledAfterIt() {
         start(1);
         m_controller->blocking = true;
-        QVERIFY(writeFile(m_req + QStringLiteral("/IntPos.001"), kSale));
-        QTRY_VERIFY(m_controller->requests.size() == 1 &&
-                    !QFile::exists(m_req + QStringLiteral("/IntPos.001")));
-        QVERIFY(
-            writeFile(m_req + QStringLiteral("/IntPos.001"), "000-000 = CNC\n001-000 = 1235\n999-999 = 0\n"));
+        QVERIFY(writeFile(m_request, kSale));
+        QTRY_VERIFY(m_controller->requests.size() == 1 && !QFile::exists(m_request));
+        QVERIFY(writeFile(m_request, "000-000 = CNC\n001-000 = 1235\n999-999 = 0\n"));
         QTest::qWait(100);
         QCOMPARE(m_controller->requests.size(), 1);
         m_controller->gate.release();
         QTRY_COMPARE(m_controller->requests.size(), 2);
         QVERIFY(m_controller->requests.at(1).contains(QStringLiteral("\"CNC\"")));
-        QTRY_COMPARE(readFile(m_resp + QStringLiteral("/IntPos.Sts")),
-                     QByteArray("000-000 = CNC\r\n001-000 = 1235\r\n999-999 = 0\r\n"));
+        QTRY_COMPARE(readFile(m_status), QByteArray("000-000 = CNC\r\n001-000 = 1235\r\n999-999 = 0\r\n"));
         m_controller->gate.release();
     }
 
@@ -295,8 +273,8 @@ private slots:
         QTest::addColumn<QByteArray>("first");
         QTest::addColumn<QByteArray>("rest"); // written once a retry was told; null: never
         QTest::addColumn<QString>("retry");   // the log line of a retry
-        const QString empty = debug(QStringLiteral("Arquivo IntPos.001 vazio"));
-        const QString incomplete = debug(QStringLiteral("Arquivo IntPos.001 incompleto"));
+        const QString empty = logged("Debug", QStringLiteral("Arquivo IntPos.001 vazio"));
+        const QString incomplete = logged("Debug", QStringLiteral("Arquivo IntPos.001 incompleto"));
         const int split = kSale.indexOf("003-000");
         QTest::newRow("empty, then written") << QByteArray("") << kSale << empty;
         QTest::newRow("written in two goes") << kSale.left(split) << kSale.mid(split) << incomplete;
@@ -309,9 +287,9 @@ private slots:
         QFETCH(QByteArray, first);
         QFETCH(QByteArray, rest);
         QFETCH(QString, retry);
-        const ScaleGuard scale(0.1); // retries 25 ms apart
+        Pause::setScale(0.1); // retries 25 ms apart
         start(1);
-        const QString file = m_req + QStringLiteral("/IntPos.001");
+        const QString file = m_request;
         QVERIFY(writeFile(file, first));
         if (!rest.isNull()) {
             QTRY_VERIFY(logLines().count(retry) >= 2);
@@ -324,7 +302,7 @@ private slots:
             QVERIFY(m_controller->requests.isEmpty() && QFile::exists(file));
             QVERIFY(QFile::remove(file) && writeFile(file, kSale));
         }
-        QTRY_COMPARE(readFile(m_resp + QStringLiteral("/IntPos.Sts")), kSaleStatus);
+        QTRY_COMPARE(readFile(m_status), kSaleStatus);
         const bool whole = first.isEmpty() || !rest.isNull();
         QCOMPARE(m_controller->requests, QStringList{ProtocoloSitef().parseRequest(whole ? kSale : first)});
         if (!whole)
@@ -339,12 +317,13 @@ private slots:
         MonitoraDiretorio *monitor = create(1);
         QVERIFY(QDir(m_req).removeRecursively());
         monitor->addObservadorDiretorio();
-        const QString missing = error(QStringLiteral("Caminho especificado para monitoramento não existe"));
+        const QString missing =
+            logged("Error", QStringLiteral("Caminho especificado para monitoramento não existe"));
         QCOMPARE(logLines().count(missing), 1);
         for (int sale = 1; sale <= 2; ++sale) {
             QVERIFY(QDir().mkpath(m_req));
             QTest::qWait(Pause::scaled(3000) * 2);
-            QVERIFY(writeFile(m_req + QStringLiteral("/IntPos.001"), kSale));
+            QVERIFY(writeFile(m_request, kSale));
             QTRY_COMPARE(m_controller->requests.size(), sale);
             QTRY_VERIFY(m_controller->isFinished());
             QVERIFY(QDir(m_req).removeRecursively());
@@ -371,7 +350,6 @@ private slots:
         QFETCH(QString, reason);
         QFETCH(QByteArray, status);
         start(1);
-        const QString request = m_req + QStringLiteral("/IntPos.001");
         const QString target = m_dir->filePath(QStringLiteral("outro.txt"));
         const QByteArray secret = "000-000 = CRT\n001-000 = 5678\n999-999 = 0\n";
         QVERIFY(writeFile(target, secret));
@@ -384,149 +362,109 @@ private slots:
         } else {
             QVERIFY(kind == "link" ? QFile::link(target, made) : QDir().mkpath(made + QStringLiteral("/x")));
         }
-        QVERIFY(QFile::rename(made, request));
+        QVERIFY(QFile::rename(made, m_request));
 
-        QTRY_COMPARE(readFile(m_resp + QStringLiteral("/IntPos.Sts")), status);
+        QTRY_COMPARE(readFile(m_status), status);
         QCOMPARE(m_controller->requests.size(), 1);
         const QJsonObject document =
             QJsonDocument::fromJson(m_controller->requests.first().toUtf8()).object();
         QCOMPARE(document.value(QLatin1String("msg_erro")).toString(),
                  "Arquivo IntPos.001 recusado: " + reason);
         QVERIFY(m_controller->requests.first().size() < 1024);
-        QVERIFY(logLines().contains(error(QStringLiteral("Arquivo %1 recusado: %2").arg(request, reason))));
+        QVERIFY(logLines().contains(
+            logged("Error", QStringLiteral("Arquivo %1 recusado: %2").arg(m_request, reason))));
         QCOMPARE(readFile(target), secret);
         QVERIFY(!logLines().join(QLatin1Char('\n')).contains(QStringLiteral("5678")));
         // What cannot be removed is not taken again while it stays as it is.
-        QCOMPARE(QFileInfo::exists(request), kind == "directory");
+        QCOMPARE(QFileInfo::exists(m_request), kind == "directory");
         QTRY_VERIFY(m_controller->isFinished());
         QTest::qWait(Pause::scaled(250) * 4);
         QCOMPARE(m_controller->requests.size(), 1);
     }
 
-    void writesWaitForTheResponseDirectory_data() {
+    // The response directory or its files cannot be written as usual: both files still land,
+    // the status first, each failure told once where it happens, nothing left behind.
+    void writeFaults_data() {
         QTest::addColumn<QString>("fault");
-        QTest::newRow("removed") << "removed";
-        QTest::newRow("replaced by a file") << "file";
-        QTest::newRow("read-only") << "read-only";
-    }
-    void writesWaitForTheResponseDirectory() {
-        QFETCH(QString, fault);
-        const ScaleGuard scale(0.05);
-        start(1);
-        m_controller->response = kResponse;
-        std::unique_ptr<PermissionGuard> readOnly;
-        if (fault == "read-only") {
-            readOnly = std::make_unique<PermissionGuard>(m_resp, QFile::ReadOwner | QFile::ExeOwner);
-            if (!permissionsBind(m_resp))
-                QSKIP("permissions do not bind this user");
-        } else {
-            QVERIFY(QDir(m_resp).removeRecursively());
-            if (fault == "file")
-                QVERIFY(writeFile(m_resp, "not a directory"));
-        }
-        QVERIFY(writeFile(m_req + QStringLiteral("/IntPos.001"), kSale));
-        QTRY_VERIFY(logLines().contains(info(QStringLiteral("Nova tentativa de gravação em ") + m_resp)));
-        QTRY_VERIFY(m_controller->isFinished()); // its response waits as well
-
-        readOnly.reset();
-        if (fault == "file")
-            QVERIFY(QFile::remove(m_resp));
-        QVERIFY(QDir().mkpath(m_resp));
-        QTRY_COMPARE(readFile(m_resp + QStringLiteral("/IntPos.Sts")), kSaleStatus);
-        QTRY_COMPARE(readFile(m_resp + QStringLiteral("/IntPos.001")), bridge(kResponse));
-        // Neither the temporary response file nor a temporary status file is left behind.
-        QCOMPARE(QDir(m_resp).entryList(QDir::Files | QDir::Hidden),
-                 (QStringList{"IntPos.001", "IntPos.Sts"}));
-    }
-
-    // A directory in its place stands for a response file that the sales application keeps
-    // open (a sharing violation on Windows): it can be neither removed nor replaced.
-    void heldResponseFile_data() {
-        QTest::addColumn<bool>("released");
-        QTest::newRow("released while retrying") << true;
-        QTest::newRow("held for good") << false;
-    }
-    void heldResponseFile() {
-        QFETCH(bool, released);
-        const ScaleGuard scale(0.05);
-        start(1);
-        m_controller->response = kResponse;
-        const QString response = m_resp + QStringLiteral("/IntPos.001");
-        const QString temporary = m_resp + QStringLiteral("/arquivo_tef.tmp");
-        QVERIFY(QDir().mkpath(response + QStringLiteral("/aberto")));
-        QVERIFY(writeFile(m_req + QStringLiteral("/IntPos.001"), kSale));
-        const QString failed = error(QStringLiteral("Falha ao renomear arquivo para ") + response);
-        QTRY_VERIFY(logLines().contains(failed));
-        if (released) {
-            QVERIFY(QDir(response).removeRecursively());
-            QTRY_COMPARE(readFile(response), bridge(kResponse));
-            QVERIFY(!QFile::exists(temporary));
-        } else {
-            QTRY_VERIFY_WITH_TIMEOUT(
-                logLines().contains(error(QStringLiteral("Gravação em %1 abandonada após %2 tentativas")
-                                              .arg(m_resp)
-                                              .arg(MonitoraDiretorio::kMaxWriteAttempts))),
-                30000);
-            // The answer is kept, once, and the failure was logged once.
-            QCOMPARE(readFile(temporary), bridge(kResponse));
-            QCOMPARE(QDir(m_resp).entryList(QDir::Files | QDir::Hidden),
-                     (QStringList{"arquivo_tef.tmp", "IntPos.Sts"}));
-            QCOMPARE(logLines().count(failed), 1);
-        }
-        QCOMPARE(readFile(m_resp + QStringLiteral("/IntPos.Sts")), kSaleStatus);
-    }
-
-    // Written in place after a few attempts, told where it happens, the status first.
-    void filesThatCannotBeReplaced_data() {
-        QTest::addColumn<QString>("blocked");
-        QTest::addColumn<QString>("inPlace"); // the log line of the file written in place
-        QTest::newRow("status file held open") << "IntPos.Sts"
-                                               << "Arquivo de status gravado diretamente em %1/IntPos.Sts";
+        QTest::addColumn<bool>("mended"); // once the first line told is in the log
+        QTest::addColumn<QStringList>("told");
+        QTest::addColumn<QStringList>("files"); // the response directory in the end
+        const QString retry = logged("Info", "Nova tentativa de gravação em %1");
+        const QString held = logged("Error", "Falha ao renomear arquivo para %1/IntPos.001");
+        const QString inPlace = logged("Info", "Arquivo de resposta gravado diretamente em %1/IntPos.001");
+        const QStringList both{"IntPos.001", "IntPos.Sts"};
+        QTest::newRow("directory removed") << "directory removed" << true << QStringList{retry} << both;
+        QTest::newRow("directory a file") << "directory a file" << true << QStringList{retry} << both;
+        QTest::newRow("directory read-only") << "directory read-only" << true << QStringList{retry} << both;
+        QTest::newRow("response file held, released") << "held" << true << QStringList{held} << both;
+        QTest::newRow("response file held for good")
+            << "held" << false
+            << QStringList{logged("Error", "Gravação em %1 abandonada após 240 tentativas"), held}
+            << QStringList{"arquivo_tef.tmp", "IntPos.Sts"};
+        QTest::newRow("status file held open")
+            << "status held" << false
+            << QStringList{logged("Info", "Arquivo de status gravado diretamente em %1/IntPos.Sts")} << both;
         QTest::newRow("temporary response file blocked")
-            << "arquivo_tef.tmp"
-            << "Arquivo de resposta gravado diretamente em %1/IntPos.001";
+            << "temporary blocked" << false
+            << QStringList{inPlace, logged("Error", "Erro ao abrir arquivo de resposta %1/arquivo_tef.tmp")}
+            << both;
         QTest::newRow("read-only directory, its files writable")
-            << "read-only"
-            << "Arquivo de resposta gravado diretamente em %1/IntPos.001";
+            << "read-only, files writable" << false << QStringList{inPlace}
+            << both + QStringList{"arquivo_tef.tmp"};
     }
-    void filesThatCannotBeReplaced() {
-        QFETCH(QString, blocked);
-        QFETCH(QString, inPlace);
-        const ScaleGuard scale(0.05);
+    void writeFaults() {
+        QFETCH(QString, fault);
+        QFETCH(bool, mended);
+        QFETCH(QStringList, told);
+        QFETCH(QStringList, files);
+        Pause::setScale(0.05);
         start(1);
         m_controller->response = kResponse;
-        struct Held {
-            ~Held() { g_heldName = nullptr; }
-        } held;
-        std::unique_ptr<PermissionGuard> readOnly;
-        if (blocked == "IntPos.Sts") {
-            QVERIFY(writeFile(m_resp + QStringLiteral("/IntPos.Sts"), "earlier"));
+        const QString temporary = m_resp + QStringLiteral("/arquivo_tef.tmp");
+        if (fault == "directory removed" || fault == "directory a file") {
+            QVERIFY(QDir(m_resp).removeRecursively());
+            if (fault == "directory a file")
+                QVERIFY(writeFile(m_resp, "not a directory"));
+        } else if (fault == "held") {
+            // A directory in its place stands for a file that the sales application keeps open
+            // (a sharing violation on Windows): it can be neither removed nor replaced.
+            QVERIFY(QDir().mkpath(m_response + QStringLiteral("/aberto")));
+        } else if (fault == "status held") {
+            QVERIFY(writeFile(m_status, "earlier"));
             g_heldName = "/IntPos.Sts";
-        } else if (blocked == "arquivo_tef.tmp") {
-            QVERIFY(QDir().mkpath(m_resp + QStringLiteral("/arquivo_tef.tmp/x")));
-        } else {
-            for (const char *name : {"/IntPos.001", "/IntPos.Sts", "/arquivo_tef.tmp"})
-                QVERIFY(writeFile(m_resp + QLatin1String(name), "earlier"));
-            readOnly = std::make_unique<PermissionGuard>(m_resp, QFile::ReadOwner | QFile::ExeOwner);
-            if (!permissionsBind(m_resp))
+        } else if (fault == "temporary blocked") {
+            QVERIFY(QDir().mkpath(temporary + QStringLiteral("/x")));
+        } else { // read-only, with files of its own or without
+            for (const QString &file : {m_response, m_status, temporary})
+                if (fault == "read-only, files writable")
+                    QVERIFY(writeFile(file, "earlier"));
+            if (!makeReadOnly(m_resp))
                 QSKIP("permissions do not bind this user");
         }
-        QVERIFY(writeFile(m_req + QStringLiteral("/IntPos.001"), kSale));
-
-        QTRY_COMPARE(readFile(m_resp + QStringLiteral("/IntPos.001")), bridge(kResponse));
-        QCOMPARE(readFile(m_resp + QStringLiteral("/IntPos.Sts")), kSaleStatus);
+        QVERIFY(writeFile(m_request, kSale));
+        QTRY_VERIFY_WITH_TIMEOUT(logLines().contains(told.first().arg(m_resp)), 30000);
+        QTRY_VERIFY(m_controller->isFinished()); // its answer waits as well
+        if (mended && fault == "held") {
+            QVERIFY(QDir(m_response).removeRecursively());
+        } else if (mended) {
+            QFile::setPermissions(m_resp, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+            if (fault == "directory a file")
+                QVERIFY(QFile::remove(m_resp));
+            QVERIFY(QDir().mkpath(m_resp));
+        }
+        QTRY_COMPARE(readFile(files.contains("IntPos.001") ? m_response : temporary), bridge(kResponse));
+        QCOMPARE(readFile(m_status), kSaleStatus);
+        QCOMPARE(QDir(m_resp).entryList(QDir::Files | QDir::Hidden), files);
         const QStringList lines = logLines();
-        QVERIFY(lines.contains(info(inPlace.arg(m_resp))));
-        // The status is told once, when it was written, before the response.
+        for (const QString &line : told)
+            QVERIFY2(lines.count(line.arg(m_resp)) == 1, qPrintable(line));
         const QStringList status = lines.filter(QStringLiteral("[MonitoraDiretorio] Arquivo status ["));
         QCOMPARE(status.size(), 1);
-        QVERIFY(lines.indexOf(status.first()) <
-                lines.indexOf(QRegularExpression(QStringLiteral(".*IntPos.001$"))));
-        // A temporary file that cannot be opened is told where it happens, before the response text.
-        const int failed = lines.indexOf(
-            error(QStringLiteral("Erro ao abrir arquivo de resposta %1/arquivo_tef.tmp").arg(m_resp)));
-        QCOMPARE(failed >= 0, blocked == "arquivo_tef.tmp");
-        QVERIFY(failed < lines.indexOf(QRegularExpression(QStringLiteral(".*Formato SiTef: .*"))));
+        QVERIFY(lines.indexOf(status.first()) < lines.indexOf(QRegularExpression(".*IntPos.001$")));
+        // A temporary file that cannot be opened is told before the response text.
+        QVERIFY(lines.indexOf(
+                    logged("Error", "Erro ao abrir arquivo de resposta %1/arquivo_tef.tmp").arg(m_resp)) <
+                lines.indexOf(QRegularExpression(QStringLiteral(".*Formato SiTef: .*"))));
     }
 
 private:
@@ -568,6 +506,9 @@ private:
     QScopedPointer<QTemporaryDir> m_dir;
     QString m_req;
     QString m_resp;
+    QString m_request; // the request file
+    QString m_status;
+    QString m_response;
     FakeController *m_controller = nullptr;
 };
 
