@@ -1,0 +1,322 @@
+#include "base/ConfigTef.h"
+#include "base/Log.h"
+
+#include <QDate>
+#include <QDir>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+// The ground floor: log lines, their files and masking; config_tef.json.
+namespace {
+
+QByteArray readFile(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QString dailyFile(const QString &dir) {
+    return dir + QDate::currentDate().toString(QStringLiteral("/ddMMyy")) + QStringLiteral("_Q7-LOG.txt");
+}
+
+// The lines of a log file, each without its time-stamp header, which must be there.
+QStringList logLines(const QString &path) {
+    static const QRegularExpression header(
+        QStringLiteral("^\\{\\d\\d/\\d\\d/\\d\\d \\d\\d:\\d\\d:\\d\\d\\}\\{Q7_PAGORA_PASSIVO\\}"));
+    QStringList lines;
+    for (const QByteArray &raw : readFile(path).split('\n')) {
+        const QString line = QString::fromLocal8Bit(raw);
+        if (!line.isEmpty())
+            lines << (header.match(line).hasMatch() ? line.mid(38) : QStringLiteral("no header: ") + line);
+    }
+    return lines;
+}
+
+QString info(const char *text) {
+    return QStringLiteral("{Info} \t\t ") + QString::fromUtf8(text);
+}
+QString debug(const char *text) {
+    return QStringLiteral("{Debug} \t\t ") + QString::fromUtf8(text);
+}
+QString error(const char *text) {
+    return QStringLiteral("{Error} \t\t ") + QString::fromUtf8(text);
+}
+
+QByteArray config(const char *extra) {
+    return QByteArray(R"({"path_in": "req", "path_out": "resp", "file_req": "IntPos.001", )"
+                      R"("file_resp": "IntPos.Sts")") +
+           extra + '}';
+}
+
+} // namespace
+
+class TestBase : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() {
+        m_dir.reset(new QTemporaryDir);
+        QVERIFY(QDir::setCurrent(m_dir->path()) && QDir().mkpath(QStringLiteral("logs")));
+        qunsetenv("Q7_LOG");
+        qputenv("Q7_LOG_PATH", m_dir->filePath(QStringLiteral("logs")).toLocal8Bit());
+    }
+    void cleanup() {
+        qunsetenv("Q7_LOG");
+        qunsetenv("Q7_LOG_PATH");
+        QDir::setCurrent(QDir::tempPath());
+    }
+
+    void formatLine_data() {
+        QTest::addColumn<int>("level");
+        QTest::addColumn<QString>("marker");
+        QTest::newRow("debug") << 0 << "{Debug} \t\t msg";
+        QTest::newRow("warning") << 1 << "{Warning} \t msg";
+        QTest::newRow("critical is Error") << 2 << "{Error} \t\t msg";
+        QTest::newRow("fatal") << 3 << "{Fatal} \t\t msg";
+        QTest::newRow("info") << 4 << "{Info} \t\t msg";
+        QTest::newRow("unknown level: header alone") << 5 << "";
+        QTest::newRow("negative level: header alone") << -1 << "";
+    }
+    void formatLine() {
+        QFETCH(int, level);
+        QFETCH(QString, marker);
+        const QDateTime when(QDate(2026, 3, 5), QTime(14, 7, 9));
+        QCOMPARE(Log::formatLine(level, QStringLiteral("msg"), when),
+                 QStringLiteral("{05/03/26 14:07:09}{Q7_PAGORA_PASSIVO}") + marker);
+    }
+
+    // Every call appends the same line to Q7_LOG and to the day's file in Q7_LOG_PATH.
+    void files_data() {
+        QTest::addColumn<QString>("single"); // Q7_LOG
+        QTest::addColumn<QString>("daily");  // Q7_LOG_PATH
+        QTest::newRow("both files") << "single.txt"
+                                    << "logs";
+        QTest::newRow("Q7_LOG a directory: the day's file still written") << "."
+                                                                          << "logs";
+        QTest::newRow("a missing daily directory is not created") << "single.txt"
+                                                                  << "absent";
+    }
+    void files() {
+        QFETCH(QString, single);
+        QFETCH(QString, daily);
+        qputenv("Q7_LOG", single.toLocal8Bit());
+        qputenv("Q7_LOG_PATH", daily.toLocal8Bit());
+        const Log log;
+        log.critical("[Teste] falhou");
+        log.info("[MonitoraDiretorio] Produto TEF configurado: ", 2);
+        log.debug(QStringLiteral("um"));
+        log.debug("dois");
+        log.info(QStringLiteral("Versão: "));
+        log.critical(QStringLiteral("três"));
+        const QStringList lines{error("[Teste] falhou"),
+                                info("[MonitoraDiretorio] Produto TEF configurado: 2"),
+                                debug("um"),
+                                debug("dois"),
+                                info("Versão: "),
+                                error("três")};
+        QCOMPARE(logLines(single), single == "." ? QStringList() : lines);
+        QCOMPARE(logLines(dailyFile(daily)), daily == "absent" ? QStringList() : lines);
+        QVERIFY(!QFileInfo::exists(QStringLiteral("absent")));
+    }
+
+    // Two threads write at once: every line stays whole in both files.
+    void concurrentLinesStayWhole() {
+        qputenv("Q7_LOG", "threads.txt");
+        auto writer = [](char tag) {
+            return QThread::create([tag] {
+                for (int i = 0; i < 2000; ++i)
+                    Log::write(Log::Info, QStringLiteral("%1-%2-").arg(QLatin1Char(tag)).arg(i).repeated(8));
+            });
+        };
+        QScopedPointer<QThread> a(writer('a')), b(writer('b'));
+        a->start();
+        b->start();
+        QVERIFY(a->wait(60000) && b->wait(60000));
+        const QRegularExpression whole(QStringLiteral("^\\{Info\\} \t\t (([ab])-(\\d+)-)\\1{7}$"));
+        for (const QString &path : {QStringLiteral("threads.txt"), dailyFile(QStringLiteral("logs"))}) {
+            const QStringList lines = logLines(path);
+            QCOMPARE(lines.size(), 4000);
+            QCOMPARE(lines.filter(whole).size(), 4000);
+        }
+    }
+
+    void mask_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("masked");
+        const auto row = [](const char *name, const char *text, const char *masked) {
+            QTest::newRow(name) << QString::fromUtf8(text) << QString::fromUtf8(masked);
+        };
+        row("no digits", "[MonitoraDiretorio] FINALIZANDO OPERACAO TEF",
+            "[MonitoraDiretorio] FINALIZANDO OPERACAO TEF");
+        row("request password line", "001-000 = 5\r\n375-025 = Qk7 zT9 \r\n999-999 = 0",
+            "001-000 = 5\r\n375-025 = **** \r\n999-999 = 0");
+        row("password line without blanks", "375-025=Qk7zT9\n", "375-025=****\n");
+        row("empty password line", "375-025 = \r\n", "375-025 = \r\n");
+        row("request document password", "{\"parametros\":{\"adm_senha\":\"Qk\\\"7\",\"adm_usuario\":\"ger\"}}",
+            R"({"parametros":{"adm_senha":"****","adm_usuario":"ger"}})");
+        row("indented transaction password", "{\n    \"transacao_administracao_senha\": \"Qk7zT9\"\n}",
+            "{\n    \"transacao_administracao_senha\": \"****\"\n}");
+        row("unquoted password", "{\"adm_senha\":1234}", "{\"adm_senha\":****}");
+        row("card number", "CARTAO 4761739001010119 APROVADO", "CARTAO 476173******0119 APROVADO");
+        row("13-digit card number", "x4222222222222x", "x422222***2222x");
+        row("19-digit card number", "4761739001010119120", "476173*********9120");
+        row("card number with track data", "4761739001010119=2912101000", "476173******0119=**********");
+        row("Luhn-invalid run kept", "NSU 4761739001010118", "NSU 4761739001010118");
+        row("12-digit run kept", "DOC 123456789012", "DOC 123456789012");
+        row("20-digit Luhn-valid run kept", "ID 12345678901234567894", "ID 12345678901234567894");
+        row("210-004 line", "210-004 = 5500001122334455\r\n999-999 = 0",
+            "210-004 = 550000******4455\r\n999-999 = 0");
+        row("short 210-004 value hidden whole", "210-004 = 55", "210-004 = **");
+        row("Trilha02 item", "Pan:4761739001010119,Trilha02:5500001122334455=2912101,Nsu:77",
+            "Pan:476173******0119,Trilha02:550000******4455=*******,Nsu:77");
+        row("Trilha02 member", R"({"Trilha02":"5500001122334455=2912"})",
+            R"({"Trilha02":"550000******4455=****"})");
+        row("masked text stays as it is", "210-004 = 550000******4455=****\r\n375-025 = ****",
+            "210-004 = 550000******4455=****\r\n375-025 = ****");
+    }
+    void mask() {
+        QFETCH(QString, text);
+        QFETCH(QString, masked);
+        QCOMPARE(Log::mask(text), masked);
+    }
+
+    // Masked once for both outputs; Log::write goes to the files only.
+    void bothOutputsAreMasked() {
+        qputenv("Q7_LOG", "masked.txt");
+        static QStringList output;
+        const QtMessageHandler previous =
+            qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
+                output << QString::number(type) + text;
+            });
+        Log().info(QStringLiteral("[Teste] 375-025 = Qk7zT9"));
+        Log().debug("[Teste] 4761739001010119");
+        Log().critical("[Teste] 4761739001010119=2912");
+        Log::write(Log::Critical, QStringLiteral("[Teste] 210-004 = 5500001122334455"));
+        qInstallMessageHandler(previous);
+        QCOMPARE(output, (QStringList{QStringLiteral("4[Teste] 375-025 = ****"),
+                                      QStringLiteral("0[Teste] 476173******0119"),
+                                      QStringLiteral("2[Teste] 476173******0119=****")}));
+        QCOMPARE(logLines(QStringLiteral("masked.txt")),
+                 (QStringList{info("[Teste] 375-025 = ****"), debug("[Teste] 476173******0119"),
+                              error("[Teste] 476173******0119=****"),
+                              error("[Teste] 210-004 = 550000******4455")}));
+    }
+
+    // config_tef.json as the service finds it: the file afterwards, the one set aside, the log
+    // lines, and what the service then reads from it.
+    void configTef_data() {
+        QTest::addColumn<QString>("setup");      // besides config_tef.json
+        QTest::addColumn<QByteArray>("content"); // config_tef.json before; null: none
+        QTest::addColumn<QByteArray>("after");   // and after
+        QTest::addColumn<QByteArray>("old");     // config_tefOLD.json after; null: none
+        QTest::addColumn<QString>("read");       // paths, product, encoding, layout, Q7_LOG
+        QTest::addColumn<QStringList>("log");
+
+        const QByteArray none;
+        const QByteArray created =
+            "{\n    \"file_req\": \"IntPos.001\",\n    \"file_resp\": \"IntPos.Sts\",\n"
+            "    \"log\": 0,\n    \"path_in\": \"C:/Cliente/Req\",\n"
+            "    \"path_out\": \"C:/Cliente/Resp\",\n    \"produto_tef\": -1\n}\n";
+        const QString defaults =
+            QStringLiteral("C:/Cliente/Req C:/Cliente/Resp IntPos.001 IntPos.Sts 0 utf-8 padrao ");
+        const QString unset = QStringLiteral("    0 utf-8 padrao ");
+        const QString mine = QStringLiteral("req resp IntPos.001 IntPos.Sts ");
+        const QStringList creation{info("Arquivo não existe"), debug("log: 0"),
+                                   info("Arquivo criado com sucesso")};
+        const QStringList setAside{debug("Arquivo existe mas não contém as chaves necessárias"),
+                                   info("Arquivo inválido, renomeado para config_tefOLD.json")};
+        // Empty settings mean empty paths, and the current directory always exists.
+        const QString exists = debug("Diretórios já existentes");
+        const QStringList log0{debug("log: 0")};
+        const auto row = [](const char *name, const char *setup, const QByteArray &content,
+                            const QByteArray &after, const QByteArray &old, const QString &read,
+                            const QStringList &log) {
+            QTest::newRow(name) << setup << content << after << old << read << log;
+        };
+        const auto valid = [&](const char *name, const char *extra, const QString &read,
+                               const QStringList &log) {
+            row(name, "", config(extra), config(extra), none, mine + read, log);
+        };
+
+        row("missing file: created with defaults", "", none, created, none, defaults, creation);
+        const QByteArray onlyPathIn = R"({"path_in": "req"})";
+        row("keys missing: set aside, defaults written", "", onlyPathIn, created, onlyPathIn, defaults,
+            setAside + creation);
+        row("an earlier copy is never overwritten", "old exists", onlyPathIn, onlyPathIn, "earlier", unset,
+            {setAside.first(), error("Impossível renomear arquivo para config_tefOLD.json"), exists});
+        row("directory not writable", "no directory", none, none, none, unset,
+            {info("Arquivo não existe"), error("Impossível escrever no arquivo"), exists});
+        row("file not readable", "file is a directory", none, none, none, unset,
+            {error("Impossível abrir arquivo: @DIR@/config_tef.json"), exists});
+        row("a zero first: no settings", "", QByteArray("\0{}", 3), QByteArray("\0{}", 3), none, unset,
+            {error("Arquivo de configuração vazio"), exists});
+        valid("product missing", "", "0 utf-8 padrao ", log0);
+        valid("product as text", R"(, "produto_tef": "1")", "0 utf-8 padrao ", log0);
+        const QByteArray zero = config(R"(, "produto_tef": 2)") + QByteArray("\0garbage", 8);
+        row("product 2, what follows a zero ignored", "", zero, zero, none, mine + "2 utf-8 padrao ", log0);
+        valid("product 3 is invalid", R"(, "produto_tef": 3)", "-2 utf-8 padrao ", log0);
+        row("product 1, response directory exists", "resp exists", config(R"(, "produto_tef": 1)"),
+            config(R"(, "produto_tef": 1)"), none, mine + "1 utf-8 padrao ", log0 + QStringList{exists});
+        valid("log 1 sets Q7_LOG", R"(, "log": 1)", "0 utf-8 padrao q7_log.txt",
+              {debug("log: 1"), info("Versão: ")});
+        row("log 1 keeps an outside Q7_LOG", "Q7_LOG set", config(R"(, "log": 1)"), config(R"(, "log": 1)"),
+            none, mine + "0 utf-8 padrao outside.txt", {debug("log: 1")});
+        valid("log 2 changes nothing", R"(, "log": 2)", "0 utf-8 padrao ", {debug("log: 2")});
+        valid("utf-8 and padrao", R"(, "codificacao": "utf-8", "compatibilidade": "padrao")",
+              "0 utf-8 padrao ", log0);
+        valid("Windows-1252 and TefDial in any case",
+              R"(, "codificacao": "Windows-1252", "compatibilidade": "TefDial")", "0 windows-1252 tefdial ",
+              log0);
+        valid("unknown encoding and layout", R"(, "codificacao": "latin1", "compatibilidade": "sitef")",
+              "0 utf-8 padrao ",
+              log0 + QStringList{error("Codificação desconhecida: latin1; usando utf-8"),
+                                 error("Compatibilidade desconhecida: sitef; usando padrao")});
+    }
+    void configTef() {
+        QFETCH(QString, setup);
+        QFETCH(QByteArray, content);
+        QFETCH(QByteArray, after);
+        QFETCH(QByteArray, old);
+        QFETCH(QString, read);
+        QFETCH(QStringList, log);
+        const QString file = m_dir->filePath(QStringLiteral("config_tef.json"));
+        const QString oldFile = m_dir->filePath(QStringLiteral("config_tefOLD.json"));
+        if (!content.isNull())
+            QVERIFY(writeFile(file, content));
+        if (setup == "old exists")
+            QVERIFY(writeFile(oldFile, old));
+        if (setup == "Q7_LOG set")
+            qputenv("Q7_LOG", "outside.txt");
+        if (setup == "resp exists" || setup == "file is a directory")
+            QVERIFY(QDir().mkpath(setup == "resp exists" ? QStringLiteral("resp") : file));
+
+        const ConfigTef config(setup == "no directory" ? m_dir->filePath(QStringLiteral("no/such"))
+                                                       : m_dir->path());
+
+        QCOMPARE(readFile(file), after);
+        QCOMPARE(QFileInfo::exists(oldFile), !old.isNull());
+        QCOMPARE(readFile(oldFile), old);
+        QCOMPARE(
+            QStringList({config.getPathIn(), config.getPathOut(), config.getFileReq(), config.getFileResp(),
+                         QString::number(config.getProdutoTef()), config.getCodificacao(),
+                         config.getCompatibilidade(), qEnvironmentVariable("Q7_LOG")})
+                .join(QLatin1Char(' ')),
+            read);
+        QCOMPARE(logLines(dailyFile(QStringLiteral("logs"))),
+                 QStringList(log).replaceInStrings("@DIR@", m_dir->path()));
+        for (const QString &dir : {config.getPathIn(), config.getPathOut()})
+            QVERIFY2(dir.isEmpty() || QFileInfo(dir).isDir(), qPrintable(dir));
+    }
+
+private:
+    QScopedPointer<QTemporaryDir> m_dir;
+};
+
+QTEST_GUILESS_MAIN(TestBase)
+#include "tst_base.moc"

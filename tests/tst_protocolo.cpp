@@ -1,0 +1,453 @@
+#include "exchange/ProtocoloSitef.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSet>
+#include <QtTest>
+
+// The exchange vocabulary: request file text in, request document (compact JSON) out; response
+// documents in, response file texts out, compared whole.
+namespace {
+
+QString readData(const QString &name) {
+    QFile file(QStringLiteral(Q7_TEST_DATA "/protocolo/") + name);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+QString request(const char *header, int operacao,
+                const char *params = R"("identificacao":"42","registro_final":"0")") {
+    return QStringLiteral(R"({"header":"%1","operacao":%2,"parametros":{%3}})")
+        .arg(QLatin1String(header))
+        .arg(operacao)
+        .arg(QString::fromUtf8(params));
+}
+
+// Rows named "tefdial ..." run in the TEF Dial layout, against this clock.
+QDateTime fixedClock() {
+    return QDateTime(QDate(2026, 3, 5), QTime(14, 7, 9));
+}
+
+// The lines of a TEF Dial response ("a|b|..."), and for the tags they do not name: Real, the
+// clock's date and time, a control code of the service's own (@CODE@), no confirmation needed.
+QString dial(const QString &lines) {
+    QString all = lines;
+    for (const char *line :
+         {"004-000 = 0", "022-000 = 05032026", "023-000 = 140709", "027-000 = @CODE@", "729-000 = 1"})
+        if (!(QLatin1Char('|') + lines).contains(QLatin1Char('|') + QLatin1String(line, 10)))
+            all += QLatin1Char('|') + QLatin1String(line);
+    return all;
+}
+
+} // namespace
+
+class TestProtocolo : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { m_protocolo.setClock(&fixedClock); }
+
+    void parseRequest_data() {
+        QTest::addColumn<QString>("content");
+        QTest::addColumn<QString>("expected");
+        const auto row = [](const char *name, const QString &content, const QString &expected) {
+            QTest::newRow(name) << content << expected;
+        };
+        const QString end = QStringLiteral("\n001-000 = 42\n999-999 = 0");
+        const QString noHeader = QStringLiteral(R"({"msg_erro":"Chave header[000-000] não encontrada",)");
+        row("lower-case code, digit values stay strings", "000-000 = crt" + end, request("CRT", 0));
+        row("empty file", "", noHeader + R"("parametros":{}})");
+        row("CR LF line ends, blank lines skipped",
+            "000-000 = CRT\r\n\r\n \r\n001-000 = 42\r\n999-999 = 0\r\n\r\n", request("CRT", 0));
+        row("no blanks around the equals sign", "000-000=ATV\n001-000=42\n999-999=0", request("ATV", -20));
+        row("white-space runs collapse to one blank", "000-000 = CRT\n   003-000   =   10   00   \t" + end,
+            request("CRT", 0, R"("identificacao":"42","registro_final":"0","valor":"10 00")"));
+        row("equals sign inside a value is kept", "000-000 = CRT\n001-000 = a=b\n999-999 = 0",
+            request("CRT", 0, R"("identificacao":"a=b","registro_final":"0")"));
+        row("JSON escapes in values", "000-000 = CRT\n001-000 = a\"b\\c\x01\bd çã\n999-999 = 0",
+            request("CRT", 0, "\"identificacao\":\"a\\\"b\\\\c\\u0001\\bd çã\",\"registro_final\":\"0\""));
+        row("line without equals stops reading", "001-000 = 1\nXYZ\n999-999 = 0\n000-000 = CRT",
+            R"({"msg_erro":"Arquivo com formato inválido","parametros":{"identificacao":"1"}})");
+        row("format error wins over a missing header", "000-000 = CRT\nXYZ",
+            R"({"header":"CRT","msg_erro":"Arquivo com formato inválido","operacao":0,"parametros":{}})");
+        row("empty code is no header", "000-000 =" + end,
+            noHeader + R"("parametros":{"identificacao":"42","registro_final":"0"}})");
+        row("empty identification is refused", "000-000 = CRT\n001-000 =\n999-999 = 0",
+            R"({"header":"CRT","msg_erro":"Chave identificacao[001-000] não encontrada","operacao":0,)"
+            R"("parametros":{"registro_final":"0"}})");
+        row("missing final record", "000-000 = CRT\n001-000 = 42",
+            R"({"header":"CRT","msg_erro":"Chave registro final [999-999] não encontrada","operacao":0,)"
+            R"("parametros":{"identificacao":"42"}})");
+        row("ADM", "000-000 = ADM" + end, request("ADM", -5));
+        row("CNC", "000-000 = CNC" + end, request("CNC", 12));
+        row("CNF", "000-000 = CNF" + end, request("CNF", -6));
+        row("NCN", "000-000 = ncn" + end, request("NCN", -7));
+        row("unknown code", "000-000 = XYZ" + end, request("XYZ", -20));
+        row("later code wins and governs what follows",
+            "000-000 = CRT\n004-000 = 0\n000-000 = CNC\n004-000 = 1" + end,
+            request("CNC", 12, R"("identificacao":"42","moeda":"0","registro_final":"0")"));
+        row("amount before CNF is accepted", "003-000 = 1000\n000-000 = CNF" + end,
+            request("CNF", -6, R"("identificacao":"42","registro_final":"0","valor":"1000")"));
+        row("amount after CNF is refused", "000-000 = CNF\n003-000 = 1000" + end, request("CNF", -6));
+        row("ATV refuses document and amount", "000-000 = ATV\n002-000 = 9\n003-000 = 1000" + end,
+            request("ATV", -20));
+        row("ADM keeps the amount out, CRT lets it in",
+            "000-000 = ADM\n003-000 = 1\n000-000 = CRT\n003-000 = 2" + end,
+            request("CRT", 0, R"("identificacao":"42","registro_final":"0","valor":"2")"));
+        row("currency only before no code is refused", "004-000 = 0\n000-000 = CRT" + end, request("CRT", 0));
+        row("cancellation fields for a code containing CNC",
+            "000-000 = XCNC\n010-000 = REDE\n012-000 = 77\n022-000 = 20122018\n023-000 = 093517\n027-000 = "
+            "F" +
+                end,
+            request(
+                "XCNC", -20,
+                R"("data_transacao":"20122018","finalizacao":"F","hora_transacao":"093517",)"
+                R"("identificacao":"42","nome_rede":"REDE","numero_transacao":"77","registro_final":"0")"));
+        row("confirmation keeps date and time out",
+            "000-000 = CNF\n022-000 = 20122018\n023-000 = 093517\n027-000 = F\n010-000 = REDE" + end,
+            request("CNF", -6,
+                    R"("finalizacao":"F","identificacao":"42","nome_rede":"REDE","registro_final":"0")"));
+        row("undo takes network and NSU only",
+            "000-000 = NCN\n010-000 = REDE\n012-000 = 77\n027-000 = F" + end,
+            request(
+                "NCN", -7,
+                R"("identificacao":"42","nome_rede":"REDE","numero_transacao":"77","registro_final":"0")"));
+        row("cheque fields only for a code containing CHQ",
+            "000-000 = CHQ\n005-000 = C\n006-000 = F\n007-000 = 123\n008-000 = 01012030\n000-000 = "
+            "CRT\n005-000 = X" +
+                end,
+            request("CRT", 0,
+                    R"("cmc7":"C","data_cheque":"01012030","documento_pessoa":"123",)"
+                    R"("identificacao":"42","registro_final":"0","tipo_pessoa":"F")"));
+        row("fields accepted for every operation",
+            "000-000 = ATV\n210-052 = 1\n731-000 = 2\n018-000 = 3\n017-000 = 4\n011-000 = 5\n375-017 = 6\n"
+            "375-018 = 7\n375-016 = 8\n375-019 = 9\n718-000 = 10\n375-024 = 11\n375-025 = 12" +
+                end,
+            request("ATV", -20,
+                    R"("adm_senha":"12","adm_usuario":"11","aplicacao":"6","codigo_transacao":"5",)"
+                    R"("estabelecimento":"8","identificacao":"42","loja":"9","numero_pdv":"1",)"
+                    R"("quantidade_parcelas":"3","registro_final":"0","terminal":"10","tipo_cartao":"2",)"
+                    R"("tipo_parcelamento":"4","versao_aplicacao":"7")"));
+        row("unknown keys and tags with other case are skipped",
+            "000-000 = CRT\n123-456 = x\nidentificacao = 1" + end, request("CRT", 0));
+        row("a sale as a sales application writes it", readData("venda_crt.001"),
+            request("CRT", 0,
+                    R"("aplicacao":"AUTOMACAO PDV","documento":"98393","estabelecimento":"LOJA TESTE",)"
+                    R"("identificacao":"34504","loja":"01","moeda":"0","numero_pdv":"001",)"
+                    R"("registro_final":"0","terminal":"CX01","valor":"1000","versao_aplicacao":"2.1.0")"));
+    }
+    void parseRequest() {
+        QFETCH(QString, content);
+        QFETCH(QString, expected);
+        QCOMPARE(m_protocolo.parseRequest(content), expected);
+    }
+
+    void diagnostics_data() {
+        QTest::addColumn<QString>("content");
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QString>("message");
+        const QString end = QStringLiteral("\n001-000 = 42\n999-999 = 0");
+        QTest::newRow("unknown code")
+            << "000-000 = xyz" + end << int(QtDebugMsg) << "Identificador [XYZ] fora do especificado";
+        QTest::newRow("refused key") << "000-000 = ATV\n003-000 = 1" + end << int(QtWarningMsg)
+                                     << "Documento fora do especificado. CHAVE: 003-000";
+        QTest::newRow("empty value") << "000-000 = CRT\n 002-000 =" + end << int(QtWarningMsg)
+                                     << "Documento fora do especificado. CHAVE: 002-000";
+        QTest::newRow("format error")
+            << "000-000 = CRT\nXYZ" << int(QtCriticalMsg) << "Erro no arquivo: Arquivo com formato inválido";
+        QTest::newRow("missing identification") << "000-000 = CRT\n999-999 = 0" << int(QtCriticalMsg)
+                                                << "Chave identificacao[001-000] não encontrada";
+    }
+    void diagnostics() {
+        QFETCH(QString, content);
+        QFETCH(int, type);
+        QFETCH(QString, message);
+        QTest::ignoreMessage(QtMsgType(type), message.toUtf8().constData());
+        m_protocolo.parseRequest(content);
+    }
+
+    // Each dictionary names every member and every tag once.
+    void dictionaries() {
+        for (const auto &rows : {m_protocolo.bridgeTags, m_protocolo.tefTags}) {
+            QSet<QString> names, tags;
+            for (const auto &row : rows) {
+                names << row.name;
+                tags << row.tag;
+            }
+            QCOMPARE(names.size(), rows.size());
+            QCOMPARE(tags.size(), rows.size());
+        }
+        QCOMPARE(m_protocolo.bridgeTags.size(), 55);
+        QCOMPARE(m_protocolo.tefTags.size(), 28);
+    }
+
+    void lineBuilders() {
+        QCOMPARE(m_protocolo.operationLine("000-000", "CANCELAMENTO"), QStringList{"000-000 = CNC"});
+        QCOMPARE(m_protocolo.dateTimeLines("022-000|023-000", "20122018  093517"),
+                 (QStringList{"022-000 = 20122018", "023-000 = "}));
+        QCOMPARE(m_protocolo.lineBlock("710-000|711-xxx", QJsonArray{"a\nb", 5, " "}),
+                 (QStringList{"711-001 = ab", "711-002 = ", "711-003 =  ", "710-000 = 3"}));
+    }
+
+    // 'b' bridge, 't' Tef01, 's' SiTef layout. The expected lines are given as "a|b|...", in
+    // any order, without the final "999-999 = 0"; a null text for no response.
+    void writers_data() {
+        QTest::addColumn<char>("writer");
+        QTest::addColumn<QString>("json");
+        QTest::addColumn<QString>("expected");
+        const auto row = [](const char *name, char writer, const QString &json, const QString &lines) {
+            QStringList list = lines.split(QLatin1Char('|'), Qt::SkipEmptyParts);
+            list << QStringLiteral("999-999 = 0");
+            list.sort();
+            const QString text = list.join(QStringLiteral("\r\n")) + (writer == 's' ? "\r\n" : "");
+            QTest::newRow(name) << writer << json << (lines.isNull() ? QString() : text);
+        };
+        const auto b = [&row](const char *name, const char *json, const QString &lines) {
+            row(name, 'b', QString::fromUtf8(json), lines);
+        };
+        b("basic sale",
+          R"({"operacao":"VENDA","q7_bridge_code":0,"q7_bridge_msg":"ok","q7_cupom_fiscal":true})",
+          "000-000 = CRT|375-000 = 0|375-001 = ok|375-002 = true");
+        b("cancellation", R"({"operacao":"CANCELAMENTO"})", "000-000 = CNC");
+        b("administrative", R"({"operacao":"ADMINISTRATIVA"})", "000-000 = ADM");
+        b("unknown operation name unchanged", R"({"operacao":"venda"})", "000-000 = venda");
+        b("financing by the issuer", R"({"tipoFinanciamento":"parcelado_Emissor"})", "017-000 = 1");
+        b("financing by the store", R"({"tipoFinanciamento":"PARCELADO_ESTABELECIMENTO"})", "017-000 = 0");
+        b("other financing gives no line", R"({"tipoFinanciamento":"A_VISTA"})", "");
+        b("date and time", R"({"dataHoraTransacao":"20122018 093517"})",
+          "022-000 = 20122018|023-000 = 093517");
+        b("no blank leaves the time empty", R"({"dataHoraTransacao":"20122018"})",
+          "022-000 = 20122018|023-000 = ");
+        b("copies compose the complete receipt",
+          R"({"comprovanteDiferenciadoPortador":["P1"],"comprovanteDiferenciadoLoja":["L1","L2"]})",
+          "028-000 = 3|029-001 = L1|029-002 = L2|029-003 = P1|712-000 = 1|713-001 = P1|714-000 = 2|715-001 = "
+          "L1|"
+          "715-002 = L2");
+        b("a complete receipt of its own wins",
+          R"({"comprovanteCompleto":["C1"],"comprovanteDiferenciadoLoja":["L1"]})",
+          "028-000 = 1|029-001 = C1|714-000 = 1|715-001 = L1");
+        b("an empty complete receipt is replaced, not doubled",
+          R"({"comprovanteCompleto":[],"comprovanteDiferenciadoLoja":["L1"]})",
+          "028-000 = 1|029-001 = L1|714-000 = 1|715-001 = L1");
+        b("a blank complete receipt is replaced",
+          R"({"comprovanteCompleto":[" "],"comprovanteDiferenciadoLoja":["L1"]})",
+          "028-000 = 1|029-001 = L1|714-000 = 1|715-001 = L1");
+        b("blank texts among others are kept", R"({"comprovanteCompleto":[" ",""]})",
+          "028-000 = 2|029-001 =  |029-002 = ");
+        b("one blank store copy gives no receipt", R"({"comprovanteDiferenciadoLoja":[" "]})", "");
+        b("reduced receipt empty", R"({"comprovanteReduzidoPortador":[]})", "710-000 = 0");
+        b("reduced receipt line feed removed", R"({"comprovanteReduzidoPortador":["a\nb"]})",
+          "710-000 = 1|711-001 = ab");
+        b("line breaks never reach a value", R"({"mensagemResultado":"NEGADA\r\n009-000 = 0\n"})",
+          "030-000 = NEGADA009-000 = 0");
+        b("wrong types take defaults",
+          R"({"q7_bridge_code":"7","numeroParcelas":2.5,"q7_cupom_fiscal":1,"q7_bridge_msg":3})",
+          "018-000 = 0|375-000 = 0|375-001 = |375-002 = false");
+        b("integers", R"({"q7_bridge_code":-42,"numeroParcelas":12.0,"resultadoTransacao":1e30})",
+          "009-000 = 0|018-000 = 12|375-000 = -42");
+        b("null members are skipped", R"({"q7_bridge_msg":null,"operacao":null})", "");
+        b("members outside the dictionary", R"({"foo":1,"q7_bridge_CODE":2})", "");
+        b("empty document", "{}", QString());
+        b("tefdial two copies: the cardholder's first, counted alone",
+          R"({"comprovanteCompleto":["C1"],"comprovanteDiferenciadoPortador":["P1"],)"
+          R"("comprovanteDiferenciadoLoja":["L1","L2"],"viasImprimir":"2","resultadoTransacao":0,)"
+          R"("tipoCartao":"CREDITO","tipoFinanciamento":"PARCELADO_EMISSOR","numeroParcelas":3,)"
+          R"("dataHoraTransacao":"25/12/2026 14:30:00","identificadorConfirmacaoTransacao":"X1",)"
+          R"("requerConfirmacao":true,"codigoMoeda":"986"})",
+          dial("009-000 = 0|011-000 = 12|017-000 = 1|018-000 = 3|022-000 = 25122026|023-000 = 143000|027-000 "
+               "= X1|"
+               "028-000 = 1|029-001 = P1|029-002 = L1|029-003 = L2|712-000 = 1|713-001 = P1|714-000 = 2|"
+               "715-001 = L1|715-002 = L2|729-000 = 2|731-000 = CREDITO|737-000 = 3"));
+        b("tefdial one copy, debit, dollar, no confirmation",
+          R"({"comprovanteDiferenciadoLoja":["L1"],"tipoCartao":"DEBITO","requerConfirmacao":false,)"
+          R"("codigoMoeda":"840","identificadorConfirmacaoTransacao":""})",
+          dial(
+              "004-000 = 1|011-000 = 20|028-000 = 1|029-001 = L1|714-000 = 1|715-001 = L1|731-000 = DEBITO"));
+        b("tefdial store instalments, ISO date, accented card",
+          R"({"tipoCartao":"Crédito","tipoFinanciamento":"PARCELADO_ESTABELECIMENTO","numeroParcelas":2,)"
+          R"("dataHoraTransacao":"2026-12-25T14:30:00","codigoMoeda":"XYZ"})",
+          "011-000 = 11|017-000 = 0|018-000 = 2|022-000 = 25122026|023-000 = 143000|027-000 = @CODE@|"
+          "729-000 = 1|731-000 = Crédito");
+        b("tefdial instalments of nobody known: no kind; no such date, the clock's",
+          R"({"tipoCartao":"CREDITO","numeroParcelas":4,"dataHoraTransacao":"31022026 101010"})",
+          dial("018-000 = 4|023-000 = 101010|731-000 = CREDITO"));
+        b("tefdial approved without receipt, unknown card, no time",
+          R"({"tipoCartao":"VOUCHER","resultadoTransacao":0,"dataHoraTransacao":"25122026"})",
+          dial("009-000 = 0|022-000 = 25122026|731-000 = VOUCHER"));
+
+        const auto t = [&row](const char *name, const char *tef, const QString &lines) {
+            row(name, 't',
+                QStringLiteral(R"({"header":"CRT","id":7,"codigo":0,"mensagem":"ok","tef":%1})")
+                    .arg(QString::fromUtf8(tef)),
+                QStringLiteral("000-000 = CRT|001-000 = 7|375-000 = 0|375-001 = ok|") + lines);
+        };
+        t("no tef member", "null", "");
+        row("missing top-level members", 't', R"({"tef":[]})",
+            "000-000 = |001-000 = 0|375-000 = 0|375-001 = ");
+        t("store copy alone makes the complete receipt", R"({"comprovanteDiferenciadoLoja":"A\r\nB"})",
+          "028-000 = 2|029-001 = A|029-002 = B|714-000 = 2|715-001 = A|715-002 = B");
+        t("both copies, store first",
+          R"({"comprovanteDiferenciadoPortador":"P","comprovanteDiferenciadoLoja":"L\r\n"})",
+          "028-000 = 3|029-001 = L|029-002 = |029-003 = P|712-000 = 1|713-001 = P|714-000 = 2|715-001 = "
+          "L|715-002 = ");
+        t("cash payment gives one instalment", R"({"formaPagamento":"A VISTA"})", "018-000 = 1");
+        t("instalments given win over cash payment", R"({"formaPagamento":"a vista","numeroParcelas":"3"})",
+          "018-000 = 3");
+        t("other payment gives no instalments", R"({"formaPagamento":"parcelado"})", "");
+        t("financing by the store", R"({"tipoFinanciamento":"ESTABELECIMENTO"})", "017-000 = 0");
+        t("empty financing word", R"({"tipoFinanciamento":""})", "017-000 = 1");
+        t("line feeds removed, non-text empty", R"({"mensagemResultado":"A\nB","resultadoTransacao":0})",
+          "009-000 = |030-000 = AB");
+        row("empty document", 't', "{}", QString());
+        t("tefdial two copies, issuer's instalments, the library's id",
+          R"({"comprovanteDiferenciadoPortador":"P","comprovanteDiferenciadoLoja":"L1\r\nL2",)"
+          R"("resultadoTransacao":"0","tipoCartao":"CREDITO","formaPagamento":"Parcelado",)"
+          R"("tipoFinanciamento":"Administradora","numeroParcelas":"3","uniqueID":"U-1"})",
+          dial("009-000 = 0|011-000 = 12|017-000 = 1|018-000 = 3|027-000 = U-1|028-000 = 1|029-001 = "
+               "P|029-002 = L1|"
+               "029-003 = L2|375-004 = U-1|712-000 = 1|713-001 = P|714-000 = 2|715-001 = L1|715-002 = L2|"
+               "729-000 = 2|731-000 = CREDITO|737-000 = 3"));
+        t("tefdial one copy, debit, declined",
+          R"({"comprovanteDiferenciadoLoja":"A\r\nB","resultadoTransacao":"5","tipoCartao":"DEBITO"})",
+          dial("009-000 = 5|011-000 = 20|028-000 = 2|029-001 = A|029-002 = B|714-000 = 2|715-001 = A|715-002 "
+               "= B|"
+               "731-000 = DEBITO"));
+        t("tefdial no receipt, store's instalments of unknown number",
+          R"({"tipoCartao":"CREDITO","formaPagamento":"Parcelado","tipoFinanciamento":"Estabelecimento"})",
+          dial("011-000 = 11|017-000 = 0|731-000 = CREDITO"));
+        t("tefdial no tef member", "null", dial(""));
+
+        const auto s = [&row](const char *name, const QString &members, const QString &lines) {
+            row(name, 's', QStringLiteral(R"({"header":"CRT","id":7,"resultado":0%1})").arg(members),
+                QStringLiteral("000-000 = CRT|001-000 = 7|009-000 = 0|") + lines);
+        };
+        const auto items = [&s](const char *name, const char *items, const QString &lines) {
+            s(name, QStringLiteral(R"(,"dados_transacao":"%1")").arg(QString::fromUtf8(items)), lines);
+        };
+        s("fixed members only", "", "");
+        row("not an object", 's', "[]", "000-000 = |001-000 = 0|009-000 = 0");
+        s("document and operator text", R"(,"documento_fiscal_vinculado":"98","texto_operador":"OK\n")",
+          "002-000 = 98|030-000 = OK");
+        s("empty document and operator text are skipped",
+          R"(,"documento_fiscal_vinculado":"","texto_operador":5)", "");
+        items("card number: bank prefix and last four digits", "Pan:5500001122334455",
+              "010-004 = 550000|010-005 = 4455");
+        items("date gets the current year", "DataTrans:2512",
+              "022-000 = 1225" + QString::number(QDate::currentDate().year()));
+        items("track: the part before the separator", "Trilha02:5500001122334455=2912,Trilha02:55",
+              "210-004 = 55|210-004 = 5500001122334455");
+        items("financing codes", "FormaFinanciamento:A,FormaFinanciamento:E,FormaFinanciamento:a",
+              "017-000 = 0|017-000 = 1|017-000 = a");
+        items("time keeps its colons", "HoraTrans:10:20:30", "023-000 = 10:20:30");
+        items("white space normalised", " Nsu :\t12  34 ", "012-000 = 12 34");
+        items("items that write nothing",
+              "Nsu:,IdTerminal:5,Foo:1,nsu:2,CodEstabCielo:3,LogoPan:4,CodIf:5,CodAutenticacao:6,Nsu,,", "");
+        items("plain items",
+              "ValorTrans:1,DataValidadeCartao:2,DataContabilTrans:3,CodAutorizacao:4,CodResposta:5,"
+              "CodEstabelecimento:6,NroParcelas:7,TaxaServico:8,NsuHost:9,CodBandeira:10,CodServico:11,"
+              "NroControle:12,CodRede:13,NomeBandeira:14,NomeRede:15,SaldoDisponivel:16,NsuTransOriginal:17,"
+              "NsuHostTransOriginal:18,CodOperadoraCelular:19,CodArea:20,NroTelefone:21,TaxaEmbarque:22,"
+              "CodEmpresa:23,NroPdv:24,ValorSaque:25,CnpjCredenciadora:26",
+              "003-000 = 1|010-000 = 15|010-001 = 13|010-002 = 14|010-003 = 10|010-007 = 11|011-000 = 12|"
+              "012-001 = 17|013-000 = 4|018-000 = 7|043-000 = 9|043-001 = 18|047-000 = 5|050-000 = 8|050-001 "
+              "= 22|"
+              "150-000 = 23|150-001 = 6|150-003 = 20|200-000 = 25|210-052 = 24|210-065 = 16|300-001 = 2|"
+              "504-000 = 19|600-000 = 26|701-016 = 3|805-000 = 21");
+        s("store receipt keeps the last empty line", R"(,"comprovante_loja":"a\nb\n")",
+          "028-000 = 3|029-001 = a|029-002 = b|029-003 = ");
+        s("store receipt with CR LF", R"(,"comprovante_loja":"a\r\nb")",
+          "028-000 = 2|029-001 = a|029-002 = b");
+        s("empty store receipt", R"(,"comprovante_loja":"")", "028-000 = 1|029-001 = ");
+        s("customer receipt is not written", R"(,"comprovante_cliente":"x")", "");
+        row("not JSON", 's', "CRT", QString());
+        s("tefdial two copies, store's instalments, a date of last year",
+          R"(,"operacao":2,"comprovante_cliente":"C1\nC2","comprovante_loja":"L1",)"
+          R"("dados_transacao":"NroParcelas:3,FormaFinanciamento:E,NroControle:555,DataTrans:1225,HoraTrans:10:20:30")",
+          dial("011-000 = 11|017-000 = 0|018-000 = 3|022-000 = 25122025|023-000 = 102030|027-000 = "
+               "555|028-000 = 2|"
+               "029-001 = C1|029-002 = C2|029-003 = L1|712-000 = 2|713-001 = C1|713-002 = C2|714-000 = 1|"
+               "715-001 = L1|729-000 = 2|737-000 = 3"));
+        s("tefdial store copy only, debit, a date of this year",
+          R"(,"operacao":1,"comprovante_loja":"L1\n","dados_transacao":"DataTrans:0304,HoraTrans:093517")",
+          dial("011-000 = 20|022-000 = 04032026|023-000 = 093517|028-000 = 2|029-001 = L1|029-002 = |714-000 "
+               "= 2|"
+               "715-001 = L1|715-002 = |729-000 = 2"));
+        row("tefdial cardholder copy only, no kind for a cancellation", 's',
+            R"({"header":"CNC","id":7,"resultado":0,"operacao":12,"comprovante_cliente":"C1"})",
+            dial("000-000 = CNC|001-000 = 7|009-000 = 0|028-000 = 1|029-001 = C1|712-000 = 1|713-001 = C1|"
+                 "729-000 = 2"));
+        row("tefdial declined, issuer's instalments, no receipt", 's',
+            R"({"header":"CRT","id":7,"resultado":5,"operacao":2,)"
+            R"("dados_transacao":"NroParcelas:2,FormaFinanciamento:A,DataTrans:9999"})",
+            dial("000-000 = CRT|001-000 = 7|009-000 = 5|011-000 = 12|017-000 = 1|018-000 = 2"));
+
+        // The writers sort their lines as QStringList::sort() does, without calling it: where
+        // a shortcut on the first code units could go wrong.
+        QJsonArray texts;
+        QStringList block;
+        for (int i = 1; i <= 1005; ++i) {
+            texts.append(QString::number(i % 7));
+            block << QStringLiteral("711-%1 = %2").arg(i, 3, 10, QLatin1Char('0')).arg(i % 7);
+        }
+        row("positions past 999", 'b',
+            QString::fromUtf8(QJsonDocument(QJsonObject{{"comprovanteReduzidoPortador", texts}})
+                                  .toJson(QJsonDocument::Compact)),
+            block.join('|') + "|710-000 = 1005");
+        // U+FFFD comes after the surrogate pair of U+1F600 by code unit, before it by code point.
+        QStringList values{"b", "\uFFFD", "\U0001F600", "a", "ab", "\u00E9", "a b", "0"};
+        s("one tag, values decide", ",\"dados_transacao\":\"Nsu:" + values.join(",Nsu:") + '"',
+          "012-000 = " + values.join("|012-000 = "));
+
+        // A sale of each product against its expected response file.
+        for (const char *name : {"bridge_venda", "tef_venda", "sitef_venda"}) {
+            for (const QString kind : {"", "tefdial "}) {
+                const QString expected =
+                    readData(name + QStringLiteral(".") + (kind.isEmpty() ? "" : "tefdial.") + "expected");
+                QTest::newRow(qPrintable(kind + name))
+                    << name[0] << readData(name + QStringLiteral(".json"))
+                    << QString(expected).replace("@YEAR@", QString::number(QDate::currentDate().year()));
+            }
+        }
+    }
+    void writers() {
+        QFETCH(char, writer);
+        QFETCH(QString, json);
+        QFETCH(QString, expected);
+        m_protocolo.setCompatibilidade(QByteArray(QTest::currentDataTag()).startsWith("tefdial")
+                                           ? ProtocoloSitef::Compatibilidade::TefDial
+                                           : ProtocoloSitef::Compatibilidade::Padrao);
+        const QString text = writer == 'b'   ? m_protocolo.buildBridgeResponse(json)
+                             : writer == 't' ? m_protocolo.buildTefResponse(json)
+                                             : m_protocolo.buildSitefResponse(json);
+        // A control code of the service's own: digits, from the clock on.
+        const QString code = QRegularExpression("027-000 = ([^\r]*)").match(text).captured(1);
+        if (expected.contains("@CODE@"))
+            QVERIFY2(QRegularExpression("^[0-9]+$").match(code).hasMatch() &&
+                         code.toLongLong() >= fixedClock().toMSecsSinceEpoch(),
+                     qPrintable(code));
+        QCOMPARE(text, QString(expected).replace("@CODE@", code));
+    }
+
+    // 1,000 answers in one millisecond, the library giving no control code, through the
+    // writers of two monitors (one replacing the other): every code differs.
+    void controlCodesAreUnique() {
+        ProtocoloSitef second;
+        second.setClock(&fixedClock);
+        QSet<QString> codes;
+        for (int i = 0; i < 1000; ++i) {
+            ProtocoloSitef &writer = i < 500 ? m_protocolo : second;
+            writer.setCompatibilidade(ProtocoloSitef::Compatibilidade::TefDial);
+            const QString text = i % 3 == 0   ? writer.buildBridgeResponse(R"({"q7_bridge_code":0})")
+                                 : i % 3 == 1 ? writer.buildTefResponse(R"({"header":"CRT"})")
+                                              : writer.buildSitefResponse(R"({"header":"CRT"})");
+            codes << QRegularExpression("027-000 = ([0-9]+)\r").match(text).captured(1);
+        }
+        codes.remove(QString());
+        QCOMPARE(codes.size(), 1000);
+    }
+
+private:
+    ProtocoloSitef m_protocolo;
+};
+
+QTEST_APPLESS_MAIN(TestProtocolo)
+#include "tst_protocolo.moc"
