@@ -101,6 +101,8 @@ private slots:
                                                                           << "logs";
         QTest::newRow("a missing daily directory is not created") << "single.txt"
                                                                   << "absent";
+        QTest::newRow("neither variable: no file anywhere") << ""
+                                                            << "";
     }
     void files() {
         QFETCH(QString, single);
@@ -120,9 +122,13 @@ private slots:
                                 debug("dois"),
                                 info("Versão: "),
                                 error("três")};
-        QCOMPARE(logLines(single), single == "." ? QStringList() : lines);
-        QCOMPARE(logLines(dailyFile(daily)), daily == "absent" ? QStringList() : lines);
+        const bool neither = single.isEmpty() && daily.isEmpty();
+        QCOMPARE(logLines(single), single == "." || neither ? QStringList() : lines);
+        QCOMPARE(logLines(dailyFile(daily)), daily == "absent" || neither ? QStringList() : lines);
         QVERIFY(!QFileInfo::exists(QStringLiteral("absent")));
+        if (neither)
+            QCOMPARE(QDir().entryList(QDir::Files) + QDir(QStringLiteral("logs")).entryList(QDir::Files),
+                     QStringList());
     }
 
     // Two threads write at once: every line stays whole in both files.
@@ -256,6 +262,11 @@ private slots:
             {error("Impossível abrir arquivo: @DIR@/config_tef.json"), exists});
         row("a zero first: no settings", "", QByteArray("\0{}", 3), QByteArray("\0{}", 3), none, unset,
             {error("Arquivo de configuração vazio"), exists});
+        // A required key of another type is there, and reads as empty: the file is kept.
+        const QByteArray numericPath = R"({"path_in": 5, "path_out": "resp", "file_req": "IntPos.001", )"
+                                       R"("file_resp": "IntPos.Sts"})";
+        row("path_in a number: present, empty", "", numericPath, numericPath, none,
+            " resp IntPos.001 IntPos.Sts 0 utf-8 padrao ", log0);
         valid("product missing", "", "0 utf-8 padrao ", log0);
         valid("product as text", R"(, "produto_tef": "1")", "0 utf-8 padrao ", log0);
         const QByteArray zero = config(R"(, "produto_tef": 2)") + QByteArray("\0garbage", 8);

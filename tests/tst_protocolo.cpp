@@ -61,6 +61,7 @@ private slots:
         row("no blanks around the equals sign", "000-000=ATV\n001-000=42\n999-999=0", request("ATV", -20));
         row("white-space runs collapse to one blank", "000-000 = CRT\n   003-000   =   10   00   \t" + end,
             request("CRT", 0, R"("identificacao":"42","registro_final":"0","valor":"10 00")"));
+        row("a later line replaces an earlier one", "000-000 = CRT\n001-000 = 1" + end, request("CRT", 0));
         row("equals sign inside a value is kept", "000-000 = CRT\n001-000 = a=b\n999-999 = 0",
             request("CRT", 0, R"("identificacao":"a=b","registro_final":"0")"));
         row("JSON escapes in values", "000-000 = CRT\n001-000 = a\"b\\c\x01\bd çã\n999-999 = 0",
