@@ -1,3 +1,4 @@
+#include "TestFiles.h"
 #include "base/ConfigTef.h"
 #include "base/Log.h"
 
@@ -10,16 +11,6 @@
 
 // The ground floor: log lines, their files and masking; config_tef.json.
 namespace {
-
-QByteArray readFile(const QString &path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 QString dailyFile(const QString &dir) {
     return dir + QDate::currentDate().toString(QStringLiteral("/ddMMyy")) + QStringLiteral("_Q7-LOG.txt");

@@ -1,3 +1,4 @@
+#include "TestFiles.h"
 #include "base/Pause.h"
 #include "exchange/MonitoraDiretorio.h"
 
@@ -70,16 +71,6 @@ const QString kResponse = QStringLiteral(
     R"({"header":"CRT","id":1234,"resultado":0,"texto_operador":"APROVADA","resultadoTransacao":0,)"
     R"("mensagemResultado":"APROVADA","nsuTransacao":"999","codigo":0,"mensagem":"APROVADA",)"
     R"("tef":{"resultadoTransacao":0,"sequencial":7}})");
-
-bool writeFile(const QString &path, const QByteArray &bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString &path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // A line of the monitor's in the log, without its time stamp.
 QString logged(const char *level, const QString &text) {

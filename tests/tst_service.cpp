@@ -1,6 +1,7 @@
 // The whole service in-process: configuration, monitor, controller, window and the
 // replacement payment libraries, driven through the file exchange like a sales application.
 #include "ServiceHarness.h"
+#include "TestFiles.h"
 #include "app/ServiceWiring.h"
 #include "base/Pause.h"
 #include "controllers/Base_Controller.h"
@@ -23,16 +24,6 @@
 #include <memory>
 
 namespace {
-
-QByteArray readFile(const QString &path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 TefPosClient::Fields sale(const QString &id, const QString &amount = QStringLiteral("1000")) {
     return {{QStringLiteral("000-000"), QStringLiteral("CRT")},

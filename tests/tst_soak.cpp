@@ -4,6 +4,7 @@
 // its own request, no temporary file left behind, and neither memory nor file descriptors
 // growing.
 #include "TefPosClient.h"
+#include "TestFiles.h"
 #include "app/ServiceWiring.h"
 #include "base/Pause.h"
 #include "controllers/Base_Controller.h"
@@ -79,11 +80,6 @@ int steadyDescriptors() {
         fewest = qMin(fewest, openDescriptors());
     }
     return fewest;
-}
-
-QByteArray readFile(const QString &path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace
