@@ -19,32 +19,24 @@ public:
     MessageCapture &operator=(const MessageCapture &) = delete;
 
     static QStringList lines() {
-        QMutexLocker locker(&lock());
-        return store();
+        QMutexLocker locker(&lock);
+        return store;
     }
     static void clear() {
-        QMutexLocker locker(&lock());
-        store().clear();
+        QMutexLocker locker(&lock);
+        store.clear();
     }
 
 private:
     static void handle(QtMsgType type, const QMessageLogContext &context, const QString &message) {
-        if (!message.startsWith(QLatin1String(prefix))) {
-            previous(type, context, message);
-            return;
-        }
+        if (!message.startsWith(QLatin1String(prefix)))
+            return previous(type, context, message);
         static const char *const names[] = {"debug", "warning", "critical", "fatal", "info"};
-        QMutexLocker locker(&lock());
-        store() << QString::fromLatin1(names[type]) + QLatin1Char(' ') + message;
+        QMutexLocker locker(&lock);
+        store << QString::fromLatin1(names[type]) + QLatin1Char(' ') + message;
     }
-    static QMutex &lock() {
-        static QMutex mutex;
-        return mutex;
-    }
-    static QStringList &store() {
-        static QStringList list;
-        return list;
-    }
+    static inline QMutex lock;
+    static inline QStringList store;
     static inline QtMessageHandler previous = nullptr;
     static inline const char *prefix = nullptr;
 };

@@ -6,8 +6,8 @@
 #include <QStringList>
 #include <functional>
 
-// The smallest concrete controller: it records the window's calls and runs whatever
-// operation a test gives it. No Q_OBJECT, so the window sees the base's meta-object.
+// The smallest concrete controller: it records the window's calls and runs whatever operation a
+// test gives it. No Q_OBJECT, so the window sees the base's meta-object.
 class TestController : public Base_Controller {
 public:
     using Base_Controller::armOperatorWait;

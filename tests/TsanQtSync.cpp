@@ -4,7 +4,8 @@
 // libQt5Core, which is not instrumented: the sanitizer sees none of the order they create
 // and reports every access they guard as a race. These definitions take the place of the
 // library's for every call made from our code (the executable's own definitions win over a
-// shared library's), call the library's function and tell the sanitizer what it did.
+// shared library's), call the library's function and tell the sanitizer what it did. Only the
+// overloads our code and the controller suites call are here.
 #include <QMutex>
 #include <QSemaphore>
 #include <QThread>
@@ -51,14 +52,6 @@ void QMutex::lock() QT_MUTEX_LOCK_NOEXCEPT {
     __tsan_acquire(this);
 }
 
-bool QMutex::tryLock(int timeout) QT_MUTEX_LOCK_NOEXCEPT {
-    static const auto real = next<bool (*)(QMutex *, int)>("_ZN6QMutex7tryLockEi");
-    const bool locked = real(this, timeout);
-    if (locked)
-        __tsan_acquire(this);
-    return locked;
-}
-
 void QMutex::unlock() noexcept {
     static const auto real = next<void (*)(QMutex *)>("_ZN6QMutex6unlockEv");
     __tsan_release(this);
@@ -74,27 +67,10 @@ bool QWaitCondition::wait(QMutex *lockedMutex, QDeadlineTimer deadline) {
     return woken;
 }
 
-bool QWaitCondition::wait(QMutex *lockedMutex, unsigned long time) {
-    static const auto real =
-        next<bool (*)(QWaitCondition *, QMutex *, unsigned long)>("_ZN14QWaitCondition4waitEP6QMutexm");
-    __tsan_release(lockedMutex);
-    const bool woken = real(this, lockedMutex, time);
-    __tsan_acquire(lockedMutex);
-    return woken;
-}
-
 void QSemaphore::acquire(int n) {
     static const auto real = next<void (*)(QSemaphore *, int)>("_ZN10QSemaphore7acquireEi");
     real(this, n);
     __tsan_acquire(this);
-}
-
-bool QSemaphore::tryAcquire(int n) {
-    static const auto real = next<bool (*)(QSemaphore *, int)>("_ZN10QSemaphore10tryAcquireEi");
-    const bool acquired = real(this, n);
-    if (acquired)
-        __tsan_acquire(this);
-    return acquired;
 }
 
 bool QSemaphore::tryAcquire(int n, int timeout) {
@@ -131,12 +107,4 @@ bool QThread::wait(unsigned long time) {
     if (ended)
         __tsan_acquire(this);
     return ended;
-}
-
-bool QThread::isFinished() const {
-    static const auto real = next<bool (*)(const QThread *)>("_ZNK7QThread10isFinishedEv");
-    const bool finished = real(this);
-    if (finished)
-        __tsan_acquire(const_cast<QThread *>(this));
-    return finished;
 }
