@@ -1,551 +1,468 @@
-// The controller driven through the replacement library, loaded by the real holder.
-
+// The Pagora controller and its screens, through the replacement APITEFOrvix library.
 #include "MessageCapture.h"
-#include "PagoraSupport.h"
+#include "SignalLog.h"
+#include "Simulator.h"
 #include "base/Pause.h"
+#include "controllers/Pagora_Controller.h"
+#include "exchange/ProtocoloSitef.h"
 
-#include <QFile>
+#include <QElapsedTimer>
 #include <QJsonArray>
-#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
 
 const QString kLibrary = Q7_BIN_DIR "/libAPITEFOrvix.so";
-const QString kAbsentLibrary = Q7_BIN_DIR "/absent/libAPITEFOrvix.so";
+const QString kAbsent = Q7_BIN_DIR "/absent/libAPITEFOrvix.so";
 // Built without "OrvixTEF_RealizarConfiguracao" and "OrvixTEF_FinalizarOperacaoTEF".
-const QString kPartialLibrary = Q7_PARTIAL_LIBRARY;
+const QString kPartial = Q7_PARTIAL_LIBRARY;
 
-QJsonObject label(const QString &texto) {
-    return QJsonObject{
-        {"NomeComponenteTela", "label"}, {"ConteudoComponenteTela", texto}, {"TipoVisor", "operador"}};
+// The request document the reader makes of a request file's lines.
+QString request(const QString &lines) {
+    return ProtocoloSitef().parseRequest(lines);
 }
 
-// A library reply: the document, and extra reply members such as "tamanho".
-QJsonObject reply(int sequencia, const QJsonArray &tela, const QJsonObject &doc = {},
-                  const QJsonObject &extra = {}) {
-    QJsonObject documento = doc;
-    documento.insert("SequenciaCaptura", sequencia);
-    documento.insert("ComponentesTela", tela);
-    QJsonObject r = extra;
-    r.insert("documento", documento);
-    return r;
-}
-
-const QJsonObject kApproved = reply(99, {label("TRANSACAO APROVADA")}, {{"Status", 0}});
-
-const QString kVendaSemValor = request("000-000 = CRT\n001-000 = 31\n002-000 = 900\n999-999 = 0\n");
-const QString kVenda1000 = request("000-000 = CRT\n001-000 = 31\n003-000 = 1000\n999-999 = 0\n");
-const QString kCancelamentoSemValor = request("000-000 = CNC\n001-000 = 31\n999-999 = 0\n");
+const QString kSale = request("000-000 = CRT\n001-000 = 31\n003-000 = 1000\n999-999 = 0\n");
+const QString kSaleNoAmount = request("000-000 = CRT\n001-000 = 31\n002-000 = 900\n999-999 = 0\n");
+const QString kCancellation = request("000-000 = CNC\n001-000 = 31\n999-999 = 0\n");
 const QString kAdm = request("000-000 = ADM\n001-000 = 31\n999-999 = 0\n");
 
-} // namespace
+QString label(const QString &texto, const char *visor = "operador") {
+    return QStringLiteral(R"({"NomeComponenteTela":"label","ConteudoComponenteTela":"%1","TipoVisor":"%2"})")
+        .arg(texto, visor);
+}
 
-// One request through a fresh controller: scenario, call log, signals, response.
-struct Flow {
-    struct Call {
-        QString fn;
-        QJsonObject args;
-    };
+QString component(const char *nome, const QString &conteudo) {
+    return QJsonDocument(QJsonObject{{"NomeComponenteTela", nome}, {"ConteudoComponenteTela", conteudo}})
+        .toJson(QJsonDocument::Compact);
+}
 
-    explicit Flow(const QJsonObject &scenario, const QString &library = kLibrary) {
-        QFile file(dir.filePath("scenario.json"));
-        if (file.open(QIODevice::WriteOnly))
-            file.write(QJsonDocument(scenario).toJson());
-        qputenv("Q7_SIM_SCENARIO", QFile::encodeName(file.fileName()));
-        qputenv("Q7_SIM_CALLS", QFile::encodeName(dir.filePath("calls.jsonl")));
-        controller = std::make_unique<PagoraProbe>(nullptr, library);
-        events = std::make_unique<SignalLog>(controller.get(), Qt::QueuedConnection);
-    }
-    void start(const QString &requestJson) {
-        controller->setJsonConfigs(requestJson);
-        controller->start();
-    }
-    // Step entry points only when `steps`.
-    QList<Call> calls(bool steps = false) const {
-        QList<Call> list;
-        QFile file(dir.filePath("calls.jsonl"));
-        if (file.open(QIODevice::ReadOnly)) {
-            for (const QByteArray &line : file.readAll().split('\n')) {
-                const QJsonObject call = QJsonDocument::fromJson(line).object();
-                const QString fn = call.value("fn").toString();
-                if (!call.isEmpty() && (!steps || fn.startsWith("OrvixTEF_Realizar")))
-                    list << Call{fn, call.value("args").toObject()};
-            }
-        }
-        return list;
-    }
-    QStringList names() const {
-        QStringList list;
-        for (const Call &call : calls())
-            list << call.fn;
-        return list;
-    }
-    static QJsonObject captura(const Call &call) {
-        return QJsonDocument::fromJson(call.args.value("captura").toString().toUtf8()).object();
-    }
-    // How many times the thread stopped for the operator so far.
-    int waits() const { return lines().count("disableTextField:0") + lines().count("disableListView:0"); }
-    bool answered() const { return lines().last().startsWith("responseProcessTEF:"); }
-    QJsonObject response() const { return QJsonDocument::fromJson(lines().last().mid(19).toUtf8()).object(); }
-    QStringList lines() const { return events->lines.isEmpty() ? QStringList{""} : events->lines; }
+// A library reply: a capture document with its sequence number, screen and other `members`, and
+// reply members such as "tamanho".
+QString reply(int sequencia, const QString &tela, const QString &members = "", const QString &extra = "") {
+    return QStringLiteral(R"({"documento":{"SequenciaCaptura":%1,"ComponentesTela":[%2]%3}%4})")
+        .arg(sequencia)
+        .arg(tela, members.isEmpty() ? "" : "," + members, extra.isEmpty() ? "" : "," + extra);
+}
 
-    QTemporaryDir dir;
-    std::unique_ptr<PagoraProbe> controller;
-    std::unique_ptr<SignalLog> events;
+// The replies of one step entry point in turn.
+QByteArray steps(const char *entryPoint, const QStringList &replies) {
+    return QStringLiteral(R"({"OrvixTEF_%1":[%2]})").arg(entryPoint, replies.join(',')).toUtf8();
+}
+
+const QString kApproved = reply(99, label("TRANSACAO APROVADA"), R"("Status":0)");
+
+// Opens the protected parts of the controller to the tests.
+class Probe : public Pagora_Controller {
+public:
+    using Pagora_Controller::initialCapture;
+    using Pagora_Controller::menuScreen;
+    using Pagora_Controller::Pagora_Controller;
+    using Pagora_Controller::showScreen;
+
+    // The thread calls this object's virtual functions: it ends before the controller's own
+    // destructor turns them into the controller's.
+    ~Probe() override {
+        interrupt();
+        wait();
+    }
+
+    QJsonObject record() const { return QJsonDocument::fromJson(resposta->toJsonString().toUtf8()).object(); }
+    QJsonObject capture() const { return QJsonDocument::fromJson(jsonCaptura.toUtf8()).object(); }
+    bool waiting() const { return !prosseguir; }
+    QString amount() const { return valorTransacao; }
 };
+
+QJsonObject merged(QJsonObject object, const QString &members) {
+    const QJsonObject more = QJsonDocument::fromJson(members.toUtf8()).object();
+    for (auto it = more.begin(); it != more.end(); ++it)
+        object.insert(it.key(), it.value());
+    return object;
+}
+
+} // namespace
 
 class tst_Pagora_Controller : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() {
-        Pause::setScale(0.01);
-        capture = std::make_unique<MessageCapture>("[Pagora_Controller]");
-    }
-    void init() { MessageCapture::clear(); }
-    void cleanupTestCase() { capture.reset(); }
-
-    void confirmation_data();
-    void confirmation();
-    void saleMenuChoosesPayment();
-    void cancellationAsksForTheAmountFirst();
-    void loopEnd_data();
-    void loopEnd();
-    void unreadableDocumentsEndTheFlow_data();
-    void unreadableDocumentsEndTheFlow();
-    void cancelInBuiltInScreen_data();
-    void cancelInBuiltInScreen();
-    void sizeWrittenBackIsUsed();
-    void largeCaptureDocumentSurvives();
-    void errorPaths_data();
-    void errorPaths();
+    void initTestCase() { Pause::setScale(0.01); }
+    void paths_data();
+    void paths();
     void builtInFlows_data();
     void builtInFlows();
-    void destruction();
-
-private:
-    std::unique_ptr<MessageCapture> capture;
+    void unreadableDocumentsEndTheFlow_data();
+    void unreadableDocumentsEndTheFlow();
+    void bufferIsOurs();
+    void confirmationIsNotHeldBack();
+    void destructionEndsAWaitingFlow();
+    void screens_data();
+    void screens();
+    void answers_data();
+    void answers();
 };
 
-void tst_Pagora_Controller::confirmation_data() {
-    QTest::addColumn<QString>("code");
-    QTest::addColumn<QJsonObject>("scenario");
-    QTest::addColumn<QStringList>("calls");
-    QTest::addColumn<QJsonObject>("result"); // besides id, header and documento_fiscal_vinculado
-    QTest::addColumn<QStringList>("log");    // after INICIANDO OPERACAO TEF
-
-    const QString cnf = "info [Pagora_Controller] CONFIRMAÇÃO DA TRANSAÇÃO";
-    const QString ncn = "info [Pagora_Controller] NÃO CONFIRMAÇÃO DA TRANSAÇÃO";
-    const QString done = "info [Pagora_Controller] TRANSAÇÃO FINALIZADA COM SUCESSO!";
-    QTest::newRow("CNF confirms, then finalises")
-        << "CNF" << QJsonObject() << QStringList{"ConfirmarOperacaoTEF 1", "FinalizarOperacaoTEF 0"}
-        << QJsonObject{{"resultado", 0}} << QStringList{cnf, cnf + ": OK", done};
-    QTest::newRow("NCN undoes, then finalises")
-        << "NCN" << QJsonObject() << QStringList{"ConfirmarOperacaoTEF 0", "FinalizarOperacaoTEF 0"}
-        << QJsonObject{{"resultado", 0}} << QStringList{ncn, ncn + ": OK", done};
-    QTest::newRow("failed confirmation skips finalise")
-        << "CNF" << QJsonObject{{"OrvixTEF_ConfirmarOperacaoTEF", 5}} << QStringList{"ConfirmarOperacaoTEF 1"}
-        << QJsonObject{{"resultado", -1}, {"texto_operador", "ERRO NA CONFIRMAÇÂO: 5"}}
-        << QStringList{cnf, "critical [Pagora_Controller] ERRO NA CONFIRMAÇÂO: 5"};
-    QTest::newRow("failed undo skips finalise")
-        << "NCN" << QJsonObject{{"OrvixTEF_ConfirmarOperacaoTEF", 4}} << QStringList{"ConfirmarOperacaoTEF 0"}
-        << QJsonObject{{"resultado", -1}, {"texto_operador", "ERRO NA CANCELAMENTO: 4"}}
-        << QStringList{ncn, "critical [Pagora_Controller] ERRO NA CANCELAMENTO: 4"};
-    QTest::newRow("finalise trouble keeps the confirmation")
-        << "CNF" << QJsonObject{{"OrvixTEF_FinalizarOperacaoTEF", 3}}
-        << QStringList{"ConfirmarOperacaoTEF 1", "FinalizarOperacaoTEF 0"} << QJsonObject{{"resultado", 0}}
-        << QStringList{cnf, cnf + ": OK",
-                       "info [Pagora_Controller] FINALIZAÇÃO DA TRANSAÇÃO COM PROBLEMAS. CÓD: 3"};
-}
-
-void tst_Pagora_Controller::confirmation() {
-    QFETCH(QString, code);
-    QFETCH(QJsonObject, scenario);
-    QFETCH(QStringList, calls);
-    QFETCH(QJsonObject, result);
-    QFETCH(QStringList, log);
-
-    // Nothing is shown, so nothing may hold the answer back: the pauses at their real length.
-    Pause::setScale(1.0);
-    const auto restore = qScopeGuard([] { Pause::setScale(0.01); });
-    Flow flow(scenario);
-    flow.start(request("000-000 = " + code + "\n001-000 = 4321\n002-000 = 777\n999-999 = 0\n"));
-    QTRY_VERIFY_WITH_TIMEOUT(flow.answered(), 1000);
-    QVERIFY(flow.controller->wait(5000));
-
-    QStringList made;
-    for (const Flow::Call &call : flow.calls())
-        made << call.fn.mid(9) + ' ' + QString::number(call.args.value(call.args.keys().first()).toInt());
-    QCOMPARE(made, calls);
-    QJsonObject expected{{"id", 4321}, {"header", code}, {"documento_fiscal_vinculado", "777"}};
-    for (auto it = result.begin(); it != result.end(); ++it)
-        expected.insert(it.key(), it.value());
-    QCOMPARE(flow.response(), expected);
-    QVERIFY(!flow.lines().contains("showWindow:1"));
-    QCOMPARE(MessageCapture::lines().mid(3), log); // after construction, setJsonConfigs and the start line
-}
-
-void tst_Pagora_Controller::saleMenuChoosesPayment() {
-    Flow flow(QJsonObject{{"OrvixTEF_RealizarPagamentoTEF", kApproved}});
-    flow.start(kVendaSemValor);
-    QTRY_COMPARE(flow.waits(), 1);
-    const QStringList menu{"firstTextChanged:" + PagoraProbe::formatCurrency("0") + "\nLISTA DE OPERAÇÕES",
-                           "disableProgressBar:1",
-                           "clearItemsList",
-                           "addItemList:Pagamento débito",
-                           "addItemList:Pagamento crédito",
-                           "disableListView:0",
-                           "textChanged:Selecione",
-                           "disableButtonOK:0",
-                           "disableButtonCancelar:0"};
-    QTRY_COMPARE(flow.lines().mid(flow.lines().size() - menu.size()), menu);
-    QCOMPARE(flow.names(), QStringList({"OrvixTEF_Autenticador", "OrvixTEF_IniciarOperacaoTEF"}));
-
-    flow.controller->onClickButtonOK("1", 2);
-    QTRY_VERIFY(flow.answered());
-    const QList<Flow::Call> steps = flow.calls(true);
-    QCOMPARE(steps.size(), 1);
-    QCOMPARE(steps.first().fn, "OrvixTEF_RealizarPagamentoTEF");
-    QCOMPARE(steps.first().args.value("tipo").toInt(), 2);
-    QCOMPARE(steps.first().args.value("tamanho").toInt(), 1024);
-    QCOMPARE(Flow::captura(steps.first()), QJsonObject({{"SequenciaCaptura", 0},
-                                                        {"TipoFluxo", 1},
-                                                        {"AbortarFluxoCaptura", false},
-                                                        {"FormatoInfoCaptura", 0},
-                                                        {"InfoCaptura", ""}}));
-    QCOMPARE(flow.response(), QJsonObject({{"id", 31},
-                                           {"header", "CRT"},
-                                           {"documento_fiscal_vinculado", "900"},
-                                           {"texto_operador", "TRANSACAO APROVADA"},
-                                           {"resultado", 0},
-                                           {"operacao", 2}}));
-    QCOMPARE(flow.lines().mid(flow.lines().size() - 3, 2),
-             QStringList({"disableProgressBar:1", "showWindow:0"}));
-    QCOMPARE(MessageCapture::lines().mid(2, 5),
-             QStringList({"info [Pagora_Controller] INICIANDO OPERACAO TEF",
-                          "debug [Pagora_Controller] JSON IN: "
-                          R"({"AbortarFluxoCaptura":false,"FormatoInfoCaptura":0,)"
-                          R"("InfoCaptura":"","SequenciaCaptura":0,"TipoFluxo":0})",
-                          "info [Pagora_Controller] Autenticação realizada com sucesso",
-                          "info [Pagora_Controller] Resultado inicio operacao0",
-                          "debug [Pagora_Controller] Opção selecionada: Pagamento crédito"}));
-}
-
-void tst_Pagora_Controller::cancellationAsksForTheAmountFirst() {
-    Flow flow(QJsonObject{{"OrvixTEF_RealizarAdmTEF", kApproved}});
-    flow.start(kCancelamentoSemValor);
-    QTRY_COMPARE(flow.waits(), 1);
-    QVERIFY(flow.lines().contains("firstTextChanged:" + PagoraProbe::formatCurrency("") +
-                                  "\nVALOR DA TRANSAÇÃO"));
-
-    QSignalSpy errors(flow.controller.get(), &Base_Controller::showMessageError);
-    flow.controller->onClickButtonOK("", 1);
-    QCOMPARE(errors.count(), 1);
-    QCOMPARE(errors.first().at(0).toString(), "Preencha um valor!");
-    QTest::qWait(100); // many polls
-    QVERIFY(flow.calls(true).isEmpty());
-
-    flow.controller->onClickButtonOK("1500", 1);
-    QTRY_VERIFY(flow.answered());
-    const QList<Flow::Call> steps = flow.calls(true);
-    QCOMPARE(steps.size(), 1);
-    QCOMPARE(steps.first().fn, "OrvixTEF_RealizarAdmTEF");
-    QCOMPARE(steps.first().args.value("operacao").toInt(), 12);
-    QCOMPARE(Flow::captura(steps.first()).value("InfoCaptura").toString(), "1500");
-    // From then on the typed amount is the band's.
-    QVERIFY(flow.lines().contains("firstTextChanged:" + PagoraProbe::formatCurrency("1500") +
-                                  "\nTRANSACAO APROVADA"));
-}
-
-void tst_Pagora_Controller::loopEnd_data() {
-    QTest::addColumn<QJsonArray>("replies");
-    QTest::addColumn<QString>("step");   // the step entry point of the menu option
-    QTest::addColumn<QString>("option"); // the row chosen in the built-in menu
-    QTest::addColumn<int>("resultado");
-
-    const QString payment = "OrvixTEF_RealizarPagamentoTEF";
-    QTest::newRow("sequence 99") << QJsonArray{reply(99, {label("FIM")}, {{"Status", 7}})} << payment << "0"
-                                 << 7;
-    QTest::newRow("abort flag") << QJsonArray{reply(3, {label("FIM")},
-                                                    {{"AbortarFluxoCaptura", true}, {"Status", 5}})}
-                                << payment << "0" << 5;
-    // Approval is 0 to the sales application: an aborted flow, or a payment that ends without
-    // its status, is never one; a reprint or configuration that ends without one is done.
-    QTest::newRow("abort flag without status")
-        << QJsonArray{reply(3, {label("FIM")}, {{"AbortarFluxoCaptura", true}})} << payment << "0" << -1;
-    QTest::newRow("abort flag with status 0")
-        << QJsonArray{reply(3, {label("FIM")}, {{"AbortarFluxoCaptura", true}, {"Status", 0}})} << payment
-        << "0" << -1;
-    QTest::newRow("payment: sequence 99 without status")
-        << QJsonArray{reply(99, {label("FIM")})} << payment << "0" << -1;
-    QTest::newRow("reprint: sequence 99 without status")
-        << QJsonArray{reply(99, {label("FIM")})} << "OrvixTEF_RealizarAdmTEF"
-        << "1" << 0;
-    QTest::newRow("configuration: sequence 99 without status")
-        << QJsonArray{reply(99, {label("FIM")})} << "OrvixTEF_RealizarConfiguracao"
-        << "0" << 0;
-    QTest::newRow("labels only go on, a broken document goes back as it came")
-        << QJsonArray{reply(1, {label("AGUARDE")}), QJsonObject{{"texto", "{quebrado"}},
-                      reply(99, {label("FIM")}, {{"Status", 0}})}
-        << payment << "0" << 0;
-}
-
-void tst_Pagora_Controller::loopEnd() {
-    QFETCH(QJsonArray, replies);
-    QFETCH(QString, step);
-    QFETCH(QString, option);
-    QFETCH(int, resultado);
-
-    const bool paying = step.endsWith("PagamentoTEF");
-    Flow flow(QJsonObject{{step, replies}});
-    flow.start(paying ? kVenda1000 : kAdm);
-    QTRY_COMPARE(flow.waits(), 1);
-    flow.controller->onClickButtonOK(option, 2);
-    QTRY_VERIFY(flow.answered());
-
-    const QList<Flow::Call> steps = flow.calls(true);
-    QCOMPARE(steps.size(), replies.size());
-    QCOMPARE(steps.first().fn, step);
-    if (steps.size() == 3)
-        QCOMPARE(steps.last().args.value("captura").toString(), "{quebrado");
-    QCOMPARE(flow.response().value("resultado").toInt(), resultado);
-    QCOMPARE(flow.response().value("texto_operador").toString(), "FIM");
-    if (paying)
-        QVERIFY(flow.lines().contains("firstTextChanged:" + PagoraProbe::formatCurrency("1000") + "\nFIM"));
-}
-
-void tst_Pagora_Controller::unreadableDocumentsEndTheFlow_data() {
-    QTest::addColumn<QJsonObject>("unreadable");
-    QTest::newRow("malformed JSON") << QJsonObject{{"texto", "{quebrado"}};
-    QTest::newRow("empty text") << QJsonObject{{"texto", ""}};
-    QTest::newRow("no terminating zero") << QJsonObject{{"texto", "{\"a\":1}"}, {"semTerminador", true}};
-}
-
-void tst_Pagora_Controller::unreadableDocumentsEndTheFlow() {
-    QFETCH(QJsonObject, unreadable);
-    // The last reply repeats: without a bound the flow would never end.
-    Flow flow(
-        QJsonObject{{"OrvixTEF_RealizarPagamentoTEF", QJsonArray{reply(1, {label("AGUARDE")}), unreadable}}});
-    flow.start(kVenda1000);
-    QTRY_COMPARE(flow.waits(), 1);
-    flow.controller->onClickButtonOK("0", 2);
-    QTRY_VERIFY(flow.answered());
-
-    QCOMPARE(flow.calls(true).size(), 1 + Pagora_Controller::kMaxUnreadableDocuments);
-    QCOMPARE(flow.response().value("resultado").toInt(), -1);
-    QCOMPARE(flow.response().value("texto_operador").toString(),
-             "Resposta inválida da biblioteca APITEFOrvix");
-}
-
-void tst_Pagora_Controller::cancelInBuiltInScreen_data() {
-    QTest::addColumn<QString>("requisicao");
-    QTest::addColumn<bool>("voltarFirst");
-    QTest::newRow("sale menu") << kVendaSemValor << false;
-    QTest::newRow("administrative menu after VOLTAR") << kAdm << true;
-    QTest::newRow("amount prompt after VOLTAR") << kCancelamentoSemValor << true;
-}
-
-void tst_Pagora_Controller::cancelInBuiltInScreen() {
-    QFETCH(QString, requisicao);
-    QFETCH(bool, voltarFirst);
-
-    Flow flow(QJsonObject{});
-    flow.start(requisicao);
-    QTRY_COMPARE(flow.waits(), 1);
-    if (voltarFirst) {
-        flow.controller->onClickButtonVoltar();
-        QTRY_COMPARE(flow.waits(), 2); // the same screen again
-    }
-    flow.controller->onClickButtonCancelar();
-    QTRY_VERIFY(flow.answered());
-    QVERIFY(flow.calls(true).isEmpty());
-    QCOMPARE(flow.response().value("resultado").toInt(), 65282);
-    QCOMPARE(flow.response().value("texto_operador").toString(), "Operação encerrada pelo operador");
-}
-
-void tst_Pagora_Controller::sizeWrittenBackIsUsed() {
-    // The second reply fills its whole buffer, ten times the new size, leaving no zero: the
-    // next call must get that text back whole and not a byte more.
-    const QString filler = "0123456789abcdef";
-    Flow flow(QJsonObject{{"OrvixTEF_RealizarPagamentoTEF",
-                           QJsonArray{reply(1, {label("AGUARDE")}, {}, {{"tamanho", 2048}}),
-                                      QJsonObject{{"texto", filler}, {"semTerminador", true}}, kApproved}}});
-    flow.start(kVenda1000);
-    QTRY_COMPARE(flow.waits(), 1);
-    flow.controller->onClickButtonOK("0", 2);
-    QTRY_VERIFY(flow.answered());
-
-    const QList<Flow::Call> steps = flow.calls(true);
-    QCOMPARE(steps.size(), 3);
-    QCOMPARE(steps.at(0).args.value("tamanho").toInt(), 1024);
-    QCOMPARE(steps.at(1).args.value("tamanho").toInt(), 2048);
-    QCOMPARE(steps.at(2).args.value("captura").toString(), filler.repeated(20480 / filler.size()));
-}
-
-void tst_Pagora_Controller::largeCaptureDocumentSurvives() {
-    const QJsonObject textbox{{"NomeComponenteTela", "textbox"}, {"ConteudoComponenteTela", ""}};
-    Flow flow(
-        QJsonObject{{"OrvixTEF_RealizarPagamentoTEF",
-                     QJsonArray{reply(1, {label("CODIGO"), textbox}, {}, {{"tamanho", 5}}), kApproved}}});
-    flow.start(kVenda1000);
-    QTRY_COMPARE(flow.waits(), 1);
-    flow.controller->onClickButtonOK("1", 2);
-    QTRY_COMPARE(flow.waits(), 2);
-    const QString typed = QString("ÇÃ0123456789").repeated(300); // far beyond ten times 5 bytes
-    flow.controller->onClickButtonOK(typed, 1);
-    QTRY_VERIFY(flow.answered());
-
-    const Flow::Call second = flow.calls(true).at(1);
-    QCOMPARE(second.args.value("tamanho").toInt(), 5);
-    QCOMPARE(Flow::captura(second).value("InfoCaptura").toString(), typed);
-    QCOMPARE(flow.response().value("resultado").toInt(), 0);
-}
-
-void tst_Pagora_Controller::errorPaths_data() {
+// One request through the controller, whole: the library's calls with the capture documents, the
+// window's signals with the response, the operator's actions and the log.
+void tst_Pagora_Controller::paths_data() {
     QTest::addColumn<QString>("library");
-    QTest::addColumn<QJsonObject>("scenario");
-    QTest::addColumn<QString>("requisicao");
-    QTest::addColumn<QStringList>("calls");
-    QTest::addColumn<int>("resultado");
-    QTest::addColumn<QString>("texto");
+    QTest::addColumn<QByteArray>("scenario");
+    QTest::addColumn<QString>("request");
+    QTest::addColumn<QStringList>("actions");
 
-    const QStringList started{"OrvixTEF_Autenticador", "OrvixTEF_IniciarOperacaoTEF"};
-    QTest::newRow("invalid request") << kLibrary << QJsonObject()
-                                     << request("000-000 = CRT\nlixo\n999-999 = 0\n") << QStringList() << -1
-                                     << "Arquivo com formato inválido";
-    QTest::newRow("unknown operation code")
-        << kLibrary << QJsonObject() << request("000-000 = XYZ\n001-000 = 31\n999-999 = 0\n") << QStringList()
-        << -1 << "Operação desconhecida";
-    QTest::newRow("ATV is no error") << kLibrary << QJsonObject()
-                                     << request("000-000 = ATV\n001-000 = 31\n999-999 = 0\n") << QStringList()
-                                     << 0 << "";
-    QTest::newRow("library not loaded") << kAbsentLibrary << QJsonObject() << kVenda1000 << QStringList()
-                                        << -1 << "Erro ao carregar a biblioteca da APITEFOrvix";
-    QTest::newRow("authentication fails")
-        << kLibrary << QJsonObject{{"OrvixTEF_Autenticador", 7}} << kVenda1000
-        << QStringList{"OrvixTEF_Autenticador"} << -1 << "Erro ao autenticar - [Erro: 7]";
-    QTest::newRow("start fails") << kLibrary << QJsonObject{{"OrvixTEF_IniciarOperacaoTEF", 3}} << kVenda1000
-                                 << started << -1 << "Erro ao iniciar operação TEF - [Erro: 3]";
-    QTest::newRow("step entry point not exported (menu: Configuração TEF)")
-        << kPartialLibrary << QJsonObject() << kAdm << started << -1
-        << "Função OrvixTEF_RealizarConfiguracao não encontrada na biblioteca APITEFOrvix";
-    QTest::newRow("finalise not exported")
-        << kPartialLibrary << QJsonObject() << request("000-000 = CNF\n001-000 = 31\n999-999 = 0\n")
-        << QStringList{"OrvixTEF_ConfirmarOperacaoTEF"} << -1
-        << "Função OrvixTEF_FinalizarOperacaoTEF não encontrada na biblioteca APITEFOrvix";
+    const auto row = [](const char *name, const QString &library, const QByteArray &scenario,
+                        const QString &request, const QStringList &actions = {}) {
+        QTest::newRow(name) << library << scenario << request << actions;
+    };
+    // Confirmation and undo; a failure there is never reported as success.
+    const auto settle = [](const char *code) {
+        return request(
+            QStringLiteral("000-000 = %1\n001-000 = 4321\n002-000 = 777\n999-999 = 0\n").arg(code));
+    };
+    row("CNF confirms, then finalises", kLibrary, {}, settle("CNF"));
+    row("NCN undoes, then finalises", kLibrary, {}, settle("NCN"));
+    row("failed confirmation skips finalise", kLibrary, R"({"OrvixTEF_ConfirmarOperacaoTEF":5})",
+        settle("CNF"));
+    row("failed undo skips finalise", kLibrary, R"({"OrvixTEF_ConfirmarOperacaoTEF":4})", settle("NCN"));
+    row("finalise trouble keeps the confirmation", kLibrary, R"({"OrvixTEF_FinalizarOperacaoTEF":3})",
+        settle("CNF"));
+    // Every error answers -1 with its text, and the window never stays up.
+    row("invalid request", kLibrary, {}, request("000-000 = CRT\nlixo\n999-999 = 0\n"));
+    row("unknown operation code", kLibrary, {}, request("000-000 = XYZ\n001-000 = 31\n999-999 = 0\n"));
+    row("ATV is no error", kLibrary, {}, request("000-000 = ATV\n001-000 = 31\n999-999 = 0\n"));
+    row("library not loaded", kAbsent, {}, kSale);
+    row("authentication fails", kLibrary, R"({"OrvixTEF_Autenticador":7})", kSale);
+    row("start fails", kLibrary, R"({"OrvixTEF_IniciarOperacaoTEF":3})", kSale);
+    row("step entry point not exported", kPartial, {}, kAdm, {"0"});
+    row("finalise not exported", kPartial, {}, settle("CNF"));
+    // The built-in screens: the sale menu, the cancellation's amount, and cancelling them.
+    row("sale menu chooses credit", kLibrary, steps("RealizarPagamentoTEF", {kApproved}), kSaleNoAmount,
+        {"1"});
+    row("cancellation asks for the amount first", kLibrary, steps("RealizarAdmTEF", {kApproved}),
+        kCancellation, {"", "1500"});
+    row("cancel in the sale menu", kLibrary, {}, kSaleNoAmount, {"CANCELAR"});
+    row("cancel in the administrative menu after VOLTAR", kLibrary, {}, kAdm, {"VOLTAR", "CANCELAR"});
+    row("cancel at the amount prompt after VOLTAR", kLibrary, {}, kCancellation, {"VOLTAR", "CANCELAR"});
+    // How the capture loop ends, and what it answers: 0 is an approval, so an aborted flow or a
+    // payment without its status is never one; a reprint or configuration without one is done.
+    const QString end = label("FIM");
+    row("sequence 99", kLibrary, steps("RealizarPagamentoTEF", {reply(99, end, R"("Status":7)")}), kSale,
+        {"0"});
+    row("abort flag", kLibrary,
+        steps("RealizarPagamentoTEF", {reply(3, end, R"("AbortarFluxoCaptura":true,"Status":5)")}), kSale,
+        {"0"});
+    row("abort flag without status", kLibrary,
+        steps("RealizarPagamentoTEF", {reply(3, end, R"("AbortarFluxoCaptura":true)")}), kSale, {"0"});
+    row("abort flag with status 0", kLibrary,
+        steps("RealizarPagamentoTEF", {reply(3, end, R"("AbortarFluxoCaptura":true,"Status":0)")}), kSale,
+        {"0"});
+    row("payment: sequence 99 without status", kLibrary, steps("RealizarPagamentoTEF", {reply(99, end)}),
+        kSale, {"0"});
+    row("reprint: sequence 99 without status", kLibrary, steps("RealizarAdmTEF", {reply(99, end)}), kAdm,
+        {"1"});
+    row("configuration: sequence 99 without status", kLibrary,
+        steps("RealizarConfiguracao", {reply(99, end)}), kAdm, {"0"});
+    row("labels only go on, a broken document goes back as it came", kLibrary,
+        steps("RealizarPagamentoTEF",
+              {reply(1, label("AGUARDE")), R"({"texto":"{quebrado"})", reply(99, end, R"("Status":0)")}),
+        kSale, {"0"});
 }
 
-void tst_Pagora_Controller::errorPaths() {
+void tst_Pagora_Controller::paths() {
     QFETCH(QString, library);
-    QFETCH(QJsonObject, scenario);
-    QFETCH(QString, requisicao);
-    QFETCH(QStringList, calls);
-    QFETCH(int, resultado);
-    QFETCH(QString, texto);
-
-    Flow flow(scenario, library);
-    flow.start(requisicao);
-    if (requisicao == kAdm) {
-        QTRY_COMPARE(flow.waits(), 1);
-        flow.controller->onClickButtonOK("0", 2);
-    }
-    QTRY_VERIFY(flow.answered());
-    QVERIFY(flow.controller->wait(5000));
-
-    QCOMPARE(flow.names(), calls);
-    QCOMPARE(flow.response().value("resultado").toInt(), resultado);
-    QCOMPARE(flow.response().value("texto_operador").toString(), texto);
-    QCOMPARE(flow.lines().filter("showWindow:").last(), "showWindow:0"); // the window never stays up
-    const int shown = flow.lines().indexOf("showWindow:1");
-    if (shown >= 0) {
-        // Nothing of an earlier operation is left on the window, the amount is there at once.
-        const QString valor = QJsonDocument::fromJson(requisicao.toUtf8())["parametros"]["valor"].toString();
-        QCOMPARE(flow.lines().mid(0, shown),
-                 freshScreen(valor.isEmpty() ? QString() : PagoraProbe::formatCurrency(valor)));
-        QVERIFY(flow.lines().contains("textChanged:" + texto));
-    }
+    QFETCH(QByteArray, scenario);
+    QFETCH(QString, request);
+    QFETCH(QStringList, actions);
+    Simulator sim(scenario);
+    MessageCapture log("[Pagora_Controller]");
+    auto controller = std::make_unique<Pagora_Controller>(nullptr, library);
+    SignalLog window(controller.get());
+    QVERIFY(window.play(request, actions));
+    controller.reset();
+    const QStringList actual = transcript(sim.calls(), window, MessageCapture::lines());
+    QCOMPARE(actual, golden("pagora-paths.txt", actual));
 }
 
+// The library's own flows, which print the time of day: their outcome only.
 void tst_Pagora_Controller::builtInFlows_data() {
-    QTest::addColumn<QString>("requisicao");
-    QTest::addColumn<QStringList>("actions"); // one per stop for the operator
-    QTest::addColumn<QString>("step");        // every step call: entry point and its number
+    QTest::addColumn<QString>("request");
+    QTest::addColumn<QStringList>("actions");
+    QTest::addColumn<QString>("step"); // every step call: entry point and its number
     QTest::addColumn<QString>("texto");
     QTest::addColumn<QString>("dado"); // an item of dados_transacao
 
     QTest::newRow("credit sale: the library's list does not change the operation")
-        << kVenda1000 << QStringList{"list:1", "list:2", "text:0119"} << "OrvixTEF_RealizarPagamentoTEF 2"
+        << kSale << QStringList{"1", "2", "0119"} << R"(OrvixTEF_RealizarPagamentoTEF "tipo":2)"
         << "TRANSACAO APROVADA"
         << "NroParcelas:3";
     QTest::newRow("cancellation going back twice")
         << request("000-000 = CNC\n001-000 = 31\n003-000 = 1000\n999-999 = 0\n")
-        << QStringList{"back", "text:123456", "back", "text:654321", "prefilled"}
-        << "OrvixTEF_RealizarAdmTEF 12"
+        << QStringList{"VOLTAR", "123456", "VOLTAR", "654321", "OK"}
+        << R"(OrvixTEF_RealizarAdmTEF "operacao":12)"
         << "CANCELAMENTO APROVADO"
         << "ValorTrans:1000";
-    QTest::newRow("configuration") << kAdm << QStringList{"list:0", "prefilled", "prefilled"}
-                                   << "OrvixTEF_RealizarConfiguracao 4"
+    QTest::newRow("configuration") << kAdm << QStringList{"0", "OK", "OK"}
+                                   << "OrvixTEF_RealizarConfiguracao {"
                                    << "CONFIGURACAO CONCLUIDA"
                                    << "";
 }
 
 void tst_Pagora_Controller::builtInFlows() {
-    QFETCH(QString, requisicao);
+    QFETCH(QString, request);
     QFETCH(QStringList, actions);
     QFETCH(QString, step);
     QFETCH(QString, texto);
     QFETCH(QString, dado);
-
-    Flow flow(QJsonObject{});
-    flow.start(requisicao);
-    for (int i = 0; i < actions.size(); ++i) {
-        QTRY_COMPARE(flow.waits(), i + 1);
-        const QString action = actions.at(i);
-        if (action == "back") {
-            flow.controller->onClickButtonVoltar();
-        } else if (action == "prefilled") {
-            QTRY_COMPARE(flow.lines().filter("textfiledChanged:").size(),
-                         flow.lines().count("disableTextField:0"));
-            flow.controller->onClickButtonOK(flow.lines().filter("textfiledChanged:").last().mid(17), 1);
-        } else {
-            flow.controller->onClickButtonOK(action.mid(5), action.startsWith("list:") ? 2 : 1);
-        }
-    }
-    QTRY_VERIFY(flow.answered());
-    QCOMPARE(flow.waits(), actions.size());
-
-    for (const Flow::Call &call : flow.calls(true)) {
-        const int number = call.args.value(call.args.contains("tipo") ? "tipo" : "operacao").toInt(4);
-        QCOMPARE(call.fn + ' ' + QString::number(number), step);
-    }
-    const QJsonObject response = flow.response();
-    QCOMPARE(response.value("resultado").toInt(), 0);
-    QCOMPARE(response.value("texto_operador").toString(), texto);
+    Simulator sim;
+    Pagora_Controller controller(nullptr, kLibrary);
+    SignalLog window(&controller);
+    QVERIFY(window.play(request, actions));
+    QCOMPARE(window.prompts(), actions.size());
+    const QStringList calls = sim.calls("Realizar");
+    QVERIFY(!calls.isEmpty());
+    for (const QString &call : calls)
+        QVERIFY2(call.startsWith(step.section(' ', 0, 0)) && call.contains(step.section(' ', 1)),
+                 qPrintable(call));
+    const QJsonObject response = window.response();
+    QCOMPARE(response["resultado"], QJsonValue(0));
+    QCOMPARE(response["texto_operador"].toString(), texto);
     if (!dado.isEmpty()) {
-        QVERIFY(response.value("dados_transacao").toString().split(',').contains(dado));
-        QVERIFY(response.value("comprovante_loja").toString().contains("VIA: ESTABELECIMENTO"));
-        QVERIFY(response.value("comprovante_cliente").toString().contains("VIA: CLIENTE"));
+        QVERIFY(response["dados_transacao"].toString().split(',').contains(dado));
+        QVERIFY(response["comprovante_loja"].toString().contains("VIA: ESTABELECIMENTO"));
+        QVERIFY(response["comprovante_cliente"].toString().contains("VIA: CLIENTE"));
     }
-    if (step.endsWith(" 4"))
-        QVERIFY(flow.lines().contains("firstTextChanged:CONFIGURAÇÃO"));
 }
 
-void tst_Pagora_Controller::destruction() {
-    Flow flow(QJsonObject{});
-    flow.start(kVendaSemValor);
-    QTRY_COMPARE(flow.waits(), 1);
-    flow.controller.reset(); // must not hang on the thread waiting for the operator
-    QTRY_VERIFY(flow.answered());
-    QCOMPARE(flow.response().value("resultado").toInt(), 65282); // cancelled as by "CANCELAR"
+void tst_Pagora_Controller::unreadableDocumentsEndTheFlow_data() {
+    QTest::addColumn<QString>("unreadable");
+    QTest::newRow("malformed JSON") << R"({"texto":"{quebrado"})";
+    QTest::newRow("empty text") << R"({"texto":""})";
+    QTest::newRow("no terminating zero") << R"({"texto":"{\"a\":1}","semTerminador":true})";
+}
 
-    QCOMPARE(flow.calls().last().fn, "OrvixTEF_FinalizarOperacaoTEF");
-    QCOMPARE(flow.calls().last().args, QJsonObject({{"codigo", 1}}));
+// The last reply repeats: without a bound the flow would never end.
+void tst_Pagora_Controller::unreadableDocumentsEndTheFlow() {
+    QFETCH(QString, unreadable);
+    Simulator sim(steps("RealizarPagamentoTEF", {reply(1, label("AGUARDE")), unreadable}));
+    Pagora_Controller controller(nullptr, kLibrary);
+    SignalLog window(&controller);
+    QVERIFY(window.play(kSale, {"0"}));
+    QCOMPARE(sim.calls("Realizar").size(), 1 + Pagora_Controller::kMaxUnreadableDocuments);
+    QCOMPARE(window.response()["resultado"], QJsonValue(-1));
+    QCOMPARE(window.response()["texto_operador"].toString(), "Resposta inválida da biblioteca APITEFOrvix");
+}
+
+// The step buffer is ours: ten times the size the library asks for and never smaller than the
+// document and its zero, read back no further than its end.
+void tst_Pagora_Controller::bufferIsOurs() {
+    const QString filler = "0123456789abcdef";
+    const QString textbox = component("textbox", "");
+    Simulator sim(steps("RealizarPagamentoTEF",
+                        {reply(1, label("AGUARDE"), "", R"("tamanho":2048)"),
+                         QStringLiteral(R"({"texto":"%1","semTerminador":true,"tamanho":5})").arg(filler),
+                         reply(2, label("CODIGO") + ',' + textbox), kApproved}));
+    Pagora_Controller controller(nullptr, kLibrary);
+    SignalLog window(&controller);
+    const QString typed = QString("ÇÃ0123456789").repeated(300); // far beyond ten times 5 bytes
+    QVERIFY(window.play(kSale, {"1", typed}));
+    const QStringList calls = sim.calls("Realizar");
+    QCOMPARE(calls.size(), 4);
+    const auto argument = [&calls](int call, const char *name) {
+        return QJsonDocument::fromJson(calls.at(call).section(' ', 1).toUtf8())[name];
+    };
+    QCOMPARE(argument(1, "tamanho"), QJsonValue(2048));
+    // The second reply filled its whole buffer, ten times the new size, leaving no zero.
+    QCOMPARE(argument(2, "captura"), QJsonValue(filler.repeated(20480 / filler.size())));
+    QCOMPARE(argument(3, "tamanho"), QJsonValue(5));
+    QCOMPARE(QJsonDocument::fromJson(argument(3, "captura").toString().toUtf8())["InfoCaptura"].toString(),
+             typed);
+    QCOMPARE(window.response()["resultado"], QJsonValue(0));
+}
+
+// Nothing is shown, so nothing may hold the answer back: the pauses at their real length.
+void tst_Pagora_Controller::confirmationIsNotHeldBack() {
+    Pause::setScale(1.0);
+    const auto restore = qScopeGuard([] { Pause::setScale(0.01); });
+    Simulator sim;
+    Pagora_Controller controller(nullptr, kLibrary);
+    QElapsedTimer timer;
+    timer.start();
+    controller.setJsonConfigs(request("000-000 = CNF\n001-000 = 4321\n999-999 = 0\n"));
+    controller.start();
+    QVERIFY(controller.wait(5000));
+    QVERIFY(timer.elapsed() < 1000);
+}
+
+// A flow waiting for the operator must not hold the thread, nor the destructor, for ever.
+void tst_Pagora_Controller::destructionEndsAWaitingFlow() {
+    Simulator sim;
+    MessageCapture log("[Pagora_Controller]");
+    auto controller = std::make_unique<Pagora_Controller>(nullptr, kLibrary);
+    SignalLog window(controller.get());
+    controller->setJsonConfigs(kSaleNoAmount);
+    controller->start();
+    QTRY_COMPARE(window.prompts(), 1);
+    controller.reset();
+    QCOMPARE(window.response()["resultado"], QJsonValue(65282)); // cancelled as by "CANCELAR"
+    QCOMPARE(sim.calls().last(), R"(OrvixTEF_FinalizarOperacaoTEF {"codigo":1})");
     QCOMPARE(
         MessageCapture::lines().mid(MessageCapture::lines().size() - 3),
         QStringList({"info [Pagora_Controller] FINALIZANDO Q7_PAGORA_PASSIVO...",
                      "info [Pagora_Controller] Q7_PAGORA_Passivo PRONTO PARA SER ENCERRADO COM SEGURANÇA",
                      "info [Pagora_Controller] Biblioteca TEF liberada"}));
+}
+
+// One screen of the library shown: the signals after the seven that clear the window, what the
+// response keeps, and whether the thread waits for the operator.
+void tst_Pagora_Controller::screens_data() {
+    QTest::addColumn<QString>("request");
+    QTest::addColumn<QString>("tela");
+    QTest::addColumn<QStringList>("shown");
+    QTest::addColumn<QString>("record"); // the response's members it changes
+    QTest::addColumn<bool>("waits");
+
+    const QString ten = "R$\u00a010,00\n";
+    // What a menu choice leaves in the request document.
+    const QString configuration = R"({"header":"ADM","operacao":4,"parametros":{"identificacao":"5"}})";
+    QTest::newRow("two operator labels") << kSale << label("A") + ',' + label("B")
+                                         << QStringList{"firstTextChanged:" + ten + "A", "textChanged:B"}
+                                         << R"({"texto_operador":"B"})" << false;
+    QTest::newRow("customer display label is recorded, not shown")
+        << kSale << label("INSIRA O CARTAO", "cliente") << QStringList()
+        << R"({"texto_operador":"INSIRA O CARTAO"})" << false;
+    QTest::newRow("RETIRE O CARTAO is shown, not recorded")
+        << kSale << label("APROVADA") + ',' + label("RETIRE O CARTAO")
+        << QStringList{"firstTextChanged:" + ten + "APROVADA", "textChanged:RETIRE O CARTAO"}
+        << R"({"texto_operador":"APROVADA"})" << false;
+    QTest::newRow("configuration shows every label")
+        << configuration << label("A") + ',' + label("B", "cliente")
+        << QStringList{"firstTextChanged:CONFIGURAÇÃO", "textChanged:A", "firstTextChanged:CONFIGURAÇÃO",
+                       "textChanged:B"}
+        << R"({"texto_operador":"B"})" << false;
+    QTest::newRow("prefilled text box")
+        << kSale << component("textbox", "00000001")
+        << QStringList{"disableProgressBar:1", "disableTextField:0", "textfiledChanged:00000001"} << "{}"
+        << true;
+    QTest::newRow("list with line breaks inside")
+        << kSale
+        << component("listbox", "{\r\n  \"ArrayListBox\": [\r\n    {\"ConteudoItem\": \"A VISTA\"},\n"
+                                "    {\"ConteudoItem\":\n \"PARCELADO\"}\n  ]\n}\n")
+        << QStringList{"disableProgressBar:1",  "clearItemsList",    "addItemList:A VISTA",
+                       "addItemList:PARCELADO", "disableListView:0", "textChanged:Selecione"}
+        << "{}" << true;
+    QTest::newRow("buttons, receipts and unknown kinds")
+        << kSale
+        << QStringList{component("button", "Prosseguir"),
+                       component("button", "Cancelar"),
+                       component("button", "Imprimir"),
+                       component("Label", "A"),
+                       component("comprovanteloja", "LOJA\n"),
+                       component("comprovantecliente", "CLIENTE\n"),
+                       component("dadostransacao", "Nsu:1,ValorTrans:1000")}
+               .join(',')
+        << QStringList{"disableButtonOK:0", "disableButtonCancelar:0"}
+        << R"({"comprovante_loja":"LOJA\n","comprovante_cliente":"CLIENTE\n","dados_transacao":"Nsu:1,ValorTrans:1000"})"
+        << false;
+}
+
+void tst_Pagora_Controller::screens() {
+    QFETCH(QString, request);
+    QFETCH(QString, tela);
+    QFETCH(QStringList, shown);
+    QFETCH(QString, record);
+    QFETCH(bool, waits);
+    Probe probe(nullptr, kAbsent);
+    probe.setJsonConfigs(request);
+    const QJsonObject expected = merged(probe.record(), record);
+    SignalLog window(&probe);
+    probe.showScreen(QJsonDocument::fromJson("[" + tela.toUtf8() + "]").array());
+    QCOMPARE(window.gui(),
+             QStringList({"disableButtonOK:1", "disableButtonVoltar:1", "disableButtonCancelar:1",
+                          "disableTextField:1", "disableListView:1", "firstTextChanged:", "textChanged:"}) +
+                 shown);
+    QCOMPARE(probe.record(), expected);
+    QCOMPARE(probe.waiting(), waits);
+}
+
+// OK pressed on a screen: the signals, the capture document's members it changes, the operation
+// and the amount it leaves.
+void tst_Pagora_Controller::answers_data() {
+    QTest::addColumn<QString>("request");
+    QTest::addColumn<QString>("screen"); // "menu", "list" (the library's, two rows) or "text"
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<int>("estado");
+    QTest::addColumn<QStringList>("shown");
+    QTest::addColumn<QString>("capture");
+    QTest::addColumn<int>("operacao");
+    QTest::addColumn<QString>("amount");
+
+    const QStringList released{"disableProgressBar:0"};
+    const QStringList noOption{"showMessageError:Selecione uma opção!", "disableListView:0"};
+    // What a menu choice leaves in the request document.
+    const QString credit = R"({"header":"CRT","operacao":2,"parametros":{"identificacao":"5"}})";
+    QTest::newRow("typed value becomes the amount")
+        << kCancellation << "text"
+        << "1500" << 1 << released << R"({"TipoFluxo":1,"InfoCaptura":"1500"})" << 12 << "1500";
+    QTest::newRow("typed value becomes the credit sale's amount")
+        << credit << "text"
+        << "1500" << 1 << released << R"({"TipoFluxo":1,"InfoCaptura":"1500"})" << 2 << "1500";
+    QTest::newRow("typed value keeps a known amount")
+        << kSale << "text"
+        << "4455" << 1 << released << R"({"TipoFluxo":1,"InfoCaptura":"4455"})" << 0 << "1000";
+    QTest::newRow("empty value keeps waiting")
+        << kCancellation << "text"
+        << "" << 1 << QStringList{"showMessageError:Preencha um valor!", "disableTextField:0"} << "{}" << 12
+        << "";
+    QTest::newRow("sale menu: credit") << kSaleNoAmount << "menu"
+                                       << "1" << 2 << released << R"({"TipoFluxo":1})" << 2 << "";
+    QTest::newRow("administrative menu: reprint")
+        << kAdm << "menu"
+        << "1" << 2 << released << R"({"TipoFluxo":1})" << 128 << "";
+    QTest::newRow("no row current") << kSaleNoAmount << "menu"
+                                    << "-1" << 2 << noOption << "{}" << 0 << "";
+    QTest::newRow("past the menu's end") << kSaleNoAmount << "menu"
+                                         << "2" << 2 << noOption << "{}" << 0 << "";
+    QTest::newRow("the library's list: the row goes to the library, the operation stays")
+        << credit << "list"
+        << "0" << 2 << released << R"({"TipoFluxo":1,"InfoCaptura":"0"})" << 2 << "";
+    QTest::newRow("unknown state") << kSale << "text"
+                                   << "x" << 3 << QStringList{"textChanged:ERRO"} << "{}" << 0 << "1000";
+}
+
+void tst_Pagora_Controller::answers() {
+    QFETCH(QString, request);
+    QFETCH(QString, screen);
+    QFETCH(QString, value);
+    QFETCH(int, estado);
+    QFETCH(QStringList, shown);
+    QFETCH(QString, capture);
+    QFETCH(int, operacao);
+    QFETCH(QString, amount);
+    Probe probe(nullptr, kAbsent);
+    probe.setJsonConfigs(request);
+    probe.initialCapture();
+    const QStringList sale{"Pagamento débito", "Pagamento crédito"};
+    const QStringList adm{"Configuração TEF", "Reimpressão de comprovante", "Cancelamento de venda"};
+    if (screen == "menu")
+        probe.showScreen(probe.menuScreen(request == kAdm ? adm : sale).value("ComponentesTela"));
+    else if (screen == "list")
+        probe.showScreen(QJsonArray{
+            QJsonDocument::fromJson(
+                component("listbox",
+                          R"({"ArrayListBox":[{"ConteudoItem":"A VISTA"},{"ConteudoItem":"PARCELADO"}]})")
+                    .toUtf8())
+                .object()});
+    else
+        probe.showScreen(QJsonArray{QJsonDocument::fromJson(component("textbox", "").toUtf8()).object()});
+    const QJsonObject expected = merged(probe.capture(), capture);
+    SignalLog window(&probe);
+    probe.onClickButtonOK(value, estado);
+    QCOMPARE(window.gui(), shown);
+    QCOMPARE(probe.capture(), expected);
+    QCOMPARE(probe.getJsonConfigs()["operacao"].toInt(), operacao);
+    QCOMPARE(probe.waiting(),
+             shown != QStringList{"disableProgressBar:0"}); // only an accepted answer releases
+    QCOMPARE(probe.amount(), amount);
 }
 
 QTEST_MAIN(tst_Pagora_Controller)

@@ -1,19 +1,44 @@
-#include "TefHarness.h"
-
+// The Tef01 controller and its collection dialogue, through the replacement library.
+#include "MessageCapture.h"
+#include "SignalLog.h"
+#include "Simulator.h"
 #include "base/Pause.h"
-#include "exchange/ProtocoloSitef.h"
+#include "controllers/Q7_Tef_Controller.h"
 
-#include <QLibrary>
-#include <QSignalSpy>
-#include <QTemporaryDir>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QSemaphore>
 #include <QtTest>
+#include <atomic>
 
 namespace {
 
-const QString kMissing = QStringLiteral("/nonexistent/libQ7_Tef01.so");
+const QString kLibrary = Q7_BIN_DIR "/libQ7_Tef01.so";
+const QString kMissing = "/nonexistent/libQ7_Tef01.so";
+const QString kSale = R"({"identificacao":"5","valor":"1000","tipo_cartao":"1"})";
+const QString kList =
+    R"({"automacao_coleta_opcao":"A;B;C","automacao_coleta_retorno":"0","automacao_coleta_sequencial":"17"})";
+const QString kText =
+    R"({"automacao_coleta_tipo":"N","automacao_coleta_retorno":"0","automacao_coleta_sequencial":17})";
 
-QJsonObject lastResponse(const QSignalSpy &spy) {
-    return spy.isEmpty() ? QJsonObject() : parseJson(spy.last().at(0).toString());
+QString request(const QString &header, const QString &parametros) {
+    return QStringLiteral(R"({"header":"%1","parametros":%2})").arg(header, parametros);
+}
+
+QJsonObject object(const QString &json) {
+    return QJsonDocument::fromJson(json.toUtf8()).object();
+}
+
+// A dialogue reply that carries `tef`.
+QString step(const QString &tef) {
+    return QStringLiteral(R"({"codigo":0,"mensagem":"","tef":%1})").arg(tef);
+}
+
+const QString kFinal = step(R"({"resultadoTransacao":"0","sequencial":"321"})");
+
+// The payment dialogue's replies in turn.
+QByteArray script(const QStringList &replies) {
+    return QStringLiteral(R"({"RealizarPagamentoTEF":[%1]})").arg(replies.join(',')).toUtf8();
 }
 
 } // namespace
@@ -23,295 +48,182 @@ class tst_Q7_Tef_Controller : public QObject {
 
 private slots:
     void initTestCase() { Pause::setScale(0.01); }
-    void loading_data();
-    void loading();
-    void answersWithoutLibraryCall_data();
-    void answersWithoutLibraryCall();
-    void startDocument_data();
-    void startDocument();
-    void transactionFields_data();
-    void transactionFields();
-    void refusedStart_data();
-    void refusedStart();
-    void settlesPendingTransactions_data();
-    void settlesPendingTransactions();
+    void paths_data();
+    void paths();
+    void operations_data();
+    void operations();
     void pendingJournal_data();
     void pendingJournal();
-    void responseKeepsIdentification();
-    void missingEntryPoint();
-    void responseFileOfDefaultSale();
+    void pressBeforeWaitIsNotLost();
+    void deletedWhileRunning_data();
+    void deletedWhileRunning();
 };
 
-void tst_Q7_Tef_Controller::loading_data() {
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QStringList>("log");
-    QTest::addColumn<QStringList>("calls");
+// Requests in turn through one controller, whole: the library's calls, the window's signals with
+// the responses, and the log.
+void tst_Q7_Tef_Controller::paths_data() {
+    QTest::addColumn<QString>("library");
+    QTest::addColumn<QByteArray>("scenario");
+    QTest::addColumn<QStringList>("requests");
+    QTest::addColumn<QStringList>("actions"); // the operator's answers to the first one's prompts
 
-    QTest::newRow("library present") << Simulator::libraryPath()
-                                     << QStringList{"info [Q7_Tef_Controller] API carregada com sucesso",
-                                                    "info [Q7_Tef_Controller] Biblioteca Q7_Tef liberada"}
-                                     << QStringList{R"(SetClientTCP {"ip":"127.0.0.1","porta":60906})"};
-    const QStringList failed{"critical [Q7_Tef_Controller] Erro ao carregar a biblioteca do Q7_Tef",
-                             "critical [Q7_Tef_Controller] Falha ao liberar biblioteca Q7_Tef"};
-    QTest::newRow("library missing") << kMissing << failed << QStringList();
-    QTest::newRow("not a library file name")
-        << QStringLiteral(Q7_BIN_DIR "/config_tef.json") << failed << QStringList();
-}
-
-void tst_Q7_Tef_Controller::loading() {
-    QFETCH(QString, path);
-    QFETCH(QStringList, log);
-    QFETCH(QStringList, calls);
-    Simulator sim;
-    TefLogCapture capture;
-    delete new Q7_Tef_Controller(nullptr, path);
-    QCOMPARE(TefLogCapture::lines(), log);
-    QCOMPARE(sim.callLines(), calls);
-}
-
-void tst_Q7_Tef_Controller::answersWithoutLibraryCall_data() {
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QString>("header");
-    QTest::addColumn<QString>("identificacao");
-    QTest::addColumn<QJsonObject>("response");
-
-    QTest::newRow("ATV with library") << Simulator::libraryPath() << "ATV"
-                                      << "42" << QJsonObject{{"header", "ATV"}, {"id", 42}};
-    QTest::newRow("ATV without library") << kMissing << "ATV"
-                                         << "42" << QJsonObject{{"header", "ATV"}, {"id", 42}};
-    QTest::newRow("identification not a number") << kMissing << "ATV"
-                                                 << "12a" << QJsonObject{{"header", "ATV"}, {"id", 1}};
-    QTest::newRow("identification missing") << kMissing << "ATV"
-                                            << "" << QJsonObject{{"header", "ATV"}, {"id", 1}};
-    const QJsonObject notLoaded{{"codigo", -1},
-                                {"mensagem", QStringLiteral("Biblioteca Q7_Tef não carregada")}};
-    QJsonObject sale = notLoaded;
-    sale.insert("header", "CRT");
-    sale.insert("id", 42);
-    QTest::newRow("sale without library") << kMissing << "CRT"
-                                          << "42" << sale;
-    QJsonObject confirmation = notLoaded;
-    confirmation.insert("header", "CNF");
-    confirmation.insert("id", 42);
-    QTest::newRow("confirmation without library") << kMissing << "CNF"
-                                                  << "42" << confirmation;
+    const QString sale = request("CRT", kSale);
+    const auto row = [](const char *name, const QString &library, const QByteArray &scenario,
+                        const QStringList &requests, const QStringList &actions = {}) {
+        QTest::newRow(name) << library << scenario << requests << actions;
+    };
+    // Answered without a dialogue.
+    row("ATV", kLibrary, {}, {request("ATV", R"({"identificacao":"42"})")});
+    row("ATV without library, id not a number", kMissing, {}, {request("ATV", R"({"identificacao":"12a"})")});
+    row("sale without library", kMissing, {}, {request("CRT", R"({"identificacao":"42","valor":"1000"})")});
     // A request the reader marked invalid never reaches the library.
-    const QString invalid = QStringLiteral("Arquivo IntPos.001 recusado: maior que 65536 bytes");
-    QTest::newRow("invalid request with library")
-        << Simulator::libraryPath() << "CRT"
-        << "42" << QJsonObject{{"header", "CRT"}, {"id", 42}, {"codigo", -1}, {"mensagem", invalid}};
+    row("invalid request", kLibrary, {},
+        {R"({"header":"CRT","msg_erro":"Arquivo IntPos.001 recusado: maior que 65536 bytes","parametros":{"identificacao":"42"}})"});
+    // A refused start, or a missing entry point, leaves nothing to confirm.
+    const QStringList saleThenConfirm{sale, request("CNF", R"({"identificacao":"8"})")};
+    row("start refused, no step data", kLibrary,
+        R"({"IniciarOperacaoTEF":{"codigo":5,"mensagem":"Sem comunicação com o servidor"}})",
+        saleThenConfirm);
+    row("start refused, result 5 as text", kLibrary,
+        R"({"IniciarOperacaoTEF":{"codigo":0,"mensagem":"Recusada","tef":{"resultadoTransacao":"5"}}})",
+        saleThenConfirm);
+    row("start reply not JSON", kLibrary, R"({"IniciarOperacaoTEF":"servidor fora do ar"})", {sale});
+    row("start result 5 as a number goes on", kLibrary,
+        R"({"IniciarOperacaoTEF":{"codigo":0,"mensagem":"","tef":{"resultadoTransacao":5}}})",
+        saleThenConfirm);
+    row("entry point not exported", QCoreApplication::applicationDirPath() + "/libQ7_Tef01_noPayment.so", {},
+        saleThenConfirm);
+    // Without a library call to answer it, a prompt would replay for ever; the wait it armed must
+    // not hold the next operation.
+    row("unknown operation ends after one pass", kLibrary,
+        QStringLiteral(R"({"IniciarOperacaoTEF":[%1,{"codigo":0,"mensagem":"","tef":{}}]})")
+            .arg(step(kList))
+            .toUtf8(),
+        {request("XYZ", R"({"identificacao":"6"})"),
+         request("ADM", R"({"identificacao":"7","codigo_transacao":"2"})")});
+    // The identification is how the sales application matches its request: it wins over the reply's.
+    row("identification wins over the reply's", kLibrary,
+        R"({"RealizarPagamentoTEF":{"codigo":0,"mensagem":"ok","header":"XYZ","id":999,"tef":{"resultadoTransacao":"0","sequencial":"55"}}})",
+        {sale});
+    // The library's default play; the pending transactions settled once.
+    row("sale confirmed, then nothing left", kLibrary, {},
+        {sale, request("CNF", R"({"identificacao":"9"})"), request("CNF", R"({"identificacao":"10"})")});
+    row("two sales undone in order", kLibrary, {}, {sale, sale, request("NCN", R"({"identificacao":"9"})")});
+    row("cancellation confirmed", kLibrary, {},
+        {request("CNC", R"({"identificacao":"5","valor":"1000"})"),
+         request("CNF", R"({"identificacao":"9"})")});
+    // Prompts and the operator's answers; an answer that is no answer leaves the prompt as it was.
+    row("list: second option", kLibrary, script({step(kList), kFinal}), {sale}, {"1"});
+    row("list with a trailing separator", kLibrary,
+        script(
+            {step(
+                 R"({"automacao_coleta_opcao":"A;B;","automacao_coleta_retorno":"0","automacao_coleta_sequencial":"17"})"),
+             kFinal}),
+        {sale}, {"0"});
+    row("typed text", kLibrary, script({step(kText), kFinal}), {sale}, {"123456"});
+    row("missing sequence sent as null", kLibrary,
+        script({step(R"({"automacao_coleta_tipo":"N","automacao_coleta_retorno":"0"})"), kFinal}), {sale},
+        {"abc"});
+    row("cancelled", kLibrary, script({step(kList), kFinal}), {sale}, {"CANCELAR"});
+    row("empty text refused", kLibrary, script({step(kText), kFinal}), {sale}, {"", "42"});
+    row("no row current refused", kLibrary, script({step(kList), kFinal}), {sale}, {"-1", "2"});
+    row("row past the end refused", kLibrary, script({step(kList), kFinal}), {sale}, {"3", "0"});
+    // Replies that end the dialogue, or go on, without the operator.
+    const QString invalid = R"("codigo":3,"mensagem":"Cartão inválido")";
+    row("result ends it although collection follows", kLibrary,
+        script({step(R"({"resultadoTransacao":"0","automacao_coleta_retorno":"0"})")}), {sale});
+    row("error that asks for collection goes on", kLibrary,
+        script({"{" + invalid + R"(,"tef":{"automacao_coleta_retorno":"0"}})", kFinal}), {sale});
+    row("error without step data ends", kLibrary, script({"{" + invalid + "}"}), {sale});
+    row("return other than 0 ends", kLibrary, script({step(R"({"automacao_coleta_retorno":"1"})")}), {sale});
+    row("return 0 as a number ends", kLibrary, script({step(R"({"automacao_coleta_retorno":0})")}), {sale});
+    row("no codigo", kLibrary, script({R"({"tef":{"automacao_coleta_retorno":"0"}})", kFinal}), {sale});
+    row("not JSON", kLibrary, script({R"("<html>erro</html>")"}), {sale});
 }
 
-void tst_Q7_Tef_Controller::answersWithoutLibraryCall() {
-    QFETCH(QString, path);
-    QFETCH(QString, header);
-    QFETCH(QString, identificacao);
-    QFETCH(QJsonObject, response);
-    Simulator sim;
-    Q7_Tef_Controller c(nullptr, path);
-    WindowLog window(&c);
-    QSignalSpy responses(&c, &Base_Controller::responseProcessTEF);
-    const int loadCalls = sim.calls().size();
-
-    QJsonObject parametros{{"valor", "1000"}};
-    if (!identificacao.isEmpty())
-        parametros.insert("identificacao", identificacao);
-    QJsonObject request{{"header", header}, {"parametros", parametros}};
-    if (response.value("codigo") == -1 && path != kMissing)
-        request.insert("msg_erro", response.value("mensagem"));
-    c.setJsonConfigs(QString::fromUtf8(QJsonDocument(request).toJson(QJsonDocument::Compact)));
-    c.start();
-    QVERIFY(c.wait(20000));
-    QCoreApplication::sendPostedEvents();
-    QCOMPARE(responses.count(), 1);
-    QCOMPARE(lastResponse(responses), response);
-    QCOMPARE(sim.callLines(loadCalls), QStringList());
-    QCOMPARE(window.events.size(), 1); // the response only: the window is not touched
+void tst_Q7_Tef_Controller::paths() {
+    QFETCH(QString, library);
+    QFETCH(QByteArray, scenario);
+    QFETCH(QStringList, requests);
+    QFETCH(QStringList, actions);
+    Simulator sim(scenario);
+    MessageCapture log("[Q7_Tef_Controller]");
+    auto controller = std::make_unique<Q7_Tef_Controller>(nullptr, library);
+    SignalLog window(controller.get());
+    for (int i = 0; i < requests.size(); ++i)
+        QVERIFY(window.play(requests.at(i), i == 0 ? actions : QStringList()));
+    controller.reset();
+    const QStringList actual = maskClock(transcript(sim.calls(), window, MessageCapture::lines()));
+    QCOMPARE(actual, golden("tef-paths.txt", actual));
 }
 
-void tst_Q7_Tef_Controller::startDocument_data() {
-    QTest::addColumn<QJsonObject>("parametros");
-    QTest::addColumn<QString>("document");
-
-    QTest::newRow("all five fields")
-        << QJsonObject{{"aplicacao", "PDV Q7"},
-                       {"versao_aplicacao", "2.1"},
-                       {"estabelecimento", "00001234"},
-                       {"loja", "0001"},
-                       {"terminal", "CX01"}}
-        << R"({"aplicacao_tela":"PDV Q7","estabelecimento":"00001234","loja":"0001","terminal":"CX01","versao":"2.1"})";
-    QTest::newRow("empty fields left out")
-        << QJsonObject{{"loja", ""}, {"terminal", "CX02"}} << R"({"terminal":"CX02"})";
-    QTest::newRow("none of them") << QJsonObject() << "{}";
-}
-
-void tst_Q7_Tef_Controller::startDocument() {
-    QFETCH(QJsonObject, parametros);
-    QFETCH(QString, document);
-    Simulator sim;
-    Q7_Tef_Controller c(nullptr, Simulator::libraryPath());
-    parametros.insert("valor", "1000");
-    QVERIFY(runRequest(c, "CRT", parametros));
-    QVERIFY(runRequest(c, "CNF", parametros));
-
-    QStringList sent;
-    for (const QJsonObject &call : sim.calls()) {
-        const QString fn = call.value("fn").toString();
-        if (fn == QLatin1String("IniciarOperacaoTEF") || fn == QLatin1String("RecuperarOperacaoTEF"))
-            sent << fn + QLatin1Char(' ') + call.value("args").toObject().value("dadosAutomacao").toString();
-    }
-    QCOMPARE(sent, QStringList({"IniciarOperacaoTEF " + document, "RecuperarOperacaoTEF " + document}));
-}
-
-void tst_Q7_Tef_Controller::transactionFields_data() {
+// What the request makes of the start document, the dialogue's first call and the window's title.
+void tst_Q7_Tef_Controller::operations_data() {
     QTest::addColumn<QString>("header");
-    QTest::addColumn<QJsonObject>("parametros");
-    QTest::addColumn<QJsonObject>("document");
+    QTest::addColumn<QString>("parametros");
+    QTest::addColumn<QString>("start");
+    QTest::addColumn<QString>("call"); // entry point, its first argument and the transaction document
+    QTest::addColumn<QString>("title");
 
-    QTest::newRow("one instalment, store financed")
-        << "CRT" << QJsonObject{{"valor", "1000"}, {"quantidade_parcelas", "1"}, {"tipo_parcelamento", "0"}}
-        << QJsonObject{{"transacao_valor", "1000"},
-                       {"transacao_parcela", "1"},
-                       {"transacao_pagamento", "A vista"},
-                       {"transacao_financiado", "Estabelecimento"}};
-    QTest::newRow("three instalments, issuer financed")
-        << "CRT" << QJsonObject{{"valor", "1000"}, {"quantidade_parcelas", "3"}, {"tipo_parcelamento", "1"}}
-        << QJsonObject{{"transacao_valor", "1000"},
-                       {"transacao_parcela", "3"},
-                       {"transacao_pagamento", "Parcelado"},
-                       {"transacao_financiado", "Administradora"}};
-    QTest::newRow("neither") << "CRT" << QJsonObject{{"valor", "1000"}}
-                             << QJsonObject{{"transacao_valor", "1000"}};
-    QTest::newRow("zero instalments, unknown type")
-        << "CRT" << QJsonObject{{"valor", "1000"}, {"quantidade_parcelas", "0"}, {"tipo_parcelamento", "2"}}
-        << QJsonObject{{"transacao_valor", "1000"}, {"transacao_parcela", "0"}};
-    QTest::newRow("administrative user and password")
-        << "ADM" << QJsonObject{{"adm_usuario", "gerente"}, {"adm_senha", "1234"}}
-        << QJsonObject{{"transacao_administracao_usuario", "gerente"},
-                       {"transacao_administracao_senha", "1234"}};
+    const QString amount = "\n Valor: R$\u00a012,34";
+    QTest::newRow("credit, one instalment financed by the store")
+        << "CRT"
+        << R"({"valor":"1234","tipo_cartao":"1","quantidade_parcelas":"1","tipo_parcelamento":"0","aplicacao":"PDV Q7","versao_aplicacao":"2.1","estabelecimento":"00001234","loja":"0001","terminal":"CX01"})"
+        << R"({"aplicacao_tela":"PDV Q7","estabelecimento":"00001234","loja":"0001","terminal":"CX01","versao":"2.1"})"
+        << R"(RealizarPagamentoTEF 1 {"transacao_financiado":"Estabelecimento","transacao_pagamento":"A vista","transacao_parcela":"1","transacao_valor":"1234"})"
+        << "Venda Crédito" + amount;
+    QTest::newRow("debit, three instalments financed by the issuer")
+        << "CRT"
+        << R"({"valor":"1234","tipo_cartao":"2","quantidade_parcelas":"3","tipo_parcelamento":"1","loja":"","terminal":"CX02"})"
+        << R"({"terminal":"CX02"})"
+        << R"(RealizarPagamentoTEF 2 {"transacao_financiado":"Administradora","transacao_pagamento":"Parcelado","transacao_parcela":"3","transacao_valor":"1234"})"
+        << "Venda Débito" + amount;
+    QTest::newRow("private label, no instalments, unknown financing")
+        << "CRT"
+        << R"({"valor":"1234","tipo_cartao":"5","quantidade_parcelas":"0","tipo_parcelamento":"2"})"
+        << "{}"
+        << R"(RealizarPagamentoTEF 5 {"transacao_parcela":"0","transacao_valor":"1234"})"
+        << "Venda Private Label" + amount;
+    QTest::newRow("card type not given") << "CRT"
+                                         << R"({"valor":"1234"})"
+                                         << "{}"
+                                         << R"(RealizarPagamentoTEF 0 {"transacao_valor":"1234"})"
+                                         << "Venda" + amount;
+    QTest::newRow("cancellation") << "CNC"
+                                  << R"({"valor":"1234","codigo_transacao":"7"})"
+                                  << "{}"
+                                  << R"(RealizarAdmTEF 1 {"transacao_valor":"1234"})"
+                                  << "Cancelamento" + amount;
+    QTest::newRow("administrative, user and password")
+        << "ADM"
+        << R"({"codigo_transacao":"7","adm_usuario":"gerente","adm_senha":"1234"})"
+        << "{}"
+        << R"(RealizarAdmTEF 7 {"transacao_administracao_senha":"1234","transacao_administracao_usuario":"gerente"})"
+        << "Operação Administrativa";
 }
 
-void tst_Q7_Tef_Controller::transactionFields() {
+void tst_Q7_Tef_Controller::operations() {
     QFETCH(QString, header);
-    QFETCH(QJsonObject, parametros);
-    QFETCH(QJsonObject, document);
+    QFETCH(QString, parametros);
+    QFETCH(QString, start);
+    QFETCH(QString, call);
+    QFETCH(QString, title);
     Simulator sim;
-    Q7_Tef_Controller c(nullptr, Simulator::libraryPath());
-    QVERIFY(runRequest(c, header, parametros));
-    const QList<QJsonObject> calls = sim.dialogueCalls();
-    QVERIFY(!calls.isEmpty());
-    QCOMPARE(Simulator::transactionOf(calls.first()), document);
-}
-
-void tst_Q7_Tef_Controller::refusedStart_data() {
-    QTest::addColumn<QJsonValue>("startReply");
-    QTest::addColumn<bool>("goesOn");
-    QTest::addColumn<QStringList>("failureLog");
-
-    const QJsonObject noTef{{"codigo", 5}, {"mensagem", QStringLiteral("Sem comunicação com o servidor")}};
-    QTest::newRow("no step data")
-        << QJsonValue(noTef) << false
-        << QStringList{
-               QStringLiteral("critical [Q7_Tef_Controller]Sem comunicação com o servidor"),
-               QStringLiteral("critical [Q7_Tef_Controller] Erro ao iniciar operação de TEF"),
-               QStringLiteral("info [Q7_Tef_Controller] resp inicialização: ") +
-                   QString::fromUtf8(QJsonDocument(noTef).toJson(QJsonDocument::Compact)),
-           };
-    const QJsonObject refused{
-        {"codigo", 0}, {"mensagem", "Recusada"}, {"tef", QJsonObject{{"resultadoTransacao", "5"}}}};
-    QTest::newRow("result 5 as text")
-        << QJsonValue(refused) << false
-        << QStringList{
-               QStringLiteral("critical [Q7_Tef_Controller] Erro ao iniciar operação de TEF"),
-               QStringLiteral("info [Q7_Tef_Controller] resp inicialização: ") +
-                   QString::fromUtf8(QJsonDocument(refused).toJson(QJsonDocument::Compact)),
-           };
-    QTest::newRow("result 5 as number")
-        << QJsonValue(
-               QJsonObject{{"codigo", 0}, {"mensagem", ""}, {"tef", QJsonObject{{"resultadoTransacao", 5}}}})
-        << true << QStringList();
-    QTest::newRow("not JSON")
-        << QJsonValue("servidor fora do ar") << false
-        << QStringList{
-               QStringLiteral("critical [Q7_Tef_Controller]"),
-               QStringLiteral("critical [Q7_Tef_Controller] Erro ao iniciar operação de TEF"),
-               QStringLiteral("info [Q7_Tef_Controller] resp inicialização: servidor fora do ar"),
-           };
-}
-
-void tst_Q7_Tef_Controller::refusedStart() {
-    QFETCH(QJsonValue, startReply);
-    QFETCH(bool, goesOn);
-    QFETCH(QStringList, failureLog);
-    Simulator sim({{"IniciarOperacaoTEF", startReply}});
-    Q7_Tef_Controller c(nullptr, Simulator::libraryPath());
-    WindowLog window(&c);
-    QSignalSpy responses(&c, &Base_Controller::responseProcessTEF);
-    TefLogCapture capture;
-
-    QVERIFY(runRequest(c, "CRT", {{"identificacao", "7"}, {"valor", "1000"}}));
-    QStringList failures;
-    for (const QString &line : TefLogCapture::lines())
-        if (line.startsWith(QLatin1String("critical")) || line.contains(QStringLiteral("resp inicialização")))
-            failures << line;
-    QCOMPARE(failures, failureLog);
-    QCOMPARE(window.of("showWindow"), goesOn ? QStringList({"true", "false"}) : QStringList({"false"}));
-    QCOMPARE(sim.dialogueCalls().isEmpty(), !goesOn);
-    if (!goesOn) {
-        QJsonObject expected = startReply.toObject();
-        expected.insert("header", "CRT");
-        expected.insert("id", 7);
-        QCOMPARE(lastResponse(responses), expected);
-    }
-
-    // A refused start leaves nothing to confirm.
-    const int before = sim.calls().size();
-    QVERIFY(runRequest(c, "CNF", {{"identificacao", "8"}}));
-    QCOMPARE(sim.callLines(before).filter("ConfirmarOperacaoTEF").size(), goesOn ? 1 : 0);
-}
-
-void tst_Q7_Tef_Controller::settlesPendingTransactions_data() {
-    QTest::addColumn<QString>("operation");
-    QTest::addColumn<int>("operations");
-    QTest::addColumn<QString>("settle");
-    QTest::addColumn<int>("decision");
-
-    QTest::newRow("one sale confirmed") << "CRT" << 1 << "CNF" << 1;
-    QTest::newRow("two sales undone in order") << "CRT" << 2 << "NCN" << 0;
-    QTest::newRow("cancellation confirmed") << "CNC" << 1 << "CNF" << 1;
-    QTest::newRow("nothing pending") << "CRT" << 0 << "CNF" << 1;
-}
-
-void tst_Q7_Tef_Controller::settlesPendingTransactions() {
-    QFETCH(QString, operation);
-    QFETCH(int, operations);
-    QFETCH(QString, settle);
-    QFETCH(int, decision);
-    Simulator sim;
-    Q7_Tef_Controller c(nullptr, Simulator::libraryPath());
-    QSignalSpy responses(&c, &Base_Controller::responseProcessTEF);
-
-    QStringList expected{R"(RecuperarOperacaoTEF {"dadosAutomacao":"{}"})"};
-    for (int i = 0; i < operations; ++i) {
-        QVERIFY(runRequest(c, operation, {{"identificacao", QString::number(i)}, {"valor", "1000"}}));
-        const QString sequencial =
-            lastResponse(responses).value("tef").toObject().value("sequencial").toString();
-        QVERIFY(!sequencial.isEmpty());
-        expected << QStringLiteral(R"(ConfirmarOperacaoTEF {"confirmar":%1,"sequencial":%2})")
-                        .arg(decision)
-                        .arg(sequencial);
-    }
-    expected << R"(FinalizarOperacaoTEF {"finalizar":1})";
-
-    int before = sim.calls().size();
-    QVERIFY(runRequest(c, settle, {{"identificacao", "9"}}));
-    QCOMPARE(sim.callLines(before), expected);
-    QCOMPARE(lastResponse(responses), QJsonObject({{"header", settle}, {"id", 9}}));
-
-    // Settled once: a second request finds nothing left.
-    before = sim.calls().size();
-    QVERIFY(runRequest(c, settle, {{"identificacao", "10"}}));
-    QCOMPARE(sim.callLines(before), QStringList({expected.first(), expected.last()}));
+    Q7_Tef_Controller c(nullptr, kLibrary);
+    SignalLog window(&c);
+    QVERIFY(window.play(request(header, parametros)));
+    QCOMPARE(object(sim.calls("IniciarOperacaoTEF").value(0).section(' ', 1))["dadosAutomacao"].toString(),
+             start);
+    const QStringList dialogue = sim.calls("Realizar");
+    QCOMPARE(dialogue.size(), 2);
+    const QJsonObject args = object(dialogue.first().section(' ', 1));
+    QCOMPARE(QStringLiteral("%1 %2 %3")
+                 .arg(dialogue.first().section(' ', 0, 0))
+                 .arg(args[args.contains("tipoCartao") ? "tipoCartao" : "operacao"].toInt())
+                 .arg(args["dadosTransacao"].toString()),
+             call);
+    QCOMPARE(window.of("firstTextChanged").mid(1), QStringList({title, title})); // once per pass
+    QCOMPARE(window.response()["codigo"], QJsonValue(0));
 }
 
 void tst_Q7_Tef_Controller::pendingJournal_data() {
@@ -351,118 +263,97 @@ void tst_Q7_Tef_Controller::pendingJournal() {
         QFile file(name);
         return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
     };
-    const auto pending = [&path] {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly)
-                   ? QJsonDocument::fromJson(file.readAll()).object().value("pendentes").toArray()
-                   : QJsonArray();
+    const auto read = [](const QString &name) {
+        QFile file(name);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    const auto pending = [&] {
+        return QJsonDocument::fromJson(read(path))["pendentes"].toArray();
     };
     QVERIFY(writable || write(directory, "x"));
-    if (!journal.isNull())
-        QVERIFY(write(path, journal));
-    if (earlierInvalid)
-        QVERIFY(write(path + ".invalido", "antes"));
+    QVERIFY(journal.isNull() || write(path, journal));
+    QVERIFY(!earlierInvalid || write(path + ".invalido", "antes"));
 
     Simulator sim;
-    TefLogCapture capture;
-    Q7_Tef_Controller c(nullptr, Simulator::libraryPath(), directory);
-    QSignalSpy responses(&c, &Base_Controller::responseProcessTEF);
-    QCOMPARE(TefLogCapture::lines().filter("Transação pendente restaurada").size(), restored.size());
-    const bool corrupt = critical.contains("ilegível");
-    if (corrupt) {
+    MessageCapture log("[Q7_Tef_Controller]");
+    Q7_Tef_Controller c(nullptr, kLibrary, directory);
+    SignalLog window(&c);
+    QCOMPARE(MessageCapture::lines().filter("Transação pendente restaurada").size(), restored.size());
+    if (critical.contains("ilegível")) {
         QVERIFY(!QFile::exists(path));
-        QFile aside(earlierInvalid ? path + ".invalido.2" : path + ".invalido");
-        QVERIFY(aside.open(QIODevice::ReadOnly));
-        QCOMPARE(aside.readAll(), journal);
-        if (earlierInvalid)
-            QCOMPARE(QFile(path + ".invalido").size(), qint64(5)); // left as it was
+        QCOMPARE(read(path + (earlierInvalid ? ".invalido.2" : ".invalido")), journal);
+        QCOMPARE(read(path + ".invalido"), earlierInvalid ? QByteArray("antes") : journal); // left as it was
     }
 
-    QVERIFY(runRequest(c, "CRT", {{"identificacao", "5"}, {"valor", "1000"}}));
-    const QJsonObject tef = lastResponse(responses).value("tef").toObject();
-    QCOMPARE(tef.value("resultadoTransacao"), QJsonValue("0")); // answered whatever the journal did
-    const QString sequencial = tef.value("sequencial").toString();
+    QVERIFY(window.play(request("CRT", kSale)));
+    const QJsonObject tef = window.response()["tef"].toObject();
+    QCOMPARE(tef["resultadoTransacao"], QJsonValue("0")); // answered whatever the journal did
     QCOMPARE(pending().size(), writable ? restored.size() + 1 : 0);
-    if (writable)
-        QCOMPARE(pending().last().toObject().value("id").toInt(), 5);
+    QVERIFY(!writable || pending().last()["id"] == 5);
 
-    QVERIFY(runRequest(c, "NCN", {{"identificacao", "6"}}));
+    QVERIFY(window.play(request("NCN", R"({"identificacao":"6"})")));
     QStringList undone;
-    for (const QJsonObject &call : sim.calls())
-        if (call.value("fn") == "ConfirmarOperacaoTEF")
-            undone << QString::number(call.value("args").toObject().value("sequencial").toInt()) +
-                          (call.value("args").toObject().value("confirmar").toInt() ? "+" : "-");
-    QStringList expected;
-    for (const QString &s : restored + QStringList{sequencial})
-        expected << s + "-";
-    QCOMPARE(undone, expected);
-
-    const QStringList errors = TefLogCapture::lines().filter("critical ");
+    for (const QString &sequencial : restored + QStringList{tef["sequencial"].toString()})
+        undone << QStringLiteral(R"(ConfirmarOperacaoTEF {"confirmar":0,"sequencial":%1})").arg(sequencial);
+    QCOMPARE(sim.calls("ConfirmarOperacaoTEF"), undone);
+    const QStringList errors = MessageCapture::lines().filter("critical ");
     QCOMPARE(errors.size(), critical.isEmpty() ? 0 : writable ? 1 : 2);
-    if (!critical.isEmpty())
-        QVERIFY2(errors.first().contains(critical), qPrintable(errors.join('\n')));
+    QVERIFY2(critical.isEmpty() || errors.first().contains(critical), qPrintable(errors.join('\n')));
     // A journal that could not be written is never said to be.
-    QCOMPARE(TefLogCapture::lines().filter(" gravado: ").size(), writable ? 2 : 0);
+    QCOMPARE(MessageCapture::lines().filter(" gravado: ").size(), writable ? 2 : 0);
     QVERIFY(pending().isEmpty());
     QCOMPARE(QFile::exists(path), writable);
 }
 
-void tst_Q7_Tef_Controller::responseKeepsIdentification() {
-    const QJsonObject tef{{"resultadoTransacao", "0"}, {"sequencial", "55"}};
-    Simulator sim(
-        {{"RealizarPagamentoTEF",
-          QJsonObject{{"codigo", 0}, {"mensagem", "ok"}, {"header", "XYZ"}, {"id", 999}, {"tef", tef}}}});
-    Q7_Tef_Controller c(nullptr, Simulator::libraryPath());
-    QSignalSpy responses(&c, &Base_Controller::responseProcessTEF);
-    QVERIFY(runRequest(c, "CRT", {{"identificacao", "7"}, {"valor", "1000"}}));
-    QCOMPARE(lastResponse(responses),
-             QJsonObject({{"header", "CRT"}, {"id", 7}, {"codigo", 0}, {"mensagem", "ok"}, {"tef", tef}}));
+// The wait is armed before the prompt shows: an answer given before the thread reaches its wait
+// is kept.
+void tst_Q7_Tef_Controller::pressBeforeWaitIsNotLost() {
+    Simulator sim(script({step(kText), kFinal}));
+    Q7_Tef_Controller c(nullptr, kLibrary);
+    QSemaphore shown;
+    QSemaphore mayGoOn;
+    std::atomic_bool held{false};
+    // Holds the controller thread once the prompt is on screen, before its wait.
+    connect(
+        &c, &Base_Controller::disableProgressBar, &c,
+        [&](bool hidden) {
+            if (hidden && !held.exchange(true)) {
+                shown.release();
+                mayGoOn.tryAcquire(1, 10000);
+            }
+        },
+        Qt::DirectConnection);
+    c.setJsonConfigs(request("CRT", kSale));
+    c.start();
+    QVERIFY(shown.tryAcquire(1, 10000));
+    c.onClickButtonOK("777", 1);
+    mayGoOn.release();
+    QVERIFY2(c.wait(10000), "the answer given before the wait was lost");
+    QCOMPARE(sim.calls("Realizar").size(), 2);
+    QVERIFY(sim.calls("Realizar").last().contains(R"(\"automacao_coleta_informacao\":\"777\")"));
 }
 
-void tst_Q7_Tef_Controller::missingEntryPoint() {
-    const QString path = QCoreApplication::applicationDirPath() + "/libQ7_Tef01_noPayment.so";
-    QVERIFY(QLibrary(path).resolve("RealizarAdmTEF"));
-    QVERIFY(!QLibrary(path).resolve("RealizarPagamentoTEF"));
-    const QString message = QStringLiteral("Função RealizarPagamentoTEF não encontrada na biblioteca Q7_Tef");
-    Simulator sim;
-    TefLogCapture capture;
-    Q7_Tef_Controller c(nullptr, path);
-    WindowLog window(&c);
-    QSignalSpy responses(&c, &Base_Controller::responseProcessTEF);
-
-    QVERIFY(runRequest(c, "CRT", {{"identificacao", "3"}, {"valor", "1000"}}));
-    QCOMPARE(lastResponse(responses),
-             QJsonObject({{"header", "CRT"}, {"id", 3}, {"codigo", -1}, {"mensagem", message}}));
-    QCOMPARE(sim.callLines(1), QStringList({R"(IniciarOperacaoTEF {"dadosAutomacao":"{}"})",
-                                            R"(FinalizarOperacaoTEF {"finalizar":1})"}));
-    QCOMPARE(window.of("showMessageError"), QStringList({QString(), message})); // fresh screen, failure
-    QVERIFY(TefLogCapture::lines().contains("critical [Q7_Tef_Controller] " + message));
-
-    // Nothing was sold, so nothing is pending.
-    const int before = sim.calls().size();
-    QVERIFY(runRequest(c, "CNF", {{"identificacao", "4"}}));
-    QCOMPARE(sim.callLines(before).filter("ConfirmarOperacaoTEF"), QStringList());
+void tst_Q7_Tef_Controller::deletedWhileRunning_data() {
+    QTest::addColumn<QByteArray>("scenario");
+    QTest::newRow("waiting for the operator") << script({step(kText), kFinal});
+    QTest::newRow("in a slow library step") << QByteArray(R"({"demoraMs":{"RealizarPagamentoTEF":1000}})");
 }
 
-void tst_Q7_Tef_Controller::responseFileOfDefaultSale() {
-    Simulator sim;
-    Q7_Tef_Controller c(nullptr, Simulator::libraryPath());
-    QSignalSpy responses(&c, &Base_Controller::responseProcessTEF);
-    QVERIFY(runRequest(c, "CRT", {{"identificacao", "5"}, {"valor", "1000"}, {"tipo_cartao", "1"}}));
-
-    const QStringList lines =
-        ProtocoloSitef().buildTefResponse(responses.last().at(0).toString()).split(QStringLiteral("\r\n"));
-    for (const char *line : {"000-000 = CRT", "001-000 = 5", "003-000 = 1000", "009-000 = 0", "017-000 = 0",
-                             "018-000 = 1", "375-000 = 0", "999-999 = 0"})
-        QVERIFY2(lines.contains(QLatin1String(line)), line);
-    // The receipts arrive as CR LF texts: one line each, store copy and card holder copy.
-    const int store = lines.filter(QRegularExpression("^715-\\d{3} = ")).size();
-    const int holder = lines.filter(QRegularExpression("^713-\\d{3} = ")).size();
-    QVERIFY(store > 5);
-    QVERIFY(holder > 5);
-    QVERIFY(lines.contains(QStringLiteral("028-000 = %1").arg(store + holder)));
-    // In each copy and twice in the complete receipt.
-    QCOMPARE(lines.filter(QStringLiteral("VALOR FINAL: R$ 10,00")).size(), 4);
+// The library must not be unloaded under a call, nor the thread object go while it runs: the
+// dialogue is cancelled at its next step and the thread waited for.
+void tst_Q7_Tef_Controller::deletedWhileRunning() {
+    QFETCH(QByteArray, scenario);
+    Simulator sim(scenario);
+    auto c = std::make_unique<Q7_Tef_Controller>(nullptr, kLibrary);
+    c->setJsonConfigs(request("CRT", kSale));
+    c->start();
+    QTRY_COMPARE(sim.calls("Realizar").size(), 1);
+    QElapsedTimer timer;
+    timer.start();
+    c.reset();
+    QVERIFY(timer.elapsed() < 5000);
+    QCOMPARE(sim.calls("Realizar").size(), 2);
+    QVERIFY(sim.calls("Realizar").last().contains(R"(\"automacao_coleta_retorno\":\"9\")"));
 }
 
 QTEST_MAIN(tst_Q7_Tef_Controller)
