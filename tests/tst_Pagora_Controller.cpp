@@ -140,7 +140,6 @@ void tst_Pagora_Controller::paths_data() {
         {"1"});
     row("cancellation asks for the amount first", kLibrary, steps("RealizarAdmTEF", {kApproved}),
         kCancellation, {"", "1500"});
-    row("cancel in the sale menu", kLibrary, {}, kSaleNoAmount, {"CANCELAR"});
     row("cancel in the administrative menu after VOLTAR", kLibrary, {}, kAdm, {"VOLTAR", "CANCELAR"});
     row("cancel at the amount prompt after VOLTAR", kLibrary, {}, kCancellation, {"VOLTAR", "CANCELAR"});
     // How the capture loop ends, and what it answers: 0 is an approval, so an aborted flow or a

@@ -109,9 +109,6 @@ void tst_Q7_Tef_Controller::paths_data() {
     row("sale confirmed, then nothing left", kLibrary, {},
         {sale, request("CNF", R"({"identificacao":"9"})"), request("CNF", R"({"identificacao":"10"})")});
     row("two sales undone in order", kLibrary, {}, {sale, sale, request("NCN", R"({"identificacao":"9"})")});
-    row("cancellation confirmed", kLibrary, {},
-        {request("CNC", R"({"identificacao":"5","valor":"1000"})"),
-         request("CNF", R"({"identificacao":"9"})")});
     // Prompts and the operator's answers; an answer that is no answer leaves the prompt as it was.
     row("list: second option", kLibrary, script({step(kList), kFinal}), {sale}, {"1"});
     row("list with a trailing separator", kLibrary,
