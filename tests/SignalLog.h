@@ -129,14 +129,6 @@ private:
     int answered = 0;
 };
 
-// What a controller sends before it shows the window for an operation: nothing of the previous
-// operation stays, and the band holds `band` (the amount, when the request has one).
-inline QStringList freshScreen(const QString &band) {
-    return {"showMessageError:",  "firstTextChanged:" + band, "textChanged:",
-            "disableTextField:1", "disableListView:1",        "clearItemsList",
-            "disableButtonOK:1",  "disableButtonVoltar:1",    "disableButtonCancelar:1"};
-}
-
 // A run as text: the library's calls, the signals of the controller's thread, the operator's actions
 // with what each one emitted, and the log; one to a line, line breaks inside a value written as \n.
 inline QStringList transcript(const QStringList &calls, const SignalLog &window, const QStringList &log) {
