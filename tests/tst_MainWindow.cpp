@@ -98,6 +98,10 @@ private slots:
             "true|Orvix Pagora\nServiço passivo de TEF|qrc:/Assets/orvixIconMonitor.png|Sair");
         row("picture and font", "", "", "image.status === Image.Ready, image.sourceSize, orvixFont.name",
             "true|QSize(324, 276)|Montserrat");
+        row("tray icon picture", "", "",
+            "Qt.createQmlObject('import QtQuick 2.15; Image {"
+            " source: \"qrc:/Assets/orvixIconMonitor.png\" }', window).sourceSize",
+            "QSize(315, 273)");
         row("tray icon type registered", "", "",
             "Qt.createQmlObject('import QSystemTrayIcon 1.0\\nQSystemTrayIcon {}', window).toString()"
             ".split('(')[0]",
@@ -162,6 +166,9 @@ private slots:
             "rectangle2.visible, element2.text, time.running", "false||false");
         row("showWindow false hides", "controller.showWindow(false)", "", "window.visible", "false",
             "show 0");
+        row("closing only hides", "window.close()", "", "window.visible", "false");
+        row("responseProcessTEF leaves the window alone", "controller.responseProcessTEF('{}')", "",
+            "window.visible, element1.text", "true|TEF em processamento....");
         row("showWindow true shows a hidden window",
             "controller.showWindow(false); controller.showWindow(true)", "", "window.visible", "true",
             "show 0, show 1");

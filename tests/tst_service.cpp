@@ -172,6 +172,16 @@ private slots:
         QVERIFY(!secrets || first.result().response.contains(kCartao.toUtf8()));
     }
 
+    // A request without its final line: the bridge answers it as invalid.
+    void invalidRequestIsAnswered() {
+        s->start(1);
+        QVERIFY(s->write("req/IntPos.001", "000-000 = CRT\n001-000 = 77\n"));
+        QTRY_VERIFY_WITH_TIMEOUT(!s->read("resp/IntPos.001").isEmpty(), 20000);
+        QCOMPARE(field(s->read("resp/IntPos.001"), "001-000") + ' ' +
+                     field(s->read("resp/IntPos.001"), "009-000"),
+                 QString("77 -9999"));
+    }
+
     void tefSaleWithPromptsThenConfirmation() {
         s->setScenario(R"({"RealizarPagamentoTEF": [
             {"codigo": 0, "mensagem": "", "tef": {"automacao_coleta_mensagem": "FORMA DE PAGAMENTO",

@@ -45,6 +45,7 @@ private slots:
     void invalidProductEndsWithMinusOne_data() {
         QTest::addColumn<int>("product");
         QTest::newRow("3") << 3;
+        QTest::newRow("7") << 7;
         QTest::newRow("-5") << -5;
     }
     void invalidProductEndsWithMinusOne() {
@@ -77,7 +78,15 @@ private slots:
         // A holder killed without releasing the slot does not block the next start.
         first->kill();
         QVERIFY(first->waitForFinished(10000));
-        QVERIFY(s->startWatching("third.log"));
+        QProcess *third = s->startWatching("third.log");
+        QVERIFY(third);
+        // SIGTERM when idle: a clean exit that unloads the library and frees the slot.
+        third->terminate();
+        QVERIFY(third->waitForFinished(30000));
+        QCOMPARE(third->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(third->exitCode(), 0);
+        QVERIFY(s->logged("{Info} \t\t [Base_Controller] Destruído", "third.log"));
+        QVERIFY(!s->slotTaken());
     }
 
     void unloadableWindowEndsWithMinusOne() {
