@@ -94,9 +94,18 @@ private slots:
                 continue;
             // The block's end, with its service still running.
             QVERIFY(m_service->controller()->wait(kSaleTimeoutMs));
+            // Descriptors of Qt's own come and go by two on a loaded machine (13, 13, then 11 under
+            // the address sanitizer); a leak of one per sale shows at once, one per service by the
+            // fourth block.
+            const int descriptors = steadyDescriptors();
             if (number == kBlock)
-                m_descriptors = steadyDescriptors();
-            QCOMPARE(steadyDescriptors(), m_descriptors);
+                m_descriptors = descriptors;
+            QVERIFY2(qAbs(descriptors - m_descriptors) <= 2,
+                     qPrintable(QString("%1 descriptors at sale %2, %3 at sale %4")
+                                    .arg(descriptors)
+                                    .arg(number)
+                                    .arg(m_descriptors)
+                                    .arg(kBlock)));
             if (number == kFirstReading)
                 m_residentAtFirst = residentBytes();
             if (number == kSales)
@@ -113,7 +122,7 @@ private slots:
         const double seconds = clock.elapsed() / 1000.0;
         g_quiet = false;
         qInfo("%d sales in %.1f s (%.1f ms each); resident memory %.2f MiB at sale %d, %.2f MiB at sale %d; "
-              "%d open file descriptors throughout",
+              "%d open file descriptors at sale 100",
               kSales, seconds, seconds * 1000 / kSales, m_residentAtFirst / 1048576.0, kFirstReading,
               m_residentAtLast / 1048576.0, kSales, m_descriptors);
     }
