@@ -203,7 +203,8 @@ private slots:
 
         QTRY_VERIFY_WITH_TIMEOUT(sale.done(), 20000);
         QCOMPARE(sale.result().outcome, Outcome::Approved);
-        QCOMPARE(field(sale.result().response, "029-001"), QString("COMPROVANTE LOJA"));
+        QCOMPARE(field(sale.result().response, "001-000") + ' ' + field(sale.result().response, "029-001"),
+                 QString("601 COMPROVANTE LOJA"));
         QStringList collected;
         for (const QJsonObject &call : s->calls("RealizarPagamentoTEF"))
             collected << QJsonDocument::fromJson(
@@ -244,7 +245,7 @@ private slots:
         QCOMPARE(sale.result().outcome, Outcome::Approved);
         const QByteArray &response = sale.result().response;
         QVERIFY2(response.endsWith("999-999 = 0\r\n") && field(response, "028-000").toInt() > 0, response);
-        QVERIFY(!field(response, "029-001").isEmpty());
+        QVERIFY(field(response, "001-000") == "701" && !field(response, "029-001").isEmpty());
         QVERIFY(s->calls("OrvixTEF_RealizarPagamentoTEF").size() >= 3);
         QCOMPARE(s->calls("OrvixTEF_RealizarPagamentoTEF").first()["tipo"].toInt(), 2);
         if (!tefDial)
