@@ -1,27 +1,99 @@
 #pragma once
 
-// The whole service in-process for a test: configuration, monitor, controller and window in a
-// temporary directory, the replacement libraries from build/bin, a scenario for them, and a
-// sales application (TefPosClient) driving the file exchange.
+// A service under test in a temporary directory: config_tef.json, request and response
+// directories, log files, the replacement libraries' scenario and call log, and a sales
+// application (TefPosClient) for the file exchange. ServiceHarness runs the whole service
+// in-process with the libraries from build/bin; ServiceProcess runs the real executable copied
+// there with the libraries it needs, and a private TMPDIR, so that the single-instance slot is
+// the test's own and never a service's running on the machine.
 
 #include "TefPosClient.h"
+#include "TestFiles.h"
 #include "app/ServiceWiring.h"
+#include "app/SingleInstanceGuard.h"
+#include "base/Version.h"
 #include "controllers/Base_Controller.h"
 #include "exchange/MonitoraDiretorio.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QKeySequence>
+#include <QProcess>
 #include <QQmlApplicationEngine>
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QThread>
 
-#include <functional>
 #include <memory>
+#include <vector>
+
+#include <sys/ipc.h>
+#include <sys/sem.h>
+#include <sys/shm.h>
+
+// A field of a request or response file, such as "009-000"; null when absent.
+inline QString field(const QByteArray &file, const char *tag) {
+    return TefPosClient::value(TefPosClient::parse(QString::fromUtf8(file)), QLatin1String(tag));
+}
+
+class ServiceFiles {
+public:
+    ServiceFiles() {
+        client.requestDir = path("req");
+        client.responseDir = path("resp");
+    }
+    QString path(const QString &name) const { return dir.filePath(name); }
+    QByteArray read(const QString &name) const { return readFile(path(name)); }
+    bool write(const QString &name, const QByteArray &bytes) const {
+        QDir().mkpath(QFileInfo(path(name)).path());
+        return writeFile(path(name), bytes);
+    }
+    // `extra`: more members, such as ", \"compatibilidade\": \"tefdial\"".
+    void writeConfig(int product, const QString &in, const QString &out, const QString &extra) const {
+        write("config_tef.json",
+              QString("{\"path_in\": \"%1\", \"path_out\": \"%2\", \"file_req\": \"IntPos.001\", "
+                      "\"file_resp\": \"IntPos.Sts\", \"produto_tef\": %3%4}")
+                  .arg(in, out)
+                  .arg(product)
+                  .arg(extra)
+                  .toUtf8());
+    }
+    // A file of its own for each scenario, so the library reloads it and restarts its replies.
+    QString writeScenario(const QJsonObject &scenario) {
+        const QString name = QString("scenario%1.json").arg(++m_scenarios);
+        write(name, QJsonDocument(scenario).toJson());
+        return path(name);
+    }
+    // The log's lines without their time stamp and service name.
+    QStringList logLines(const QString &name) const {
+        QStringList lines;
+        for (const QByteArray &line : read(name).split('\n'))
+            if (!line.isEmpty())
+                lines << QString::fromUtf8(line).mid(38);
+        return lines;
+    }
+    // Arguments of every call of `entryPoint` the replacement libraries received, in order.
+    QList<QJsonObject> calls(const QString &entryPoint) const {
+        QList<QJsonObject> found;
+        for (const QByteArray &line : read("calls.jsonl").split('\n')) {
+            const QJsonObject call = QJsonDocument::fromJson(line).object();
+            if (call.value("fn").toString() == entryPoint)
+                found << call.value("args").toObject();
+        }
+        return found;
+    }
+
+    QTemporaryDir dir;
+    TefPosClient client;
+
+private:
+    int m_scenarios = 0;
+};
 
 // Runs one exchange on a worker thread: the client blocks while polling, and the service
 // needs the test thread's event loop.
@@ -40,105 +112,170 @@ private:
     std::unique_ptr<QThread> m_thread;
 };
 
-class ServiceHarness {
+class ServiceHarness : public ServiceFiles {
 public:
     ServiceHarness() {
-        QDir().mkpath(dir.filePath(QStringLiteral("logs")));
-        qputenv("Q7_LOG_PATH", QFile::encodeName(logDirectory()));
-        qputenv("Q7_SIM_CALLS", QFile::encodeName(dir.filePath(QStringLiteral("calls.jsonl"))));
+        QDir().mkpath(path("logs"));
+        qputenv("Q7_LOG_PATH", QFile::encodeName(path("logs")));
+        qputenv("Q7_SIM_CALLS", QFile::encodeName(path("calls.jsonl")));
         qunsetenv("Q7_SIM_SCENARIO");
-        client.requestDir = dir.filePath(QStringLiteral("req"));
-        client.responseDir = dir.filePath(QStringLiteral("resp"));
         client.pollMs = 10;
-        client.statusTimeoutMs = 5000;
+        client.statusTimeoutMs = 10000;
         client.responseTimeoutMs = 20000;
     }
     ~ServiceHarness() {
         // What the controller thread queued for the window is delivered while both still exist.
         QCoreApplication::sendPostedEvents();
-        wiring.reset();
-        engine.reset();
+        stop();
+        m_engine.reset();
         MonitoraDiretorio::destroyInstance();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        qunsetenv("Q7_LOG_PATH");
-        qunsetenv("Q7_SIM_CALLS");
-        qunsetenv("Q7_SIM_SCENARIO");
+        for (const char *name : {"Q7_LOG_PATH", "Q7_SIM_CALLS", "Q7_SIM_SCENARIO"})
+            qunsetenv(name);
     }
     ServiceHarness(const ServiceHarness &) = delete;
     ServiceHarness &operator=(const ServiceHarness &) = delete;
 
     using MakeController = std::function<Base_Controller *(int produto, const QString &libraryDirectory)>;
-
-    // `extraKeys`: more members of config_tef.json, such as ", \"compatibilidade\": \"tefdial\"".
     void start(int product, MakeController makeController = nullptr, const QString &extraKeys = QString()) {
-        QFile config(dir.filePath(QStringLiteral("config_tef.json")));
-        if (config.open(QIODevice::WriteOnly))
-            config.write(
-                QStringLiteral("{\"path_in\": \"%1\", \"path_out\": \"%2\", \"file_req\": "
-                               "\"IntPos.001\", \"file_resp\": \"IntPos.Sts\", \"produto_tef\": %3%4}")
-                    .arg(client.requestDir, client.responseDir)
-                    .arg(product)
-                    .arg(extraKeys)
-                    .toUtf8());
-        config.close();
-        engine = std::make_unique<QQmlApplicationEngine>();
-        wiring = std::make_unique<ServiceWiring>(
-            product, *engine, ServiceWiring::Options{dir.path(), QStringLiteral(Q7_BIN_DIR), makeController});
+        writeConfig(product, client.requestDir, client.responseDir, extraKeys);
+        m_engine = std::make_unique<QQmlApplicationEngine>();
+        m_wiring = std::make_unique<ServiceWiring>(
+            product, *m_engine, ServiceWiring::Options{dir.path(), Q7_BIN_DIR, makeController});
+        QObject::connect(controller(), &Base_Controller::disableListView, &m_operator, [this](bool hidden) {
+            if (!hidden && listAnswer >= 0)
+                controller()->onClickButtonOK(QString::number(listAnswer), 2);
+        });
+        QObject::connect(controller(), &Base_Controller::disableTextField, &m_operator, [this](bool hidden) {
+            if (!hidden && !fieldAnswer.isEmpty())
+                controller()->onClickButtonOK(fieldAnswer, 1);
+        });
     }
-
     // Shuts the service down as the application does after its event loop.
-    void stop() { wiring.reset(); }
-    bool running() const { return wiring != nullptr; }
+    void stop() { m_wiring.reset(); }
 
-    // Each scenario gets a file of its own, so the library reloads it and restarts its replies.
     void setScenario(const QJsonObject &scenario) {
-        QFile file(dir.filePath(QStringLiteral("scenario%1.json").arg(++m_scenarios)));
-        if (file.open(QIODevice::WriteOnly))
-            file.write(QJsonDocument(scenario).toJson());
-        qputenv("Q7_SIM_SCENARIO", QFile::encodeName(file.fileName()));
+        qputenv("Q7_SIM_SCENARIO", QFile::encodeName(writeScenario(scenario)));
     }
-
-    // The operator: picks `row` of every list shown, such as the Pagora menus of its own.
-    void chooseInLists(int row) {
-        QObject::connect(controller(), &Base_Controller::disableListView, &m_operator,
-                         [this, row](bool hidden) {
-                             if (!hidden)
-                                 controller()->onClickButtonOK(QString::number(row), 2);
-                         });
-    }
-
     void setScenario(const char *json) { setScenario(QJsonDocument::fromJson(json).object()); }
 
-    Base_Controller *controller() const { return wiring->controller(); }
-    QQuickWindow *window() const { return qobject_cast<QQuickWindow *>(engine->rootObjects().value(0)); }
+    // The operator, answering through the controller's handlers as the window does: row
+    // `listAnswer` of every list shown (such as the Pagora menus of its own), `fieldAnswer` in
+    // every text field; neither when not set.
+    int listAnswer = -1;
+    QString fieldAnswer;
+
+    Base_Controller *controller() const { return m_wiring->controller(); }
+    QQuickWindow *window() const { return qobject_cast<QQuickWindow *>(m_engine->rootObjects().value(0)); }
     QQuickItem *item(const char *objectName) const {
         QQuickItem *found = window() ? window()->findChild<QQuickItem *>(QLatin1String(objectName)) : nullptr;
         if (!found)
             qFatal("no item %s", objectName);
         return found;
     }
-
-    // Arguments of every call of `entryPoint` in the simulators' call log, in order.
-    QList<QJsonObject> calls(const QString &entryPoint) const {
-        QList<QJsonObject> found;
-        QFile file(dir.filePath(QStringLiteral("calls.jsonl")));
-        if (!file.open(QIODevice::ReadOnly))
-            return found;
-        for (const QByteArray &line : file.readAll().split('\n')) {
-            const QJsonObject call = QJsonDocument::fromJson(line).object();
-            if (call.value(QLatin1String("fn")).toString() == entryPoint)
-                found << call.value(QLatin1String("args")).toObject();
-        }
-        return found;
+    // Keys typed into the window, as QKeySequence names them: "4 2 Return".
+    void press(const QString &keys) const {
+        for (const QString &key : keys.split(' '))
+            QTest::keyClick(window(), Qt::Key(QKeySequence(key)[0]));
     }
-    QString logDirectory() const { return dir.filePath(QStringLiteral("logs")); }
-
-    QTemporaryDir dir;
-    TefPosClient client;
 
 private:
-    std::unique_ptr<QQmlApplicationEngine> engine;
-    std::unique_ptr<ServiceWiring> wiring;
+    std::unique_ptr<QQmlApplicationEngine> m_engine;
+    std::unique_ptr<ServiceWiring> m_wiring;
     QObject m_operator;
-    int m_scenarios = 0;
+};
+
+class ServiceProcess : public ServiceFiles {
+public:
+    explicit ServiceProcess(const QStringList &libraries = {}) {
+        QDir().mkpath(path("tmp"));
+        for (const QString &name : QStringList{"q7_pagora_passivo"} + libraries)
+            QFile::copy(Q7_BIN_DIR "/" + name, path(name));
+        client.pollMs = 50;
+        client.statusTimeoutMs = 20000;
+        client.responseTimeoutMs = 30000;
+    }
+    ~ServiceProcess() {
+        for (const auto &process : m_processes) {
+            process->kill();
+            process->waitForFinished();
+        }
+        removeIpcLeftovers();
+    }
+    ServiceProcess(const ServiceProcess &) = delete;
+    ServiceProcess &operator=(const ServiceProcess &) = delete;
+
+    // Relative request and response directories, as a store's configuration has them.
+    void writeConfig(int product) const { ServiceFiles::writeConfig(product, "req", "resp", ", \"log\": 0"); }
+    // The replacement libraries' scenario from the next start on; empty: their default play.
+    void setScenario(const QJsonObject &scenario) {
+        m_scenario = scenario.isEmpty() ? "" : writeScenario(scenario);
+    }
+
+    // Starts the service in its directory, logging to `logName` there, with `extra` over the
+    // test's own environment.
+    QProcess *start(const QString &logName = "service.log", const QProcessEnvironment &extra = {}) {
+        m_processes.push_back(std::make_unique<QProcess>());
+        QProcess *process = m_processes.back().get();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove("Q7_LOG_PATH");
+        env.insert("Q7_LOG", path(logName));
+        env.insert("TMPDIR", path("tmp"));
+        env.insert("Q7_SIM_CALLS", path("calls.jsonl"));
+        env.insert("Q7_SIM_SCENARIO", m_scenario);
+        env.insert(extra);
+        process->setProcessEnvironment(env);
+        process->setWorkingDirectory(dir.path());
+        process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process->start(path("q7_pagora_passivo"), QStringList());
+        process->waitForStarted(10000);
+        return process;
+    }
+    // Starts the service and waits until it watches the request directory; null if it does not.
+    QProcess *startWatching(const QString &logName = "service.log") {
+        QProcess *process = start(logName);
+        return QTest::qWaitFor([&] { return logged("Monitoramento iniciando em: req", logName); }, 30000)
+                   ? process
+                   : nullptr;
+    }
+    bool logged(const QString &text, const QString &logName = "service.log") const {
+        return QString::fromUtf8(read(logName)).contains(text);
+    }
+
+    // Whether a service holds this directory's single-instance slot.
+    bool slotTaken() const {
+        const bool wasSet = qEnvironmentVariableIsSet("TMPDIR");
+        const QByteArray saved = qgetenv("TMPDIR");
+        qputenv("TMPDIR", QFile::encodeName(path("tmp")));
+        const bool taken = SingleInstanceGuard(kApplicationId).isAnotherRunning();
+        if (wasSet)
+            qputenv("TMPDIR", saved);
+        else
+            qunsetenv("TMPDIR");
+        return taken;
+    }
+
+private:
+    // A killed service leaves its System V semaphores, and its segment, behind. Their keys come
+    // from the files beside them in the private TMPDIR; left there, they would outlive the
+    // directory, and a later service of another user whose key happened to match would find
+    // the slot locked for good.
+    void removeIpcLeftovers() const {
+        const QDir tmp(path("tmp"));
+        for (const QString &name : tmp.entryList({"qipc_*"}, QDir::Files)) {
+            const key_t key = ::ftok(QFile::encodeName(tmp.filePath(name)).constData(), 'Q');
+            if (key == -1)
+                continue;
+            const int semaphore = ::semget(key, 1, 0);
+            if (semaphore != -1)
+                ::semctl(semaphore, 0, IPC_RMID);
+            const int segment = ::shmget(key, 0, 0);
+            shmid_ds info{};
+            if (segment != -1 && ::shmctl(segment, IPC_STAT, &info) == 0 && info.shm_nattch == 0)
+                ::shmctl(segment, IPC_RMID, &info);
+        }
+    }
+
+    QString m_scenario;
+    std::vector<std::unique_ptr<QProcess>> m_processes;
 };

@@ -1,26 +1,15 @@
-// 1,000 sales back to back through the whole service in-process (configuration, monitor,
-// controller, window and the replacement libraries), the products taking turns in blocks
-// of 100 with a fresh service each: no request lost or answered twice, every answer for
-// its own request, no temporary file left behind, and neither memory nor file descriptors
-// growing.
-#include "TefPosClient.h"
-#include "TestFiles.h"
-#include "app/ServiceWiring.h"
+// 1,000 sales back to back through the whole service in-process (ServiceHarness), the products
+// taking turns in blocks of 100 with a fresh service each: no request lost or answered twice,
+// every answer for its own request, no temporary file left behind, and neither memory nor file
+// descriptors growing.
+#include "ServiceHarness.h"
 #include "base/Pause.h"
-#include "controllers/Base_Controller.h"
-#include "exchange/MonitoraDiretorio.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QFile>
 #include <QGuiApplication>
-#include <QQmlApplicationEngine>
-#include <QTemporaryDir>
-#include <QTest>
 #include <QTimer>
 
-#include <memory>
 #include <unistd.h>
 
 // The address and thread sanitizers keep freed memory aside and add shadow memory of their
@@ -51,33 +40,26 @@ bool g_quiet = false;
 QtMessageHandler g_previousHandler = nullptr;
 
 void quietHandler(QtMsgType type, const QMessageLogContext &context, const QString &message) {
-    if (g_quiet && (type == QtDebugMsg || type == QtInfoMsg ||
-                    message == QLatin1String("This plugin does not support raise()")))
-        return;
-    g_previousHandler(type, context, message);
+    if (!g_quiet ||
+        (type != QtDebugMsg && type != QtInfoMsg && message != "This plugin does not support raise()"))
+        g_previousHandler(type, context, message);
 }
 
 qint64 residentBytes() {
-    QFile statm(QStringLiteral("/proc/self/statm"));
-    if (!statm.open(QIODevice::ReadOnly))
-        return -1;
-    const QList<QByteArray> fields = statm.readAll().split(' ');
+    QFile statm("/proc/self/statm");
+    const QList<QByteArray> fields =
+        statm.open(QIODevice::ReadOnly) ? statm.readAll().split(' ') : QList<QByteArray>();
     return fields.size() > 1 ? fields.at(1).toLongLong() * sysconf(_SC_PAGESIZE) : -1;
-}
-
-int openDescriptors() {
-    return QDir(QStringLiteral("/proc/self/fd"))
-        .entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot)
-        .size();
 }
 
 // A thread that has just ended closes its event-dispatcher descriptors a moment after wait()
 // returns, later still on a loaded machine: the fewest seen over a tenth of a second.
 int steadyDescriptors() {
-    int fewest = openDescriptors();
-    for (int i = 0; i < 5; ++i) {
+    int fewest = INT_MAX;
+    for (int i = 0; i < 6; ++i) {
+        const QDir::Filters all = QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot;
+        fewest = qMin(fewest, QDir("/proc/self/fd").entryList(all).size());
         QTest::qWait(20);
-        fewest = qMin(fewest, openDescriptors());
     }
     return fewest;
 }
@@ -93,57 +75,54 @@ private slots:
         Pause::setScale(0.004);
         QGuiApplication::setQuitOnLastWindowClosed(false);
         g_previousHandler = qInstallMessageHandler(quietHandler);
-        QVERIFY(m_dir.isValid());
-        QVERIFY(QDir().mkpath(m_dir.filePath(QStringLiteral("logs"))));
-        // The log files are part of what runs a thousand times.
-        qputenv("Q7_LOG_PATH", m_dir.filePath(QStringLiteral("logs")).toLocal8Bit());
-        qunsetenv("Q7_LOG");
-        qunsetenv("Q7_SIM_SCENARIO");
-        qunsetenv("Q7_SIM_CALLS");
-        m_client.requestDir = m_dir.filePath(QStringLiteral("req"));
-        m_client.responseDir = m_dir.filePath(QStringLiteral("resp"));
     }
-
     void cleanupTestCase() {
-        stopService();
+        m_service.reset();
         qInstallMessageHandler(g_previousHandler);
-        qunsetenv("Q7_LOG_PATH");
     }
 
     void thousandSales() {
         QElapsedTimer clock;
         clock.start();
-        int number = 0;
-        for (int block = 0; number < kSales; ++block) {
-            const int product = kProducts[block % 3];
-            startService(product);
+        for (int number = 1; number <= kSales; ++number) {
+            if (number % kBlock == 1)
+                startService(kProducts[number / kBlock % 3]);
+            sale(number);
             if (QTest::currentTestFailed())
                 return;
-            for (int i = 0; i < kBlock && number < kSales; ++i) {
-                ++number;
-                sale(product, number);
-                if (QTest::currentTestFailed())
-                    return;
-                if (number == kBlock || number == kFirstReading) {
-                    QVERIFY(m_wiring->controller()->wait(kSaleTimeoutMs));
-                    if (number == kBlock)
-                        m_descriptors = steadyDescriptors();
-                    else
-                        m_residentAtFirst = residentBytes();
-                }
-            }
+            if (number % kBlock)
+                continue;
+            // The block's end, with its service still running.
+            QVERIFY(m_service->controller()->wait(kSaleTimeoutMs));
+            // Descriptors of Qt's own come and go by two on a loaded machine (13, 13, then 11 under
+            // the address sanitizer); a leak of one per sale shows at once, one per service by the
+            // fourth block.
+            const int descriptors = steadyDescriptors();
+            if (number == kBlock)
+                m_descriptors = descriptors;
+            QVERIFY2(qAbs(descriptors - m_descriptors) <= 2,
+                     qPrintable(QString("%1 descriptors at sale %2, %3 at sale %4")
+                                    .arg(descriptors)
+                                    .arg(number)
+                                    .arg(m_descriptors)
+                                    .arg(kBlock)));
+            if (number == kFirstReading)
+                m_residentAtFirst = residentBytes();
             if (number == kSales)
                 m_residentAtLast = residentBytes();
-            // Taken with every block's service running, as at the 100th sale.
-            QVERIFY(m_wiring->controller()->wait(kSaleTimeoutMs));
-            QCOMPARE(steadyDescriptors(), m_descriptors);
-            settleAndCheckNothingMore();
-            stopService();
+            // A late second answer to any request of the block would arrive within the pauses of
+            // one more sale.
+            QTest::qWait(Pause::scaled(5000));
+            QCOMPARE(m_responses, m_started);
+            QCOMPARE(m_finished, m_started);
+            QCOMPARE(QDir(m_service->client.responseDir).entryList(QDir::Files), QStringList());
+            QCOMPARE(QDir(m_service->client.requestDir).entryList(QDir::Files), QStringList());
+            m_service.reset();
         }
         const double seconds = clock.elapsed() / 1000.0;
         g_quiet = false;
         qInfo("%d sales in %.1f s (%.1f ms each); resident memory %.2f MiB at sale %d, %.2f MiB at sale %d; "
-              "%d open file descriptors throughout",
+              "%d open file descriptors at sale 100",
               kSales, seconds, seconds * 1000 / kSales, m_residentAtFirst / 1048576.0, kFirstReading,
               m_residentAtLast / 1048576.0, kSales, m_descriptors);
     }
@@ -156,7 +135,8 @@ private slots:
 #endif
         const qint64 growth = m_residentAtLast - m_residentAtFirst;
         QVERIFY2(growth < kMaxGrowthBytes,
-                 qPrintable(QStringLiteral("resident memory grew by %1 KiB between sale %2 and sale %3")
+                 qPrintable(QString("resident memory grew by %1 KiB between sale %2 and "
+                                    "sale %3")
                                 .arg(growth / 1024)
                                 .arg(kFirstReading)
                                 .arg(kSales)));
@@ -164,26 +144,13 @@ private slots:
 
 private:
     void startService(int product) {
-        const QByteArray config =
-            QStringLiteral("{\"path_in\": \"%1\", \"path_out\": \"%2\", \"file_req\": \"IntPos.001\", "
-                           "\"file_resp\": \"IntPos.Sts\", \"produto_tef\": %3}")
-                .arg(m_client.requestDir, m_client.responseDir)
-                .arg(product)
-                .toUtf8();
-        QFile file(m_dir.filePath(QStringLiteral("config_tef.json")));
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        QCOMPARE(file.write(config), qint64(config.size()));
-        file.close();
-
         g_quiet = true;
         m_started = m_responses = m_finished = 0;
-        m_engine = std::make_unique<QQmlApplicationEngine>();
-        ServiceWiring::Options options{m_dir.path(), QStringLiteral(Q7_BIN_DIR), nullptr};
-        m_wiring = std::make_unique<ServiceWiring>(product, *m_engine, options);
-        Base_Controller *controller = m_wiring->controller();
-        QVERIFY(controller);
-
+        m_service =
+            std::make_unique<ServiceHarness>(); // its log files are part of what runs a thousand times
+        m_service->start(product);
         // Counted in this thread, after the monitor's own slots for the same signals.
+        Base_Controller *controller = m_service->controller();
         connect(controller, &QThread::started, this, [this] { ++m_started; });
         connect(controller, &Base_Controller::responseProcessTEF, this, [this] { ++m_responses; });
         connect(controller, &QThread::finished, this, [this] {
@@ -191,44 +158,23 @@ private:
             if (m_wake)
                 m_wake->quit();
         });
-        // The operator, answering through the handlers as the window does: the first row of the
-        // Pagora menu (debit) on even sales, the second (credit) on odd ones, then the rest of
-        // the library's questions.
-        connect(controller, &Base_Controller::disableListView, this, [this, controller](bool hidden) {
-            if (!hidden)
-                controller->onClickButtonOK(QString::number(m_number % 2), 2);
-        });
-        connect(controller, &Base_Controller::disableTextField, this, [controller](bool hidden) {
-            if (!hidden)
-                controller->onClickButtonOK(QStringLiteral("0119"), 1);
-        });
+        // The rest of the library's questions: the card's last digits.
+        m_service->fieldAnswer = "0119";
     }
 
-    void stopService() {
-        m_wiring.reset();
-        m_engine.reset();
-        MonitoraDiretorio::destroyInstance();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
-
-    void sale(int product, int number) {
-        m_number = number;
+    void sale(int number) {
+        // The first row of the Pagora menu (debit) on even sales, the second (credit) on odd ones.
+        m_service->listAnswer = number % 2;
         const QString id = QString::number(number);
-        const TefPosClient::Fields fields{{QStringLiteral("000-000"), QStringLiteral("CRT")},
-                                          {QStringLiteral("001-000"), id},
-                                          {QStringLiteral("002-000"), QStringLiteral("98393")},
-                                          {QStringLiteral("003-000"), QString::number(100 + number)},
-                                          {QStringLiteral("004-000"), QStringLiteral("0")},
-                                          {QStringLiteral("999-999"), QStringLiteral("0")}};
+        const TefPosClient &client = m_service->client;
         // Written aside and renamed into place, as sales applications do.
-        const QString temporary = m_client.requestDir + QStringLiteral("/IntPos.tmp");
-        const QString request = m_client.requestDir + QStringLiteral("/IntPos.001");
-        {
-            QFile file(temporary);
-            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            QVERIFY(file.write(m_client.encode(fields)) > 0);
-        }
-        QVERIFY(QFile::rename(temporary, request));
+        QVERIFY(m_service->write("req/IntPos.tmp", client.encode({{"000-000", "CRT"},
+                                                                  {"001-000", id},
+                                                                  {"002-000", "98393"},
+                                                                  {"003-000", QString::number(100 + number)},
+                                                                  {"004-000", "0"},
+                                                                  {"999-999", "0"}})));
+        QVERIFY(QFile::rename(m_service->path("req/IntPos.tmp"), m_service->path("req/IntPos.001")));
 
         // Done when the controller has finished: its answer went to the monitor before that.
         const int inBlock = m_started + 1;
@@ -241,42 +187,25 @@ private:
         while (m_finished < inBlock && deadline.isActive())
             loop.exec();
         m_wake = nullptr;
-        QVERIFY2(m_finished >= inBlock,
-                 qPrintable(QStringLiteral("request %1 (product %2) never answered").arg(id).arg(product)));
+        QVERIFY2(m_finished >= inBlock, qPrintable("request " + id + " never answered"));
         QCOMPARE(m_started, inBlock);
         QCOMPARE(m_responses, inBlock);
 
-        QVERIFY(!QFile::exists(request));
-        const QString statusPath = m_client.responseDir + QStringLiteral("/IntPos.Sts");
-        QCOMPARE(readFile(statusPath),
-                 QStringLiteral("000-000 = CRT\r\n001-000 = %1\r\n999-999 = 0\r\n").arg(id).toUtf8());
-        const QString responsePath = m_client.responseDir + QStringLiteral("/IntPos.001");
-        const TefPosClient::Fields response = TefPosClient::parse(QString::fromUtf8(readFile(responsePath)));
-        QCOMPARE(TefPosClient::value(response, QStringLiteral("001-000")), id);
-        QCOMPARE(TefPosClient::value(response, QStringLiteral("000-000")), QStringLiteral("CRT"));
-        QCOMPARE(TefPosClient::value(response, QStringLiteral("009-000")), QStringLiteral("0"));
-        QVERIFY(!QFile::exists(m_client.responseDir + QStringLiteral("/arquivo_tef.tmp")));
+        QVERIFY(!QFile::exists(m_service->path("req/IntPos.001")));
+        QCOMPARE(m_service->read("resp/IntPos.Sts"),
+                 "000-000 = CRT\r\n001-000 = " + id.toUtf8() + "\r\n999-999 = 0\r\n");
+        const QByteArray response = m_service->read("resp/IntPos.001");
+        QCOMPARE(field(response, "000-000") + ' ' + field(response, "001-000") + ' ' +
+                     field(response, "009-000"),
+                 "CRT " + id + " 0");
+        QVERIFY(!QFile::exists(m_service->path("resp/arquivo_tef.tmp")));
         // The sales application takes both files, so a second answer would show up on its own.
-        QVERIFY(QFile::remove(statusPath));
-        QVERIFY(QFile::remove(responsePath));
+        QVERIFY(QFile::remove(m_service->path("resp/IntPos.Sts")));
+        QVERIFY(QFile::remove(m_service->path("resp/IntPos.001")));
     }
 
-    // A late second answer to any request of the block would arrive within the pauses of
-    // one more sale.
-    void settleAndCheckNothingMore() {
-        QTest::qWait(Pause::scaled(5000));
-        QCOMPARE(m_responses, m_started);
-        QCOMPARE(m_finished, m_started);
-        QCOMPARE(QDir(m_client.responseDir).entryList(QDir::Files), QStringList());
-        QCOMPARE(QDir(m_client.requestDir).entryList(QDir::Files), QStringList());
-    }
-
-    QTemporaryDir m_dir;
-    TefPosClient m_client;
-    std::unique_ptr<QQmlApplicationEngine> m_engine;
-    std::unique_ptr<ServiceWiring> m_wiring;
+    std::unique_ptr<ServiceHarness> m_service;
     QEventLoop *m_wake = nullptr;
-    int m_number = 0;
     int m_started = 0;
     int m_responses = 0;
     int m_finished = 0;

@@ -1,16 +1,46 @@
-#include "ServiceProcess.h"
+// The real executable (ServiceProcess): start-up, one instance per machine, and stops by SIGKILL
+// or SIGTERM in the middle of an operation: every request it took is answered, a request it
+// did not take stays where the sales application put it, and the next start answers that one.
+#include "ServiceHarness.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QLibraryInfo>
-#include <QTest>
 
-// The real executable in a directory of its own (ServiceProcess).
+namespace {
+
+TefPosClient::Fields fields(const QString &operation, int id) {
+    return {{"000-000", operation}, {"001-000", QString::number(id)}, {"003-000", "1000"}, {"999-999", "0"}};
+}
+
+QByteArray request(const QString &operation, int id) {
+    return TefPosClient().encode(fields(operation, id));
+}
+
+QByteArray statusOf(const QString &operation, int id) {
+    return QString("000-000 = %1\r\n001-000 = %2\r\n999-999 = 0\r\n").arg(operation).arg(id).toUtf8();
+}
+
+const char *const kLibrary[] = {"libAPITEFOrvix.so", "libQ7_Bridge.so", "libQ7_Tef01.so"};
+
+} // namespace
+
 class TestStartup : public QObject {
     Q_OBJECT
 
+    std::unique_ptr<ServiceProcess> s;
+
+    void make(int product, const QJsonObject &scenario = {}) {
+        s = std::make_unique<ServiceProcess>(QStringList{kLibrary[product]});
+        s->writeConfig(product);
+        s->setScenario(scenario);
+    }
+    TefPosClient::Result send(const QString &operation, int id) const {
+        return s->client.send(fields(operation, id));
+    }
+
 private slots:
-    void init() { m_service = std::make_unique<ServiceProcess>(); }
-    void cleanup() { m_service.reset(); }
+    void cleanup() { s.reset(); }
 
     void invalidProductEndsWithMinusOne_data() {
         QTest::addColumn<int>("product");
@@ -20,74 +50,204 @@ private slots:
     }
     void invalidProductEndsWithMinusOne() {
         QFETCH(int, product);
-        m_service->writeConfig(product);
-        QProcess *process = m_service->start(QStringLiteral("invalid.log"));
+        s = std::make_unique<ServiceProcess>();
+        s->writeConfig(product);
+        QProcess *process = s->start();
         QVERIFY(process->waitForFinished(30000));
         QCOMPARE(process->exitStatus(), QProcess::NormalExit);
         QCOMPARE(process->exitCode(), 255); // -1
-        QCOMPARE(m_service->logLines(QStringLiteral("invalid.log")),
-                 (QStringList{QStringLiteral("{Debug} \t\t log: 0"),
-                              QStringLiteral("{Info} \t\t Q7_PAGORA_PASSIVO"),
-                              QStringLiteral("{Info} \t\t Versão: "),
-                              QStringLiteral("{Info} \t\t Produto TEF configurado: -2"),
-                              QStringLiteral("{Error} \t\t Produto TEF inválido")}));
+        QCOMPARE(s->logLines("service.log").join('\n'),
+                 QString("{Debug} \t\t log: 0\n{Info} \t\t Q7_PAGORA_PASSIVO\n"
+                         "{Info} \t\t Versão: \n{Info} \t\t Produto TEF "
+                         "configurado: -2\n{Error} \t\t Produto TEF inválido"));
     }
 
     void oneInstancePerMachine() {
-        m_service->writeConfig(1);
-        QProcess *first = m_service->start(QStringLiteral("first.log"));
-        QTRY_VERIFY_WITH_TIMEOUT(m_service->logLines(QStringLiteral("first.log"))
-                                     .contains(QStringLiteral("{Info} \t\t Produto TEF configurado: 1")),
-                                 30000);
-
-        QProcess *second = m_service->start(QStringLiteral("second.log"));
+        make(1);
+        QProcess *first = s->startWatching("first.log");
+        QVERIFY(first);
+        QProcess *second = s->start("second.log");
         QVERIFY(second->waitForFinished(30000));
         QCOMPARE(second->exitCode(), 0);
-        QCOMPARE(m_service->logLines(QStringLiteral("second.log")),
-                 (QStringList{QStringLiteral("{Debug} \t\t log: 0"),
-                              QStringLiteral("{Debug} \t\t Diretórios já existentes"),
-                              QStringLiteral("{Info} \t\t Q7_PAGORA_PASSIVO"),
-                              QStringLiteral("{Info} \t\t Versão: "),
-                              QStringLiteral("{Debug} \t\t Uma instância já está aberta")}));
+        QCOMPARE(
+            s->logLines("second.log").join('\n'),
+            QString(
+                "{Debug} \t\t log: 0\n{Debug} \t\t Diretórios já existentes\n{Info} \t\t Q7_PAGORA_PASSIVO\n"
+                "{Info} \t\t Versão: \n{Debug} \t\t Uma instância já está aberta"));
         QCOMPARE(first->state(), QProcess::Running);
-
         // A holder killed without releasing the slot does not block the next start.
         first->kill();
         QVERIFY(first->waitForFinished(10000));
-        QProcess *third = m_service->start(QStringLiteral("third.log"));
-        QTRY_VERIFY_WITH_TIMEOUT(m_service->logLines(QStringLiteral("third.log"))
-                                     .contains(QStringLiteral("{Info} \t\t Produto TEF configurado: 1")),
-                                 30000);
-        QCOMPARE(third->state(), QProcess::Running);
-    }
-
-    void terminationQuitsCleanly() {
-        m_service = std::make_unique<ServiceProcess>(QStringList{QStringLiteral("libQ7_Bridge.so")});
-        m_service->writeConfig(1);
-        QProcess *service = m_service->start();
-        QTRY_VERIFY_WITH_TIMEOUT(m_service->logged(QStringLiteral(
-                                     "{Debug} \t\t [MonitoraDiretorio] Monitoramento iniciando em: req")),
-                                 30000);
-        service->terminate();
-        QVERIFY(service->waitForFinished(30000));
-        QCOMPARE(service->exitStatus(), QProcess::NormalExit);
-        QCOMPARE(service->exitCode(), 0);
-        // The controller was destroyed, so the library was unloaded and the slot freed.
-        QVERIFY(m_service->logLines().contains(QStringLiteral("{Info} \t\t [Base_Controller] Destruído")));
-        QVERIFY(!m_service->slotTaken());
+        QProcess *third = s->startWatching("third.log");
+        QVERIFY(third);
+        // SIGTERM when idle: a clean exit that unloads the library and frees the slot.
+        third->terminate();
+        QVERIFY(third->waitForFinished(30000));
+        QCOMPARE(third->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(third->exitCode(), 0);
+        QVERIFY(s->logged("{Info} \t\t [Base_Controller] Destruído", "third.log"));
+        QVERIFY(!s->slotTaken());
     }
 
     void unloadableWindowEndsWithMinusOne() {
-        // Point the QML imports nowhere, so the window cannot be created.
-        QVERIFY(m_service->write(
-            QStringLiteral("qt.conf"),
-            "[Paths]\nPlugins=" + QLibraryInfo::location(QLibraryInfo::PluginsPath).toUtf8() +
-                "\nQml2Imports=" + m_service->dir.filePath(QStringLiteral("no-imports")).toUtf8() + "\n"));
-        m_service->writeConfig(2);
-        QProcess *service = m_service->start();
-        QVERIFY(service->waitForFinished(30000));
-        QCOMPARE(service->exitStatus(), QProcess::NormalExit);
-        QCOMPARE(service->exitCode(), 255); // -1
+        make(2);
+        // QML imports pointed nowhere, so the window cannot be created.
+        QVERIFY(s->write("qt.conf",
+                         "[Paths]\nPlugins=" + QLibraryInfo::location(QLibraryInfo::PluginsPath).toUtf8() +
+                             "\nQml2Imports=" + s->path("no-imports").toUtf8() + "\n"));
+        QProcess *process = s->start();
+        QVERIFY(process->waitForFinished(30000));
+        QCOMPARE(process->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process->exitCode(), 255); // -1
+    }
+
+    // Between reading the request and starting the controller the request file is still there:
+    // it is answered after the restart.
+    void killedMidOperationStartsAgain_data() {
+        QTest::addColumn<bool>("controllerRunning");
+        QTest::newRow("before the controller starts") << false;
+        QTest::newRow("while the controller runs") << true;
+    }
+    void killedMidOperationStartsAgain() {
+        QFETCH(bool, controllerRunning);
+        make(1);
+        QProcess *first = s->startWatching();
+        QVERIFY(first);
+        QVERIFY(s->write("req/IntPos.001", request("CRT", 901)));
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return controllerRunning ? !s->read("resp/IntPos.Sts").isEmpty()
+                                         : s->logged("Dados do arquivo lido");
+            },
+            30000));
+        first->kill();
+        QVERIFY(first->waitForFinished(10000));
+        QCOMPARE(QFile::exists(s->path("req/IntPos.001")), !controllerRunning);
+
+        QProcess *second = s->start("second.log");
+        if (!controllerRunning) {
+            QTRY_VERIFY_WITH_TIMEOUT(s->read("resp/IntPos.001").contains("001-000 = 901"), 30000);
+            QVERIFY(QFile::remove(s->path("resp/IntPos.001"))); // taken by the sales application
+        }
+        const TefPosClient::Result next = send("CRT", 902);
+        QCOMPARE(next.outcome, TefPosClient::Outcome::Approved);
+        QCOMPARE(next.status, statusOf("CRT", 902));
+        QCOMPARE(second->state(), QProcess::Running);
+    }
+
+    // SIGTERM while an operation runs and the next request already waits: the operation is
+    // stopped as "CANCELAR" would and answered; the waiting request is neither taken nor
+    // passed to the library, and the next start answers it.
+    void stoppedMidOperation_data() {
+        QTest::addColumn<int>("product");
+        QTest::addColumn<QByteArray>("scenario");
+        QTest::addColumn<QString>("busy");       // the call after which the operation is under way
+        QTest::addColumn<QString>("waiting");    // the second request
+        QTest::addColumn<QString>("secondCall"); // what the second request makes the library do
+        QTest::addColumn<bool>("approved");
+        QTest::addColumn<bool>("stuck");
+        QTest::newRow("1 library busy for 4 s")
+            << 1 << QByteArray(R"({"demoraMs": {"IniciaVenda": 4000}})") << "IniciaVenda"
+            << "CRT"
+            << "IniciaVenda" << true << false;
+        QTest::newRow("2 waiting for the operator")
+            << 2
+            << QByteArray(
+                   R"({"RealizarPagamentoTEF": [{"codigo": 0, "mensagem": "", "tef": {"automacao_coleta_tipo":
+                "N", "automacao_coleta_retorno": "0", "automacao_coleta_sequencial": "1"}}]})")
+            << "RealizarPagamentoTEF"
+            << "CNF"
+            << "RecuperarOperacaoTEF" << false << false;
+        QTest::newRow("0 waiting for the operator") << 0 << QByteArray("{}") << "OrvixTEF_IniciarOperacaoTEF"
+                                                    << "CNF"
+                                                    << "OrvixTEF_ConfirmarOperacaoTEF" << false << false;
+        QTest::newRow("1 library call that does not return")
+            << 1 << QByteArray(R"({"demoraMs": {"IniciaVenda": 60000}})") << "IniciaVenda"
+            << "CRT"
+            << "IniciaVenda" << false << true;
+    }
+    void stoppedMidOperation() {
+        QFETCH(int, product);
+        QFETCH(QByteArray, scenario);
+        QFETCH(QString, busy);
+        QFETCH(QString, waiting);
+        QFETCH(QString, secondCall);
+        QFETCH(bool, approved);
+        QFETCH(bool, stuck);
+        make(product, QJsonDocument::fromJson(scenario).object());
+        QProcess *first = s->startWatching();
+        QVERIFY(first);
+        QVERIFY(s->write("req/IntPos.001", request("CRT", 11)));
+        QTRY_VERIFY_WITH_TIMEOUT(s->calls(busy).size() == 1, 30000);
+        const int callsBefore = s->calls(secondCall).size();
+        QVERIFY(s->write("req/IntPos.001", request(waiting, 12)));
+
+        QElapsedTimer timer;
+        timer.start();
+        first->terminate();
+        QVERIFY(first->waitForFinished(15000));
+        QVERIFY2(timer.elapsed() < 15000, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(first->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(first->exitCode(), 0);
+        QVERIFY(!s->slotTaken());
+        QCOMPARE(s->logged("{Error} \t\t [ServiceWiring] Operação não terminou a tempo"), stuck);
+        // A controller that ended was destroyed, so its library was unloaded.
+        QCOMPARE(s->logged("{Info} \t\t [Base_Controller] Destruído"), !stuck);
+
+        // The first request is answered, approved only when the library approved it.
+        QCOMPARE(field(s->read("resp/IntPos.001"), "001-000"), QString("11"));
+        QCOMPARE(field(s->read("resp/IntPos.001"), "009-000") == "0", approved);
+        // The second one was not taken.
+        QCOMPARE(s->read("req/IntPos.001"), request(waiting, 12));
+        QCOMPARE(s->calls(secondCall).size(), callsBefore);
+
+        QVERIFY(QFile::remove(s->path("resp/IntPos.001")));
+        s->setScenario({});
+        s->start("second.log");
+        QTRY_COMPARE_WITH_TIMEOUT(s->read("resp/IntPos.Sts"), statusOf(waiting, 12), 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(s->calls(secondCall).size(), callsBefore + 1, 30000);
+        QVERIFY(!QFile::exists(s->path("req/IntPos.001")));
+    }
+
+    // Product 2: sales the sales application had not confirmed when the service was killed are
+    // confirmed or undone by its next CNF or NCN, as if nothing had happened.
+    void pendingSalesSurviveKill_data() {
+        QTest::addColumn<int>("sales");
+        QTest::addColumn<QString>("settle");
+        QTest::newRow("one sale, undone") << 1 << "NCN";
+        QTest::newRow("one sale, confirmed") << 1 << "CNF";
+        QTest::newRow("two sales, undone in order") << 2 << "NCN";
+    }
+    void pendingSalesSurviveKill() {
+        QFETCH(int, sales);
+        QFETCH(QString, settle);
+        make(2);
+        QProcess *first = s->startWatching();
+        QVERIFY(first);
+        QStringList settled;
+        for (int i = 0; i < sales; ++i) {
+            QCOMPARE(send("CRT", 30 + i).outcome, TefPosClient::Outcome::Approved);
+            const QJsonArray pending =
+                QJsonDocument::fromJson(s->read("pendentes.json"))["pendentes"].toArray();
+            QCOMPARE(pending.size(), i + 1);
+            settled << pending.last()["sequencial"].toString() + (settle == "CNF" ? ":1" : ":0");
+        }
+        first->kill();
+        QVERIFY(first->waitForFinished(10000));
+
+        s->start("second.log");
+        QCOMPARE(send(settle, 40).outcome, TefPosClient::Outcome::Approved);
+        const auto confirmations = [this] {
+            QStringList calls;
+            for (const QJsonObject &call : s->calls("ConfirmarOperacaoTEF"))
+                calls << QString("%1:%2").arg(call["sequencial"].toInt()).arg(call["confirmar"].toInt());
+            return calls;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(confirmations(), settled, 20000);
+        QTRY_VERIFY(QJsonDocument::fromJson(s->read("pendentes.json")) ==
+                    QJsonDocument(QJsonObject{{"pendentes", QJsonArray()}}));
+        QCOMPARE(s->logLines("second.log").filter("[Q7_Tef_Controller] Transação pendente restaurada").size(),
+                 sales);
     }
 
     // Keyboard only, in a real X window: a stray Tab must not take the keys away from the prompt.
@@ -100,35 +260,28 @@ private slots:
         server.start(xvfb, {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "1024x768x24"});
         QTRY_VERIFY_WITH_TIMEOUT(server.canReadLine(), 20000);
         QProcessEnvironment x11;
-        x11.insert(QStringLiteral("DISPLAY"), ':' + QString::fromLatin1(server.readLine()).trimmed());
-        x11.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        x11.insert("DISPLAY", ':' + QString(server.readLine()).trimmed());
+        x11.insert("QT_QPA_PLATFORM", "xcb");
 
-        m_service = std::make_unique<ServiceProcess>(QStringList{QStringLiteral("libQ7_Tef01.so")});
-        m_service->writeConfig(2);
-        const QJsonObject prompt{{"codigo", 0},
-                                 {"tef", QJsonObject{{"mensagemResultado", "DIGITE O CODIGO"},
-                                                     {"automacao_coleta_tipo", "N"},
-                                                     {"automacao_coleta_retorno", "0"},
-                                                     {"automacao_coleta_sequencial", "1"}}}};
-        const QJsonObject approved{{"codigo", 0},
-                                   {"tef", QJsonObject{{"resultadoTransacao", "0"}, {"sequencial", "1"}}}};
-        m_service->setScenario(QJsonObject{{"RealizarPagamentoTEF", QJsonArray{prompt, approved}}});
-        QProcess *service = m_service->start(QStringLiteral("service.log"), x11);
-        QTRY_VERIFY_WITH_TIMEOUT(m_service->logged(QStringLiteral("Monitoramento iniciando")), 30000);
-        QVERIFY(m_service->write(QStringLiteral("req/IntPos.tmp"),
-                                 "000-000 = CRT\r\n001-000 = 18\r\n003-000 = 500\r\n999-999 = 0\r\n"));
-        QVERIFY(QFile::rename(m_service->dir.filePath(QStringLiteral("req/IntPos.tmp")),
-                              m_service->dir.filePath(QStringLiteral("req/IntPos.001"))));
-        QTRY_VERIFY_WITH_TIMEOUT(m_service->logged(QStringLiteral("automacao_coleta_tipo")), 30000);
+        make(2, QJsonDocument::fromJson(R"({"RealizarPagamentoTEF": [
+            {"codigo": 0, "tef": {"mensagemResultado": "DIGITE O CODIGO", "automacao_coleta_tipo": "N",
+             "automacao_coleta_retorno": "0", "automacao_coleta_sequencial": "1"}},
+            {"codigo": 0, "tef": {"resultadoTransacao": "0", "sequencial": "1"}}]})")
+                    .object());
+        QProcess *service = s->start("service.log", x11);
+        QTRY_VERIFY_WITH_TIMEOUT(s->logged("Monitoramento iniciando"), 30000);
+        QVERIFY(s->write("req/IntPos.tmp", request("CRT", 18)));
+        QVERIFY(QFile::rename(s->path("req/IntPos.tmp"), s->path("req/IntPos.001")));
+        QTRY_VERIFY_WITH_TIMEOUT(s->logged("automacao_coleta_tipo"), 30000);
 
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(x11);
         const auto xdo = [&](const QStringList &arguments) {
             QProcess tool;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(x11);
             tool.setProcessEnvironment(env);
             tool.start(xdotool, arguments);
             return tool.waitForFinished(20000) && tool.exitCode() == 0
-                       ? QString::fromLatin1(tool.readAllStandardOutput()).trimmed()
+                       ? QString(tool.readAllStandardOutput()).trimmed()
                        : QString();
         };
         const QString window = xdo({"search", "--sync", "--onlyvisible", "--name", "Orvix Pay - Pagora"});
@@ -138,25 +291,20 @@ private slots:
         xdo({"key", "--delay", "100", "Tab", "4", "3", "2", "1", "Return"});
 
         const auto answer = [this] {
-            const QList<QJsonObject> calls = m_service->calls(QStringLiteral("RealizarPagamentoTEF"));
+            const QList<QJsonObject> calls = s->calls("RealizarPagamentoTEF");
             return calls.size() < 2
                        ? QString()
-                       : QJsonDocument::fromJson(calls.at(1).value("dadosTransacao").toString().toUtf8())
-                             .object()
-                             .value("automacao_coleta_informacao")
+                       : QJsonDocument::fromJson(
+                             calls.at(1)["dadosTransacao"].toString().toUtf8())["automacao_coleta_informacao"]
                              .toString();
         };
-        QTRY_COMPARE_WITH_TIMEOUT(answer(), QStringLiteral("4321"), 20000);
-        QTRY_VERIFY_WITH_TIMEOUT(m_service->read(QStringLiteral("resp/IntPos.001")).contains("009-000 = 0"),
-                                 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(answer(), QString("4321"), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(s->read("resp/IntPos.001").contains("009-000 = 0"), 20000);
         service->terminate();
         QVERIFY(service->waitForFinished(30000));
         server.terminate();
         QVERIFY(server.waitForFinished(10000));
     }
-
-private:
-    std::unique_ptr<ServiceProcess> m_service;
 };
 
 QTEST_GUILESS_MAIN(TestStartup)
