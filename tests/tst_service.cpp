@@ -82,10 +82,10 @@ private slots:
         std::unique_ptr<SignalLog> log;
         s->start(product, [&log](int produto, const QString &directory) {
             Base_Controller *controller = ServiceWiring::createController(produto, directory);
-            log = std::make_unique<SignalLog>(controller, Qt::DirectConnection);
+            log = std::make_unique<SignalLog>(controller);
             return controller;
         });
-        QCOMPARE(log->lines.join(QLatin1Char(' ')), emitted);
+        QCOMPARE(log->gui().join(QLatin1Char(' ')), emitted);
         QCoreApplication::processEvents();
         QVERIFY(!s->window()->isVisible());
     }
