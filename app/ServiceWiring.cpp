@@ -13,10 +13,18 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
+#include <QQmlComponent>
 #include <QQmlContext>
+#include <QQmlIncubationController>
+#include <QQmlIncubator>
+#include <QTimer>
 #include <QUrl>
 
 namespace {
+
+QUrl windowUrl() {
+    return QUrl(QStringLiteral("qrc:/main.qml"));
+}
 
 // Without a directory the controller loads its library from the platform's location;
 // with one, the library of the same file name from there.
@@ -25,7 +33,71 @@ QString libraryPath(const QString &directory, platform::PaymentLibrary library) 
     return directory.isEmpty() ? path : directory + QLatin1Char('/') + QFileInfo(path).fileName();
 }
 
+// Gives the engine's incubation slices of the event loop while a creation is pending, so that
+// the loop keeps serving the monitor and the tray in between.
+class IdleIncubationController : public QObject, public QQmlIncubationController {
+public:
+    IdleIncubationController() {
+        m_slices.setInterval(0);
+        QObject::connect(&m_slices, &QTimer::timeout, this, [this] { incubateFor(kSliceMs); });
+    }
+
+protected:
+    void incubatingObjectCountChanged(int count) override {
+        if (count > 0)
+            m_slices.start();
+        else
+            m_slices.stop();
+    }
+
+private:
+    static constexpr int kSliceMs = 5;
+    QTimer m_slices;
+};
+
+class WindowIncubator : public QQmlIncubator {
+public:
+    explicit WindowIncubator(std::function<void()> done)
+        : QQmlIncubator(Asynchronous)
+        , m_done(std::move(done)) {}
+
+protected:
+    // Hidden from its first moment: the service starts in the tray, and a window shown
+    // between two slices would flash on the screen.
+    void setInitialState(QObject *window) override { window->setProperty("visible", false); }
+    void statusChanged(Status status) override {
+        if (status == Ready || status == Error)
+            m_done();
+    }
+
+private:
+    std::function<void()> m_done;
+};
+
 } // namespace
+
+class WindowIncubation {
+public:
+    WindowIncubation(QQmlEngine &engine, std::function<void()> done)
+        : m_engine(engine)
+        , incubator(std::move(done)) {
+        m_engine.setIncubationController(&controller);
+    }
+    ~WindowIncubation() {
+        if (incubator.isReady())
+            delete incubator.object();
+        incubator.clear();
+        if (m_engine.incubationController() == &controller)
+            m_engine.setIncubationController(nullptr);
+    }
+
+private:
+    QQmlEngine &m_engine;
+
+public:
+    IdleIncubationController controller;
+    WindowIncubator incubator;
+};
 
 Base_Controller *ServiceWiring::createController(int produto, const QString &libraryDirectory,
                                                  const QString &journalDirectory) {
@@ -49,6 +121,7 @@ ServiceWiring::ServiceWiring(int produto, QQmlApplicationEngine &engine)
 
 ServiceWiring::ServiceWiring(int produto, QQmlApplicationEngine &engine, const Options &options)
     : m_engine(&engine)
+    , m_produto(produto)
     , m_controller(options.makeController ? options.makeController(produto, options.libraryDirectory)
                                           : createController(produto, options.libraryDirectory,
                                                              // beside config_tef.json
@@ -56,6 +129,12 @@ ServiceWiring::ServiceWiring(int produto, QQmlApplicationEngine &engine, const O
                                                                  ? QCoreApplication::applicationDirPath()
                                                                  : options.configDirectory))
     , m_monitor(MonitoraDiretorio::instance(options.configDirectory)) {
+    registerWindowTypes();
+    // Closing the window only hides it: the service goes on in the tray.
+    QGuiApplication::setQuitOnLastWindowClosed(false);
+    engine.rootContext()->setContextProperty(QStringLiteral("controller"), m_controller);
+    loadWindow(options.windowInBackground);
+
     QObject::connect(m_monitor, &MonitoraDiretorio::confJson, m_controller, &Base_Controller::setJsonConfigs);
     QObject::connect(m_monitor, SIGNAL(startTefProcess()), m_controller, SLOT(start()));
     QObject::connect(m_controller, &Base_Controller::responseProcessTEF, m_monitor,
@@ -63,22 +142,51 @@ ServiceWiring::ServiceWiring(int produto, QQmlApplicationEngine &engine, const O
     QObject::connect(m_controller, SIGNAL(finished()), m_monitor,
                      SLOT(signal_to_add_addObservadorDiretorio()));
 
-    registerWindowTypes();
-    // Closing the window only hides it: the service goes on in the tray.
-    QGuiApplication::setQuitOnLastWindowClosed(false);
-    engine.rootContext()->setContextProperty(QStringLiteral("controller"), m_controller);
+    m_monitor->addObservadorDiretorio();
+}
 
-    const QUrl url(QStringLiteral("qrc:/main.qml"));
-    QObject::connect(
-        &engine, &QQmlApplicationEngine::objectCreated, QCoreApplication::instance(),
-        [url](QObject *object, const QUrl &objectUrl) {
-            if (!object && url == objectUrl)
-                QCoreApplication::exit(-1);
-        },
-        Qt::QueuedConnection);
-    engine.load(url);
+void ServiceWiring::loadWindow(bool inBackground) {
+    if (!inBackground) {
+        QObject::connect(
+            m_engine, &QQmlApplicationEngine::objectCreated, QCoreApplication::instance(),
+            [](QObject *object, const QUrl &objectUrl) {
+                if (!object && objectUrl == windowUrl())
+                    QCoreApplication::exit(-1);
+            },
+            Qt::QueuedConnection);
+        m_engine->load(windowUrl());
+        windowCreated();
+        return;
+    }
 
-    if (produto == 1) {
+    // Loaded from the resources, the component is ready at once; only its objects are built
+    // in the background.
+    m_windowComponent = std::make_unique<QQmlComponent>(m_engine, windowUrl());
+    m_incubation = std::make_unique<WindowIncubation>(*m_engine, [this] { windowCreated(); });
+    if (m_windowComponent->isError()) {
+        Log().critical(QStringLiteral("[ServiceWiring] Janela não carregada: ") +
+                       m_windowComponent->errorString());
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [] { QCoreApplication::exit(-1); }, Qt::QueuedConnection);
+        return;
+    }
+    // A request must find the window whole: its signals would be lost on a window still
+    // being built. Connected before the controller, so this runs first.
+    QObject::connect(m_monitor, &MonitoraDiretorio::confJson, &m_incubation->controller, [this] {
+        if (m_incubation->incubator.isLoading())
+            m_incubation->incubator.forceCompletion();
+    });
+    m_windowComponent->create(m_incubation->incubator);
+}
+
+void ServiceWiring::windowCreated() {
+    if (m_incubation && m_incubation->incubator.isError()) {
+        for (const QQmlError &error : m_incubation->incubator.errors())
+            Log().critical(QStringLiteral("[ServiceWiring] Janela não criada: ") + error.toString());
+        QCoreApplication::exit(-1);
+        return;
+    }
+    if (m_produto == 1) {
         emit m_controller->disableButtonOK(true);
         emit m_controller->disableButtonVoltar(true);
         emit m_controller->disableButtonCancelar(true);
@@ -86,8 +194,7 @@ ServiceWiring::ServiceWiring(int produto, QQmlApplicationEngine &engine, const O
         emit m_controller->disableListView(true);
     }
     emit m_controller->showWindow(false);
-
-    m_monitor->addObservadorDiretorio();
+    Log().debug("[ServiceWiring] Janela criada");
 }
 
 ServiceWiring::~ServiceWiring() {

@@ -3,10 +3,14 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
 class Base_Controller;
 class MonitoraDiretorio;
+class QObject;
 class QQmlApplicationEngine;
+class QQmlComponent;
+class WindowIncubation;
 
 // The last stretch of start-up: the controller of the configured product, wired to the
 // directory monitor in both directions and exposed to the operator window as
@@ -19,6 +23,10 @@ public:
         // Makes the controller; empty: createController(). Tests use it to watch the
         // controller's signals from its first moment.
         std::function<Base_Controller *(int produto, const QString &libraryDirectory)> makeController;
+        // Builds the window while the event loop is idle, after the monitor watches; the first
+        // request finishes it at once. Without it the window is loaded at construction, as one
+        // of the engine's root objects (the in-process tests read it there).
+        bool windowInBackground = false;
     };
 
     ServiceWiring(int produto, QQmlApplicationEngine &engine, const Options &options);
@@ -42,7 +50,13 @@ public:
     static constexpr unsigned long kShutdownWaitMs = 10000;
 
 private:
+    void loadWindow(bool inBackground);
+    void windowCreated();
+
     QQmlApplicationEngine *m_engine;
+    int m_produto;
+    std::unique_ptr<QQmlComponent> m_windowComponent;
+    std::unique_ptr<WindowIncubation> m_incubation;
     Base_Controller *m_controller = nullptr;
     MonitoraDiretorio *m_monitor = nullptr;
 };

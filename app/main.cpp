@@ -40,6 +40,8 @@ int main(int argc, char *argv[]) {
     // Before the wiring starts watching: from then on a stop request must end the loop cleanly.
     quitOnTerminationSignals();
     QQmlApplicationEngine engine;
-    ServiceWiring wiring(produto, engine);
+    ServiceWiring::Options options;
+    options.windowInBackground = true;
+    ServiceWiring wiring(produto, engine, options);
     return app.exec();
 }
