@@ -268,10 +268,10 @@ private slots:
              "automacao_coleta_retorno": "0", "automacao_coleta_sequencial": "1"}},
             {"codigo": 0, "tef": {"resultadoTransacao": "0", "sequencial": "1"}}]})")
                     .object());
+        // Waiting before the start: the window, otherwise built after the monitor watches, must
+        // be whole before this request's prompt reaches it.
+        QVERIFY(s->write("req/IntPos.001", request("CRT", 18)));
         QProcess *service = s->start("service.log", x11);
-        QTRY_VERIFY_WITH_TIMEOUT(s->logged("Monitoramento iniciando"), 30000);
-        QVERIFY(s->write("req/IntPos.tmp", request("CRT", 18)));
-        QVERIFY(QFile::rename(s->path("req/IntPos.tmp"), s->path("req/IntPos.001")));
         QTRY_VERIFY_WITH_TIMEOUT(s->logged("automacao_coleta_tipo"), 30000);
 
         const auto xdo = [&](const QStringList &arguments) {
