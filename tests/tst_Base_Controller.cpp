@@ -5,126 +5,114 @@
 #include <QSemaphore>
 #include <QtTest>
 
+enum class Release { AfterWaitStarts, BeforeWaitStarts, NeverArmed };
+Q_DECLARE_METATYPE(Release)
+
 class tst_Base_Controller : public QObject {
     Q_OBJECT
 
 private slots:
-    void metaObjectOrder();
-    void formatCurrency_data();
-    void formatCurrency();
-    void operatorWait_data();
-    void operatorWait();
-    void bringWindowToFront();
-};
-
-// The window and the queued connections rely on these methods, in this order.
-void tst_Base_Controller::metaObjectOrder() {
-    const QMetaObject &meta = Base_Controller::staticMetaObject;
-    QCOMPARE(meta.superClass(), &QThread::staticMetaObject);
-    static const char *const kinds[] = {"method", "signal", "slot"};
-    QStringList actual;
-    for (int i = meta.methodOffset(); i < meta.methodCount(); ++i)
-        actual << QString::fromLatin1(kinds[meta.method(i).methodType()] +
-                                      (' ' + meta.method(i).methodSignature()));
-    QCOMPARE(actual.join(", "),
-             "signal showMessageError(QString), signal textChanged(QString), "
-             "signal firstTextChanged(QString), signal textfiledChanged(QString), "
-             "signal showWindow(bool), signal disableButtonOK(bool), signal disableButtonVoltar(bool), "
-             "signal disableButtonCancelar(bool), signal disableTextField(bool), "
-             "signal disableListView(bool), signal disableProgressBar(bool), "
-             "signal addItemList(QString), signal clearItemsList(), signal responseProcessTEF(QString), "
-             "slot getJsonConfigs(), slot setJsonConfigs(QString), "
-             "method onClickButtonOK(QString,int), method onClickButtonVoltar(), "
-             "method onClickButtonCancelar()");
-}
-
-void tst_Base_Controller::formatCurrency_data() {
-    QTest::addColumn<QString>("valor");
-    QTest::addColumn<QString>("texto"); // Qt writes a no-break space after the symbol
-    QTest::newRow("cents") << "1234" << QStringLiteral("R$\u00a012,34");
-    QTest::newRow("separators removed first") << "1.234,56" << QStringLiteral("R$\u00a01.234,56");
-    QTest::newRow("short: padded to three digits") << "7" << QStringLiteral("R$\u00a00,07");
-    QTest::newRow("empty") << "" << QStringLiteral("R$\u00a00,00");
-    QTest::newRow("not a number") << "abcd" << QStringLiteral("R$\u00a00,00");
-    QTest::newRow("thousands grouped") << "123456789" << QStringLiteral("R$\u00a01.234.567,89");
-}
-
-void tst_Base_Controller::formatCurrency() {
-    QFETCH(QString, valor);
-    QFETCH(QString, texto);
-    QCOMPARE(TestController::formatCurrency(valor), texto);
-}
-
-enum class Release { AfterWaitStarts, BeforeWaitStarts, NeverArmed };
-Q_DECLARE_METATYPE(Release)
-
-void tst_Base_Controller::operatorWait_data() {
-    QTest::addColumn<Release>("release");
-    QTest::newRow("released while the thread waits") << Release::AfterWaitStarts;
-    QTest::newRow("released before the thread waits") << Release::BeforeWaitStarts;
-    QTest::newRow("not armed: no wait") << Release::NeverArmed;
-}
-
-void tst_Base_Controller::operatorWait() {
-    QFETCH(Release, release);
-    TestController controller;
-    QSemaphore armed;
-    QSemaphore mayWait;
-    controller.operation = [&](TestController &c) {
-        if (release != Release::NeverArmed)
-            c.armOperatorWait();
-        armed.release();
-        mayWait.acquire();
-        c.waitForOperator();
-    };
-    controller.start();
-    armed.acquire();
-    if (release == Release::BeforeWaitStarts)
-        controller.releaseOperatorWait();
-    mayWait.release();
-    if (release == Release::AfterWaitStarts) {
-        QVERIFY2(!controller.wait(300), "the thread went on without the operator");
-        controller.releaseOperatorWait();
+    // The window and the queued connections rely on these methods, in this order.
+    void metaObjectOrder() {
+        const QMetaObject &meta = Base_Controller::staticMetaObject;
+        QCOMPARE(meta.superClass(), &QThread::staticMetaObject);
+        static const char *const kinds[] = {"method", "signal", "slot"};
+        QStringList actual;
+        for (int i = meta.methodOffset(); i < meta.methodCount(); ++i)
+            actual << kinds[meta.method(i).methodType()] + (' ' + meta.method(i).methodSignature());
+        QCOMPARE(actual.join(", "),
+                 "signal showMessageError(QString), signal textChanged(QString), "
+                 "signal firstTextChanged(QString), signal textfiledChanged(QString), "
+                 "signal showWindow(bool), signal disableButtonOK(bool), signal disableButtonVoltar(bool), "
+                 "signal disableButtonCancelar(bool), signal disableTextField(bool), "
+                 "signal disableListView(bool), signal disableProgressBar(bool), "
+                 "signal addItemList(QString), signal clearItemsList(), signal responseProcessTEF(QString), "
+                 "slot getJsonConfigs(), slot setJsonConfigs(QString), "
+                 "method onClickButtonOK(QString,int), method onClickButtonVoltar(), "
+                 "method onClickButtonCancelar()");
     }
-    QVERIFY(controller.wait(10000));
-}
 
-void tst_Base_Controller::bringWindowToFront() {
-    MessageCapture capture;
-    auto controller = std::make_unique<TestController>();
-    QCOMPARE(MessageCapture::lines(), QStringList{"info [Base_Controller] Construído"});
-    controller->operation = [](TestController &c) {
-        c.bringWindowToFront();
-    };
-    const auto callFromControllerThread = [&controller] {
-        MessageCapture::clear();
-        controller->start();
-        return controller->wait(10000);
-    };
-    const QStringList notFound{"debug [Base_Controller] g_HWND is null",
-                               "critical [Base_Controller] Erro ao ativar janela no front: 1400"};
-    QVERIFY(callFromControllerThread());
-    QTRY_COMPARE(MessageCapture::lines(), notFound);
+    void formatCurrency_data() {
+        QTest::addColumn<QString>("valor");
+        QTest::addColumn<QString>("texto"); // Qt writes a no-break space after the symbol
+        QTest::newRow("separators removed first") << "1.234,56" << QStringLiteral("R$\u00a01.234,56");
+        QTest::newRow("short: padded to three digits") << "7" << QStringLiteral("R$\u00a00,07");
+        QTest::newRow("empty") << "" << QStringLiteral("R$\u00a00,00");
+        QTest::newRow("not a number") << "abcd" << QStringLiteral("R$\u00a00,00");
+    }
+    void formatCurrency() {
+        QFETCH(QString, valor);
+        QFETCH(QString, texto);
+        QCOMPARE(TestController::formatCurrency(valor), texto);
+    }
 
-    auto window = std::make_unique<QQuickWindow>();
-    window->resize(100, 100);
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    QVERIFY(callFromControllerThread());
-    // The window is touched only once the GUI thread handles the queued call.
-    QVERIFY(MessageCapture::lines().isEmpty());
-    QVERIFY(!window->flags().testFlag(Qt::WindowStaysOnTopHint));
-    QTRY_COMPARE(MessageCapture::lines(), QStringList{"info [Base_Controller] Janela travada no front"});
-    QVERIFY(window->flags().testFlag(Qt::WindowStaysOnTopHint));
-    QTRY_COMPARE(QGuiApplication::focusWindow(), window.get());
+    void operatorWait_data() {
+        QTest::addColumn<Release>("release");
+        QTest::newRow("released while the thread waits") << Release::AfterWaitStarts;
+        QTest::newRow("released before the thread waits") << Release::BeforeWaitStarts;
+        QTest::newRow("not armed: no wait") << Release::NeverArmed;
+    }
+    void operatorWait() {
+        QFETCH(Release, release);
+        TestController controller;
+        QSemaphore armed;
+        QSemaphore mayWait;
+        controller.operation = [&](TestController &c) {
+            if (release != Release::NeverArmed)
+                c.armOperatorWait();
+            armed.release();
+            mayWait.acquire();
+            c.waitForOperator();
+        };
+        controller.start();
+        armed.acquire();
+        if (release == Release::BeforeWaitStarts)
+            controller.releaseOperatorWait();
+        mayWait.release();
+        if (release == Release::AfterWaitStarts) {
+            QVERIFY2(!controller.wait(300), "the thread went on without the operator");
+            controller.releaseOperatorWait();
+        }
+        QVERIFY(controller.wait(10000));
+    }
 
-    // The window found before is gone: no stale pointer is used.
-    window.reset();
-    QVERIFY(callFromControllerThread());
-    QTRY_COMPARE(MessageCapture::lines(), notFound);
-    controller.reset();
-    QCOMPARE(MessageCapture::lines().last(), "info [Base_Controller] Destruído");
-}
+    void bringWindowToFront() {
+        MessageCapture capture;
+        auto controller = std::make_unique<TestController>();
+        QCOMPARE(MessageCapture::lines(), QStringList{"info [Base_Controller] Construído"});
+        controller->operation = [](TestController &c) {
+            c.bringWindowToFront();
+        };
+        const auto callFromControllerThread = [&controller] {
+            MessageCapture::clear();
+            controller->start();
+            return controller->wait(10000);
+        };
+        const QStringList notFound{"debug [Base_Controller] g_HWND is null",
+                                   "critical [Base_Controller] Erro ao ativar janela no front: 1400"};
+        QVERIFY(callFromControllerThread());
+        QTRY_COMPARE(MessageCapture::lines(), notFound);
+
+        auto window = std::make_unique<QQuickWindow>();
+        window->resize(100, 100);
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        QVERIFY(callFromControllerThread());
+        // The window is touched only once the GUI thread handles the queued call.
+        QVERIFY(MessageCapture::lines().isEmpty());
+        QVERIFY(!window->flags().testFlag(Qt::WindowStaysOnTopHint));
+        QTRY_COMPARE(MessageCapture::lines(), QStringList{"info [Base_Controller] Janela travada no front"});
+        QVERIFY(window->flags().testFlag(Qt::WindowStaysOnTopHint));
+        QTRY_COMPARE(QGuiApplication::focusWindow(), window.get());
+
+        // The window found before is gone: no stale pointer is used.
+        window.reset();
+        QVERIFY(callFromControllerThread());
+        QTRY_COMPARE(MessageCapture::lines(), notFound);
+        controller.reset();
+        QCOMPARE(MessageCapture::lines().last(), "info [Base_Controller] Destruído");
+    }
+};
 
 QTEST_MAIN(tst_Base_Controller)
 #include "tst_Base_Controller.moc"
