@@ -15,11 +15,8 @@ namespace {
 
 const QString kLibrary = Q7_BIN_DIR "/libQ7_Tef01.so";
 const QString kMissing = "/nonexistent/libQ7_Tef01.so";
-const QString kSale = R"({"identificacao":"5","valor":"1000","tipo_cartao":"1"})";
-const QString kList =
-    R"({"automacao_coleta_opcao":"A;B;C","automacao_coleta_retorno":"0","automacao_coleta_sequencial":"17"})";
-const QString kText =
-    R"({"automacao_coleta_tipo":"N","automacao_coleta_retorno":"0","automacao_coleta_sequencial":17})";
+const QString kSale =
+    R"({"header":"CRT","parametros":{"identificacao":"5","valor":"1000","tipo_cartao":"1"}})";
 
 QString request(const QString &header, const QString &parametros) {
     return QStringLiteral(R"({"header":"%1","parametros":%2})").arg(header, parametros);
@@ -29,17 +26,19 @@ QJsonObject object(const QString &json) {
     return QJsonDocument::fromJson(json.toUtf8()).object();
 }
 
-// A dialogue reply that carries `tef`.
+// A dialogue reply that carries `tef`, and the payment dialogue's replies in turn.
 QString step(const QString &tef) {
     return QStringLiteral(R"({"codigo":0,"mensagem":"","tef":%1})").arg(tef);
 }
-
-const QString kFinal = step(R"({"resultadoTransacao":"0","sequencial":"321"})");
-
-// The payment dialogue's replies in turn.
 QByteArray script(const QStringList &replies) {
     return QStringLiteral(R"({"RealizarPagamentoTEF":[%1]})").arg(replies.join(',')).toUtf8();
 }
+
+const QString kList = step(
+    R"({"automacao_coleta_opcao":"A;B;C","automacao_coleta_retorno":"0","automacao_coleta_sequencial":"17"})");
+const QString kText =
+    step(R"({"automacao_coleta_tipo":"N","automacao_coleta_retorno":"0","automacao_coleta_sequencial":17})");
+const QString kFinal = step(R"({"resultadoTransacao":"0","sequencial":"321"})");
 
 } // namespace
 
@@ -48,309 +47,290 @@ class tst_Q7_Tef_Controller : public QObject {
 
 private slots:
     void initTestCase() { Pause::setScale(0.01); }
-    void paths_data();
-    void paths();
-    void operations_data();
-    void operations();
-    void pendingJournal_data();
-    void pendingJournal();
-    void pressBeforeWaitIsNotLost();
-    void deletedWhileRunning_data();
-    void deletedWhileRunning();
-};
 
-// Requests in turn through one controller, whole: the library's calls, the window's signals with
-// the responses, and the log.
-void tst_Q7_Tef_Controller::paths_data() {
-    QTest::addColumn<QString>("library");
-    QTest::addColumn<QByteArray>("scenario");
-    QTest::addColumn<QStringList>("requests");
-    QTest::addColumn<QStringList>("actions"); // the operator's answers to the first one's prompts
+    // Requests in turn through one controller, whole: the library's calls, the window's signals
+    // with the responses, and the log.
+    void paths_data() {
+        QTest::addColumn<QString>("library");
+        QTest::addColumn<QByteArray>("scenario");
+        QTest::addColumn<QStringList>("requests");
+        QTest::addColumn<QStringList>("actions"); // the operator's answers to the first one's prompts
 
-    const QString sale = request("CRT", kSale);
-    const auto row = [](const char *name, const QString &library, const QByteArray &scenario,
-                        const QStringList &requests, const QStringList &actions = {}) {
-        QTest::newRow(name) << library << scenario << requests << actions;
-    };
-    // Answered without a dialogue.
-    row("ATV", kLibrary, {}, {request("ATV", R"({"identificacao":"42"})")});
-    row("ATV without library, id not a number", kMissing, {}, {request("ATV", R"({"identificacao":"12a"})")});
-    row("sale without library", kMissing, {}, {request("CRT", R"({"identificacao":"42","valor":"1000"})")});
-    // A request the reader marked invalid never reaches the library.
-    row("invalid request", kLibrary, {},
-        {R"({"header":"CRT","msg_erro":"Arquivo IntPos.001 recusado: maior que 65536 bytes","parametros":{"identificacao":"42"}})"});
-    // A refused start, or a missing entry point, leaves nothing to confirm.
-    const QStringList saleThenConfirm{sale, request("CNF", R"({"identificacao":"8"})")};
-    row("start refused, no step data", kLibrary,
-        R"({"IniciarOperacaoTEF":{"codigo":5,"mensagem":"Sem comunicação com o servidor"}})",
-        saleThenConfirm);
-    row("start refused, result 5 as text", kLibrary,
-        R"({"IniciarOperacaoTEF":{"codigo":0,"mensagem":"Recusada","tef":{"resultadoTransacao":"5"}}})",
-        saleThenConfirm);
-    row("start result 5 as a number goes on", kLibrary,
-        R"({"IniciarOperacaoTEF":{"codigo":0,"mensagem":"","tef":{"resultadoTransacao":5}}})",
-        saleThenConfirm);
-    row("entry point not exported", QCoreApplication::applicationDirPath() + "/libQ7_Tef01_noPayment.so", {},
-        saleThenConfirm);
-    // Without a library call to answer it, a prompt would replay for ever; the wait it armed must
-    // not hold the next operation.
-    row("unknown operation ends after one pass", kLibrary,
-        QStringLiteral(R"({"IniciarOperacaoTEF":[%1,{"codigo":0,"mensagem":"","tef":{}}]})")
-            .arg(step(kList))
-            .toUtf8(),
-        {request("XYZ", R"({"identificacao":"6"})"),
-         request("ADM", R"({"identificacao":"7","codigo_transacao":"2"})")});
-    // The identification is how the sales application matches its request: it wins over the reply's.
-    row("identification wins over the reply's", kLibrary,
-        R"({"RealizarPagamentoTEF":{"codigo":0,"mensagem":"ok","header":"XYZ","id":999,"tef":{"resultadoTransacao":"0","sequencial":"55"}}})",
-        {sale});
-    // The library's default play; the pending transactions settled once.
-    row("sale confirmed, then nothing left", kLibrary, {},
-        {sale, request("CNF", R"({"identificacao":"9"})"), request("CNF", R"({"identificacao":"10"})")});
-    row("two sales undone in order", kLibrary, {}, {sale, sale, request("NCN", R"({"identificacao":"9"})")});
-    // Prompts and the operator's answers; an answer that is no answer leaves the prompt as it was.
-    row("list: second option", kLibrary, script({step(kList), kFinal}), {sale}, {"1"});
-    row("list with a trailing separator", kLibrary,
-        script(
-            {step(
-                 R"({"automacao_coleta_opcao":"A;B;","automacao_coleta_retorno":"0","automacao_coleta_sequencial":"17"})"),
-             kFinal}),
-        {sale}, {"0"});
-    row("typed text", kLibrary, script({step(kText), kFinal}), {sale}, {"123456"});
-    row("missing sequence sent as null", kLibrary,
-        script({step(R"({"automacao_coleta_tipo":"N","automacao_coleta_retorno":"0"})"), kFinal}), {sale},
-        {"abc"});
-    row("cancelled", kLibrary, script({step(kList), kFinal}), {sale}, {"CANCELAR"});
-    row("empty text refused", kLibrary, script({step(kText), kFinal}), {sale}, {"", "42"});
-    row("no row current refused", kLibrary, script({step(kList), kFinal}), {sale}, {"-1", "2"});
-    row("row past the end refused", kLibrary, script({step(kList), kFinal}), {sale}, {"3", "0"});
-    // Replies that end the dialogue, or go on, without the operator.
-    const QString invalid = R"("codigo":3,"mensagem":"Cartão inválido")";
-    row("result ends it although collection follows", kLibrary,
-        script({step(R"({"resultadoTransacao":"0","automacao_coleta_retorno":"0"})")}), {sale});
-    row("error that asks for collection goes on", kLibrary,
-        script({"{" + invalid + R"(,"tef":{"automacao_coleta_retorno":"0"}})", kFinal}), {sale});
-    row("error without step data ends", kLibrary, script({"{" + invalid + "}"}), {sale});
-    row("return other than 0 ends", kLibrary, script({step(R"({"automacao_coleta_retorno":"1"})")}), {sale});
-    row("return 0 as a number ends", kLibrary, script({step(R"({"automacao_coleta_retorno":0})")}), {sale});
-    row("no codigo", kLibrary, script({R"({"tef":{"automacao_coleta_retorno":"0"}})", kFinal}), {sale});
-    row("not JSON", kLibrary, script({R"("<html>erro</html>")"}), {sale});
-}
-
-void tst_Q7_Tef_Controller::paths() {
-    QFETCH(QString, library);
-    QFETCH(QByteArray, scenario);
-    QFETCH(QStringList, requests);
-    QFETCH(QStringList, actions);
-    Simulator sim(scenario);
-    MessageCapture log("[Q7_Tef_Controller]");
-    auto controller = std::make_unique<Q7_Tef_Controller>(nullptr, library);
-    SignalLog window(controller.get());
-    for (int i = 0; i < requests.size(); ++i)
-        QVERIFY(window.play(requests.at(i), i == 0 ? actions : QStringList()));
-    controller.reset();
-    const QStringList actual = maskClock(transcript(sim.calls(), window, MessageCapture::lines()));
-    QCOMPARE(actual, golden("tef-paths.txt", actual));
-}
-
-// What the request makes of the start document, the dialogue's first call and the window's title.
-void tst_Q7_Tef_Controller::operations_data() {
-    QTest::addColumn<QString>("header");
-    QTest::addColumn<QString>("parametros");
-    QTest::addColumn<QString>("start");
-    QTest::addColumn<QString>("call"); // entry point, its first argument and the transaction document
-    QTest::addColumn<QString>("title");
-
-    const QString amount = "\n Valor: R$\u00a012,34";
-    QTest::newRow("credit, one instalment financed by the store")
-        << "CRT"
-        << R"({"valor":"1234","tipo_cartao":"1","quantidade_parcelas":"1","tipo_parcelamento":"0","aplicacao":"PDV Q7","versao_aplicacao":"2.1","estabelecimento":"00001234","loja":"0001","terminal":"CX01"})"
-        << R"({"aplicacao_tela":"PDV Q7","estabelecimento":"00001234","loja":"0001","terminal":"CX01","versao":"2.1"})"
-        << R"(RealizarPagamentoTEF 1 {"transacao_financiado":"Estabelecimento","transacao_pagamento":"A vista","transacao_parcela":"1","transacao_valor":"1234"})"
-        << "Venda Crédito" + amount;
-    QTest::newRow("debit, three instalments financed by the issuer")
-        << "CRT"
-        << R"({"valor":"1234","tipo_cartao":"2","quantidade_parcelas":"3","tipo_parcelamento":"1","loja":"","terminal":"CX02"})"
-        << R"({"terminal":"CX02"})"
-        << R"(RealizarPagamentoTEF 2 {"transacao_financiado":"Administradora","transacao_pagamento":"Parcelado","transacao_parcela":"3","transacao_valor":"1234"})"
-        << "Venda Débito" + amount;
-    QTest::newRow("private label, no instalments, unknown financing")
-        << "CRT"
-        << R"({"valor":"1234","tipo_cartao":"5","quantidade_parcelas":"0","tipo_parcelamento":"2"})"
-        << "{}"
-        << R"(RealizarPagamentoTEF 5 {"transacao_parcela":"0","transacao_valor":"1234"})"
-        << "Venda Private Label" + amount;
-    QTest::newRow("card type not given") << "CRT"
-                                         << R"({"valor":"1234"})"
-                                         << "{}"
-                                         << R"(RealizarPagamentoTEF 0 {"transacao_valor":"1234"})"
-                                         << "Venda" + amount;
-    QTest::newRow("cancellation") << "CNC"
-                                  << R"({"valor":"1234","codigo_transacao":"7"})"
-                                  << "{}"
-                                  << R"(RealizarAdmTEF 1 {"transacao_valor":"1234"})"
-                                  << "Cancelamento" + amount;
-    QTest::newRow("administrative, user and password")
-        << "ADM"
-        << R"({"codigo_transacao":"7","adm_usuario":"gerente","adm_senha":"1234"})"
-        << "{}"
-        << R"(RealizarAdmTEF 7 {"transacao_administracao_senha":"1234","transacao_administracao_usuario":"gerente"})"
-        << "Operação Administrativa";
-}
-
-void tst_Q7_Tef_Controller::operations() {
-    QFETCH(QString, header);
-    QFETCH(QString, parametros);
-    QFETCH(QString, start);
-    QFETCH(QString, call);
-    QFETCH(QString, title);
-    Simulator sim;
-    Q7_Tef_Controller c(nullptr, kLibrary);
-    SignalLog window(&c);
-    QVERIFY(window.play(request(header, parametros)));
-    QCOMPARE(object(sim.calls("IniciarOperacaoTEF").value(0).section(' ', 1))["dadosAutomacao"].toString(),
-             start);
-    const QStringList dialogue = sim.calls("Realizar");
-    QCOMPARE(dialogue.size(), 2);
-    const QJsonObject args = object(dialogue.first().section(' ', 1));
-    QCOMPARE(QStringLiteral("%1 %2 %3")
-                 .arg(dialogue.first().section(' ', 0, 0))
-                 .arg(args[args.contains("tipoCartao") ? "tipoCartao" : "operacao"].toInt())
-                 .arg(args["dadosTransacao"].toString()),
-             call);
-    QCOMPARE(window.of("firstTextChanged").mid(1), QStringList({title, title})); // once per pass
-    QCOMPARE(window.response()["codigo"], QJsonValue(0));
-}
-
-void tst_Q7_Tef_Controller::pendingJournal_data() {
-    QTest::addColumn<QByteArray>("journal");  // found at start; null: none
-    QTest::addColumn<bool>("earlierInvalid"); // a pendentes.json.invalido is there already
-    QTest::addColumn<bool>("writable");
-    QTest::addColumn<QStringList>("restored"); // what the undo settles before today's sale
-    QTest::addColumn<QString>("critical");
-
-    QTest::newRow("none yet") << QByteArray() << false << true << QStringList() << QString();
-    QTest::newRow("restored in order")
-        << QByteArray(R"({"pendentes": [{"sequencial": "7", "id": 3, "adicionado": "2026-12-01T10:00:00"},
-                                        {"sequencial": "8", "id": 4, "adicionado": "2026-12-01T10:05:00"}]})")
-        << false << true << QStringList{"7", "8"} << QString();
-    QTest::newRow("corrupt: set aside")
-        << QByteArray("{quebrado") << false << true << QStringList() << "pendentes.json ilegível";
-    QTest::newRow("corrupt: an earlier copy is kept")
-        << QByteArray(R"({"pendentes": [{"sequencial": 7}]})") << true << true << QStringList()
-        << "pendentes.json ilegível";
-    QTest::newRow("directory not writable")
-        << QByteArray() << false << false << QStringList() << "Impossível gravar";
-}
-
-// Product 2's pending transactions live in pendentes.json beside the configuration, so that a
-// confirmation or undo after a restart settles them; a journal that fails never stops a sale.
-void tst_Q7_Tef_Controller::pendingJournal() {
-    QFETCH(QByteArray, journal);
-    QFETCH(bool, earlierInvalid);
-    QFETCH(bool, writable);
-    QFETCH(QStringList, restored);
-    QFETCH(QString, critical);
-    QTemporaryDir dir;
-    // Not writable, also for root: the journal's directory is a file.
-    const QString directory = writable ? dir.path() : dir.filePath("arquivo");
-    const QString path = directory + "/pendentes.json";
-    const auto write = [](const QString &name, const QByteArray &bytes) {
-        QFile file(name);
-        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-    };
-    const auto read = [](const QString &name) {
-        QFile file(name);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    };
-    const auto pending = [&] {
-        return QJsonDocument::fromJson(read(path))["pendentes"].toArray();
-    };
-    QVERIFY(writable || write(directory, "x"));
-    QVERIFY(journal.isNull() || write(path, journal));
-    QVERIFY(!earlierInvalid || write(path + ".invalido", "antes"));
-
-    Simulator sim;
-    MessageCapture log("[Q7_Tef_Controller]");
-    Q7_Tef_Controller c(nullptr, kLibrary, directory);
-    SignalLog window(&c);
-    QCOMPARE(MessageCapture::lines().filter("Transação pendente restaurada").size(), restored.size());
-    if (critical.contains("ilegível")) {
-        QVERIFY(!QFile::exists(path));
-        QCOMPARE(read(path + (earlierInvalid ? ".invalido.2" : ".invalido")), journal);
-        QCOMPARE(read(path + ".invalido"), earlierInvalid ? QByteArray("antes") : journal); // left as it was
+        const auto row = [](const char *name, const QString &library, const QByteArray &scenario,
+                            const QStringList &requests, const QStringList &actions = {}) {
+            QTest::newRow(name) << library << scenario << requests << actions;
+        };
+        // Answered without a dialogue.
+        row("ATV", kLibrary, {}, {request("ATV", R"({"identificacao":"42"})")});
+        row("ATV without library, id not a number", kMissing, {},
+            {request("ATV", R"({"identificacao":"12a"})")});
+        row("sale without library", kMissing, {},
+            {request("CRT", R"({"identificacao":"42","valor":"1000"})")});
+        // A request the reader marked invalid never reaches the library.
+        row("invalid request", kLibrary, {},
+            {R"({"header":"CRT","msg_erro":"Arquivo IntPos.001 recusado: maior que 65536 bytes","parametros":{"identificacao":"42"}})"});
+        // A refused start, or a missing entry point, leaves nothing to confirm.
+        const QStringList saleThenConfirm{kSale, request("CNF", R"({"identificacao":"8"})")};
+        row("start refused, no step data", kLibrary,
+            R"({"IniciarOperacaoTEF":{"codigo":5,"mensagem":"Sem comunicação com o servidor"}})",
+            saleThenConfirm);
+        row("start refused, result 5 as text", kLibrary,
+            R"({"IniciarOperacaoTEF":{"codigo":0,"mensagem":"Recusada","tef":{"resultadoTransacao":"5"}}})",
+            saleThenConfirm);
+        row("start result 5 as a number goes on", kLibrary,
+            R"({"IniciarOperacaoTEF":{"codigo":0,"mensagem":"","tef":{"resultadoTransacao":5}}})",
+            saleThenConfirm);
+        row("entry point not exported", QCoreApplication::applicationDirPath() + "/libQ7_Tef01_noPayment.so",
+            {}, saleThenConfirm);
+        // Without a library call to answer it, a prompt would replay for ever; the wait it armed must
+        // not hold the next operation.
+        row("unknown operation ends after one pass", kLibrary,
+            QStringLiteral(R"({"IniciarOperacaoTEF":[%1,{"codigo":0,"mensagem":"","tef":{}}]})")
+                .arg(kList)
+                .toUtf8(),
+            {request("XYZ", R"({"identificacao":"6"})"),
+             request("ADM", R"({"identificacao":"7","codigo_transacao":"2"})")});
+        // The identification is how the sales application matches its request: it wins over the reply's.
+        row("identification wins over the reply's", kLibrary,
+            R"({"RealizarPagamentoTEF":{"codigo":0,"mensagem":"ok","header":"XYZ","id":999,"tef":{"resultadoTransacao":"0","sequencial":"55"}}})",
+            {kSale});
+        // The library's default play; the pending transactions settled once.
+        row("sale confirmed, then nothing left", kLibrary, {},
+            {kSale, request("CNF", R"({"identificacao":"9"})"), request("CNF", R"({"identificacao":"10"})")});
+        row("two sales undone in order", kLibrary, {},
+            {kSale, kSale, request("NCN", R"({"identificacao":"9"})")});
+        // Prompts and the operator's answers; an answer that is no answer leaves the prompt as it was.
+        row("list with a trailing separator", kLibrary,
+            script(
+                {step(
+                     R"({"automacao_coleta_opcao":"A;B;","automacao_coleta_retorno":"0","automacao_coleta_sequencial":"17"})"),
+                 kFinal}),
+            {kSale}, {"0"});
+        row("missing sequence sent as null", kLibrary,
+            script({step(R"({"automacao_coleta_tipo":"N","automacao_coleta_retorno":"0"})"), kFinal}),
+            {kSale}, {"abc"});
+        row("cancelled", kLibrary, script({kList, kFinal}), {kSale}, {"CANCELAR"});
+        row("empty text refused", kLibrary, script({kText, kFinal}), {kSale}, {"", "42"});
+        row("no row current refused", kLibrary, script({kList, kFinal}), {kSale}, {"-1", "2"});
+        row("row past the end refused", kLibrary, script({kList, kFinal}), {kSale}, {"3", "0"});
+        // Replies that end the dialogue, or go on, without the operator.
+        const QString invalid = R"("codigo":3,"mensagem":"Cartão inválido")";
+        row("result ends it although collection follows", kLibrary,
+            script({step(R"({"resultadoTransacao":"0","automacao_coleta_retorno":"0"})")}), {kSale});
+        row("error that asks for collection goes on", kLibrary,
+            script({"{" + invalid + R"(,"tef":{"automacao_coleta_retorno":"0"}})", kFinal}), {kSale});
+        row("error without step data ends", kLibrary, script({"{" + invalid + "}"}), {kSale});
+        row("return other than 0 ends", kLibrary, script({step(R"({"automacao_coleta_retorno":"1"})")}),
+            {kSale});
+        row("no codigo", kLibrary, script({R"({"tef":{"automacao_coleta_retorno":"0"}})", kFinal}), {kSale});
+        row("not JSON", kLibrary, script({R"("<html>erro</html>")"}), {kSale});
+    }
+    void paths() {
+        QFETCH(QString, library);
+        QFETCH(QByteArray, scenario);
+        QFETCH(QStringList, requests);
+        QFETCH(QStringList, actions);
+        Simulator sim(scenario);
+        MessageCapture log("[Q7_Tef_Controller]");
+        auto controller = std::make_unique<Q7_Tef_Controller>(nullptr, library);
+        SignalLog window(controller.get());
+        for (int i = 0; i < requests.size(); ++i)
+            QVERIFY(window.play(requests.at(i), i == 0 ? actions : QStringList()));
+        controller.reset();
+        const QStringList actual = maskClock(transcript(sim.calls(), window, MessageCapture::lines()));
+        QCOMPARE(actual, golden("tef-paths.txt", actual));
     }
 
-    QVERIFY(window.play(request("CRT", kSale)));
-    const QJsonObject tef = window.response()["tef"].toObject();
-    QCOMPARE(tef["resultadoTransacao"], QJsonValue("0")); // answered whatever the journal did
-    QCOMPARE(pending().size(), writable ? restored.size() + 1 : 0);
-    QVERIFY(!writable || pending().last()["id"] == 5);
+    // What the request makes of the start document, the dialogue's first call and the window's title.
+    void operations_data() {
+        QTest::addColumn<QString>("header");
+        QTest::addColumn<QString>("parametros");
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<QString>("call"); // entry point, its first argument and the transaction document
+        QTest::addColumn<QString>("title");
 
-    QVERIFY(window.play(request("NCN", R"({"identificacao":"6"})")));
-    QStringList undone;
-    for (const QString &sequencial : restored + QStringList{tef["sequencial"].toString()})
-        undone << QStringLiteral(R"(ConfirmarOperacaoTEF {"confirmar":0,"sequencial":%1})").arg(sequencial);
-    QCOMPARE(sim.calls("ConfirmarOperacaoTEF"), undone);
-    const QStringList errors = MessageCapture::lines().filter("critical ");
-    QCOMPARE(errors.size(), critical.isEmpty() ? 0 : writable ? 1 : 2);
-    QVERIFY2(critical.isEmpty() || errors.first().contains(critical), qPrintable(errors.join('\n')));
-    // A journal that could not be written is never said to be.
-    QCOMPARE(MessageCapture::lines().filter(" gravado: ").size(), writable ? 2 : 0);
-    QVERIFY(pending().isEmpty());
-    QCOMPARE(QFile::exists(path), writable);
-}
+        const QString amount = "\n Valor: R$\u00a012,34";
+        QTest::newRow("credit, one instalment financed by the store")
+            << "CRT"
+            << R"({"valor":"1234","tipo_cartao":"1","quantidade_parcelas":"1","tipo_parcelamento":"0","aplicacao":"PDV Q7","versao_aplicacao":"2.1","estabelecimento":"00001234","loja":"0001","terminal":"CX01"})"
+            << R"({"aplicacao_tela":"PDV Q7","estabelecimento":"00001234","loja":"0001","terminal":"CX01","versao":"2.1"})"
+            << R"(RealizarPagamentoTEF 1 {"transacao_financiado":"Estabelecimento","transacao_pagamento":"A vista","transacao_parcela":"1","transacao_valor":"1234"})"
+            << "Venda Crédito" + amount;
+        QTest::newRow("debit, three instalments financed by the issuer")
+            << "CRT"
+            << R"({"valor":"1234","tipo_cartao":"2","quantidade_parcelas":"3","tipo_parcelamento":"1","loja":"","terminal":"CX02"})"
+            << R"({"terminal":"CX02"})"
+            << R"(RealizarPagamentoTEF 2 {"transacao_financiado":"Administradora","transacao_pagamento":"Parcelado","transacao_parcela":"3","transacao_valor":"1234"})"
+            << "Venda Débito" + amount;
+        QTest::newRow("private label, no instalments, unknown financing")
+            << "CRT"
+            << R"({"valor":"1234","tipo_cartao":"5","quantidade_parcelas":"0","tipo_parcelamento":"2"})"
+            << "{}"
+            << R"(RealizarPagamentoTEF 5 {"transacao_parcela":"0","transacao_valor":"1234"})"
+            << "Venda Private Label" + amount;
+        QTest::newRow("cancellation") << "CNC"
+                                      << R"({"valor":"1234","codigo_transacao":"7"})"
+                                      << "{}"
+                                      << R"(RealizarAdmTEF 1 {"transacao_valor":"1234"})"
+                                      << "Cancelamento" + amount;
+        QTest::newRow("administrative, user and password")
+            << "ADM"
+            << R"({"codigo_transacao":"7","adm_usuario":"gerente","adm_senha":"1234"})"
+            << "{}"
+            << R"(RealizarAdmTEF 7 {"transacao_administracao_senha":"1234","transacao_administracao_usuario":"gerente"})"
+            << "Operação Administrativa";
+    }
+    void operations() {
+        QFETCH(QString, header);
+        QFETCH(QString, parametros);
+        QFETCH(QString, start);
+        QFETCH(QString, call);
+        QFETCH(QString, title);
+        Simulator sim;
+        Q7_Tef_Controller c(nullptr, kLibrary);
+        SignalLog window(&c);
+        QVERIFY(window.play(request(header, parametros)));
+        QCOMPARE(
+            object(sim.calls("IniciarOperacaoTEF").value(0).section(' ', 1))["dadosAutomacao"].toString(),
+            start);
+        const QStringList dialogue = sim.calls("Realizar");
+        QCOMPARE(dialogue.size(), 2);
+        const QJsonObject args = object(dialogue.first().section(' ', 1));
+        QCOMPARE(QStringLiteral("%1 %2 %3")
+                     .arg(dialogue.first().section(' ', 0, 0))
+                     .arg(args[args.contains("tipoCartao") ? "tipoCartao" : "operacao"].toInt())
+                     .arg(args["dadosTransacao"].toString()),
+                 call);
+        QCOMPARE(window.of("firstTextChanged").mid(1), QStringList({title, title})); // once per pass
+        QCOMPARE(window.response()["codigo"], QJsonValue(0));
+    }
 
-// The wait is armed before the prompt shows: an answer given before the thread reaches its wait
-// is kept.
-void tst_Q7_Tef_Controller::pressBeforeWaitIsNotLost() {
-    Simulator sim(script({step(kText), kFinal}));
-    Q7_Tef_Controller c(nullptr, kLibrary);
-    QSemaphore shown;
-    QSemaphore mayGoOn;
-    std::atomic_bool held{false};
-    // Holds the controller thread once the prompt is on screen, before its wait.
-    connect(
-        &c, &Base_Controller::disableProgressBar, &c,
-        [&](bool hidden) {
+    // Product 2's pending transactions live in pendentes.json beside the configuration, so that a
+    // confirmation or undo after a restart settles them; a journal that fails never stops a sale.
+    void pendingJournal_data() {
+        QTest::addColumn<QByteArray>("journal");  // found at start; null: none
+        QTest::addColumn<bool>("earlierInvalid"); // a pendentes.json.invalido is there already
+        QTest::addColumn<bool>("writable");
+        QTest::addColumn<QStringList>("restored"); // what the undo settles before today's sale
+        QTest::addColumn<QString>("critical");
+        QTest::newRow("none yet") << QByteArray() << false << true << QStringList() << QString();
+        QTest::newRow("restored in order")
+            << QByteArray(R"({"pendentes": [{"sequencial": "7", "id": 3, "adicionado": "2026-12-01T10:00:00"},
+                                            {"sequencial": "8", "id": 4, "adicionado": "2026-12-01T10:05:00"}]})")
+            << false << true << QStringList{"7", "8"} << QString();
+        QTest::newRow("corrupt: set aside")
+            << QByteArray("{quebrado") << false << true << QStringList() << "pendentes.json ilegível";
+        QTest::newRow("corrupt: an earlier copy is kept")
+            << QByteArray(R"({"pendentes": [{"sequencial": 7}]})") << true << true << QStringList()
+            << "pendentes.json ilegível";
+        QTest::newRow("directory not writable")
+            << QByteArray() << false << false << QStringList() << "Impossível gravar";
+    }
+    void pendingJournal() {
+        QFETCH(QByteArray, journal);
+        QFETCH(bool, earlierInvalid);
+        QFETCH(bool, writable);
+        QFETCH(QStringList, restored);
+        QFETCH(QString, critical);
+        QTemporaryDir dir;
+        // Not writable, also for root: the journal's directory is a file.
+        const QString directory = writable ? dir.path() : dir.filePath("arquivo");
+        const QString path = directory + "/pendentes.json";
+        const auto write = [](const QString &name, const QByteArray &bytes) {
+            QFile file(name);
+            return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+        };
+        const auto read = [](const QString &name) {
+            QFile file(name);
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        };
+        QVERIFY(writable || write(directory, "x"));
+        QVERIFY(journal.isNull() || write(path, journal));
+        QVERIFY(!earlierInvalid || write(path + ".invalido", "antes"));
+
+        Simulator sim;
+        MessageCapture log("[Q7_Tef_Controller]");
+        Q7_Tef_Controller c(nullptr, kLibrary, directory);
+        SignalLog window(&c);
+        QCOMPARE(MessageCapture::lines().filter("Transação pendente restaurada").size(), restored.size());
+        if (critical.contains("ilegível")) {
+            QVERIFY(!QFile::exists(path));
+            QCOMPARE(read(path + (earlierInvalid ? ".invalido.2" : ".invalido")), journal);
+            QCOMPARE(read(path + ".invalido"),
+                     earlierInvalid ? QByteArray("antes") : journal); // left as it was
+        }
+
+        QVERIFY(window.play(kSale));
+        const QJsonObject tef = window.response()["tef"].toObject();
+        QCOMPARE(tef["resultadoTransacao"], QJsonValue("0")); // answered whatever the journal did
+        const QJsonArray pending = QJsonDocument::fromJson(read(path))["pendentes"].toArray();
+        QCOMPARE(pending.size(), writable ? restored.size() + 1 : 0);
+        QVERIFY(!writable || pending.last()["id"] == 5);
+
+        QVERIFY(window.play(request("NCN", R"({"identificacao":"6"})")));
+        QStringList undone;
+        for (const QString &sequencial : restored + QStringList{tef["sequencial"].toString()})
+            undone
+                << QStringLiteral(R"(ConfirmarOperacaoTEF {"confirmar":0,"sequencial":%1})").arg(sequencial);
+        QCOMPARE(sim.calls("ConfirmarOperacaoTEF"), undone);
+        const QStringList errors = MessageCapture::lines().filter("critical ");
+        QCOMPARE(errors.size(), critical.isEmpty() ? 0 : writable ? 1 : 2);
+        QVERIFY2(critical.isEmpty() || errors.first().contains(critical), qPrintable(errors.join('\n')));
+        // A journal that could not be written is never said to be.
+        QCOMPARE(MessageCapture::lines().filter(" gravado: ").size(), writable ? 2 : 0);
+        QVERIFY(QJsonDocument::fromJson(read(path))["pendentes"].toArray().isEmpty());
+        QCOMPARE(QFile::exists(path), writable);
+    }
+
+    // The wait is armed before the prompt shows: an answer given before the thread reaches its wait
+    // is kept.
+    void pressBeforeWaitIsNotLost() {
+        Simulator sim(script({kText, kFinal}));
+        Q7_Tef_Controller c(nullptr, kLibrary);
+        QSemaphore shown;
+        QSemaphore mayGoOn;
+        std::atomic_bool held{false};
+        // Holds the controller thread once the prompt is on screen, before its wait.
+        const auto hold = [&](bool hidden) {
             if (hidden && !held.exchange(true)) {
                 shown.release();
                 mayGoOn.tryAcquire(1, 10000);
             }
-        },
-        Qt::DirectConnection);
-    c.setJsonConfigs(request("CRT", kSale));
-    c.start();
-    QVERIFY(shown.tryAcquire(1, 10000));
-    c.onClickButtonOK("777", 1);
-    mayGoOn.release();
-    QVERIFY2(c.wait(10000), "the answer given before the wait was lost");
-    QCOMPARE(sim.calls("Realizar").size(), 2);
-    QVERIFY(sim.calls("Realizar").last().contains(R"(\"automacao_coleta_informacao\":\"777\")"));
-}
+        };
+        connect(&c, &Base_Controller::disableProgressBar, &c, hold, Qt::DirectConnection);
+        c.setJsonConfigs(kSale);
+        c.start();
+        QVERIFY(shown.tryAcquire(1, 10000));
+        c.onClickButtonOK("777", 1);
+        mayGoOn.release();
+        QVERIFY2(c.wait(10000), "the answer given before the wait was lost");
+        QCOMPARE(sim.calls("Realizar").size(), 2);
+        QVERIFY(sim.calls("Realizar").last().contains(R"(\"automacao_coleta_informacao\":\"777\")"));
+    }
 
-void tst_Q7_Tef_Controller::deletedWhileRunning_data() {
-    QTest::addColumn<QByteArray>("scenario");
-    QTest::newRow("waiting for the operator") << script({step(kText), kFinal});
-    QTest::newRow("in a slow library step") << QByteArray(R"({"demoraMs":{"RealizarPagamentoTEF":1000}})");
-}
-
-// The library must not be unloaded under a call, nor the thread object go while it runs: the
-// dialogue is cancelled at its next step and the thread waited for.
-void tst_Q7_Tef_Controller::deletedWhileRunning() {
-    QFETCH(QByteArray, scenario);
-    Simulator sim(scenario);
-    auto c = std::make_unique<Q7_Tef_Controller>(nullptr, kLibrary);
-    c->setJsonConfigs(request("CRT", kSale));
-    c->start();
-    QTRY_COMPARE(sim.calls("Realizar").size(), 1);
-    QElapsedTimer timer;
-    timer.start();
-    c.reset();
-    QVERIFY(timer.elapsed() < 5000);
-    QCOMPARE(sim.calls("Realizar").size(), 2);
-    QVERIFY(sim.calls("Realizar").last().contains(R"(\"automacao_coleta_retorno\":\"9\")"));
-}
+    // The library must not be unloaded under a call, nor the thread object go while it runs: the
+    // dialogue is cancelled at its next step and the thread waited for.
+    void deletedWhileRunning_data() {
+        QTest::addColumn<QByteArray>("scenario");
+        QTest::newRow("waiting for the operator") << script({kText, kFinal});
+        QTest::newRow("in a slow library step")
+            << QByteArray(R"({"demoraMs":{"RealizarPagamentoTEF":1000}})");
+    }
+    void deletedWhileRunning() {
+        QFETCH(QByteArray, scenario);
+        Simulator sim(scenario);
+        auto c = std::make_unique<Q7_Tef_Controller>(nullptr, kLibrary);
+        c->setJsonConfigs(kSale);
+        c->start();
+        QTRY_COMPARE(sim.calls("Realizar").size(), 1);
+        QElapsedTimer timer;
+        timer.start();
+        c.reset();
+        QVERIFY(timer.elapsed() < 5000);
+        QCOMPARE(sim.calls("Realizar").size(), 2);
+        QVERIFY(sim.calls("Realizar").last().contains(R"(\"automacao_coleta_retorno\":\"9\")"));
+    }
+};
 
 QTEST_MAIN(tst_Q7_Tef_Controller)
 #include "tst_Q7_Tef_Controller.moc"
