@@ -146,12 +146,6 @@ inline QStringList transcript(const QStringList &calls, const SignalLog &window,
     return lines;
 }
 
-// The transcript of a library that prints the time of day on its receipts.
-inline QStringList maskClock(QStringList lines) {
-    return lines.replaceInStrings(QRegularExpression("\\d\\d/\\d\\d/\\d{4}"), "dd/mm/yyyy")
-        .replaceInStrings(QRegularExpression("\\d\\d:\\d\\d:\\d\\d"), "hh:mm:ss");
-}
-
 // The expected transcript of the current row: section "== <row>" of tests/data/golden/<file>.
 // With Q7_GOLDEN_WRITE set, `actual` is written there instead; review the change before committing.
 inline QStringList golden(const QString &file, const QStringList &actual) {

@@ -23,8 +23,6 @@ public:
         qunsetenv("Q7_SIM_SCENARIO");
         qunsetenv("Q7_SIM_CALLS");
     }
-    Simulator(const Simulator &) = delete;
-    Simulator &operator=(const Simulator &) = delete;
 
     // Every call so far as "Name {compact arguments}", those that contain `filter`.
     QStringList calls(const QString &filter = QString()) const {

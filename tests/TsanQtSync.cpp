@@ -1,11 +1,10 @@
 // Linked into the test executables of the thread-sanitizer build only.
 //
-// Qt's QMutex, QWaitCondition, QSemaphore and QThread::wait() synchronise inside
-// libQt5Core, which is not instrumented: the sanitizer sees none of the order they create
-// and reports every access they guard as a race. These definitions take the place of the
-// library's for every call made from our code (the executable's own definitions win over a
-// shared library's), call the library's function and tell the sanitizer what it did. Only the
-// overloads our code and the controller suites call are here.
+// Qt's QMutex, QWaitCondition, QSemaphore and QThread::wait() synchronise inside libQt5Core, which
+// is not instrumented: the sanitizer sees none of the order they create and reports every access
+// they guard as a race. These definitions win over the library's for every call from our code
+// (an executable's own definitions come first), call the library's and tell the sanitizer what it
+// did. Only the overloads our code and the controller suites call are here.
 #include <QMutex>
 #include <QSemaphore>
 #include <QThread>
@@ -33,15 +32,6 @@ template <typename Function> Function next(const char *symbol) {
     static_assert(sizeof function == sizeof found, "function pointers are not data pointers here");
     std::memcpy(&function, &found, sizeof function);
     return function;
-}
-
-void releaseAtThreadEnd(QThread *thread) {
-    // Once per thread object: finished() is emitted in the thread as the last thing it does.
-    static const char *const property = "q7TsanHooked";
-    if (thread->property(property).toBool())
-        return;
-    thread->setProperty(property, true);
-    QObject::connect(thread, &QThread::finished, [thread] { __tsan_release(thread); });
 }
 
 } // namespace
@@ -89,7 +79,11 @@ void QSemaphore::release(int n) {
 
 void QThread::start(Priority priority) {
     static const auto real = next<void (*)(QThread *, Priority)>("_ZN7QThread5startENS_8PriorityE");
-    releaseAtThreadEnd(this);
+    // Once per thread object: finished() is emitted in the thread as the last thing it does.
+    if (!property("q7TsanHooked").toBool()) {
+        setProperty("q7TsanHooked", true);
+        connect(this, &QThread::finished, [this] { __tsan_release(this); });
+    }
     real(this, priority);
 }
 

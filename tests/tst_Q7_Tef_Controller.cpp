@@ -137,7 +137,11 @@ private slots:
         for (int i = 0; i < requests.size(); ++i)
             QVERIFY(window.play(requests.at(i), i == 0 ? actions : QStringList()));
         controller.reset();
-        const QStringList actual = maskClock(transcript(sim.calls(), window, MessageCapture::lines()));
+        // The library prints the time of day on its receipts.
+        const QStringList actual =
+            transcript(sim.calls(), window, MessageCapture::lines())
+                .replaceInStrings(QRegularExpression("\\d\\d/\\d\\d/\\d{4}"), "dd/mm/yyyy")
+                .replaceInStrings(QRegularExpression("\\d\\d:\\d\\d:\\d\\d"), "hh:mm:ss");
         QCOMPARE(actual, golden("tef-paths.txt", actual));
     }
 
