@@ -172,6 +172,11 @@ private slots:
             << "{}"
             << R"(RealizarPagamentoTEF 5 {"transacao_parcela":"0","transacao_valor":"1234"})"
             << "Venda Private Label" + amount;
+        QTest::newRow("card type not given") << "CRT"
+                                             << R"({"valor":"1234"})"
+                                             << "{}"
+                                             << R"(RealizarPagamentoTEF 0 {"transacao_valor":"1234"})"
+                                             << "Venda" + amount;
         QTest::newRow("cancellation") << "CNC"
                                       << R"({"valor":"1234","codigo_transacao":"7"})"
                                       << "{}"
