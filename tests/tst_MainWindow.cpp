@@ -130,8 +130,6 @@ private slots:
             "progressBar.visible", "false");
         row("disableProgressBar false shows it again",
             "c.disableProgressBar(true); c.disableProgressBar(false)", "", "progressBar.visible", "true");
-        row("addItemList numbers on after the two initial rows", "c.addItemList('a')", "",
-            "list.count, listmodel.get(2).name", "3| 3 - a");
         row("clearItemsList empties, addItemList numbers from 1",
             "c.clearItemsList(); c.addItemList('a'); c.addItemList('b')", "",
             "list.count, listmodel.get(0).name, listmodel.get(1).name", "2| 1 - a| 2 - b");
@@ -140,12 +138,9 @@ private slots:
             error, "true|Preencha!|true");
         row("an empty error hides the box at once",
             "c.showMessageError('Selecione!'); c.showMessageError('')", "", error, "false||false");
-        row("showWindow false hides", "c.showWindow(false)", "", "window.visible", "false", "show 0");
         row("closing only hides", "window.close()", "", "window.visible", "false");
         row("responseProcessTEF leaves the window alone", "c.responseProcessTEF('{}')", "",
             "window.visible, element1.text", "true|TEF em processamento....");
-        row("showWindow true shows a hidden window", "c.showWindow(false); c.showWindow(true)", "",
-            "window.visible", "true", "show 0, show 1");
 
         // Long texts stay inside their frames: nothing cut at the sides, nothing over the next element.
         const auto fits = [](const char *id) {

@@ -92,7 +92,8 @@ private slots:
             m_service.reset();
         }
         qInstallMessageHandler(g_previousHandler);
-        qInfo("resident memory grew by %lld KiB from sale %d to %d", growth / 1024, kFirstReading, kSales);
+        qInfo("resident memory grew by %lld KiB from sale %d to %d; %d open file descriptors at sale 100",
+              growth / 1024, kFirstReading, kSales, descriptors);
         // Under the address or thread sanitizer, resident memory is mostly the sanitizer's own.
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
         QVERIFY(residentAtFirst > 0 && growth < 2 * 1024 * 1024);
