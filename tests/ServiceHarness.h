@@ -1,11 +1,9 @@
 #pragma once
 
-// A service under test in a temporary directory: config_tef.json, request and response
-// directories, log files, the replacement libraries' scenario and call log, and a sales
-// application (TefPosClient) for the file exchange. ServiceHarness runs the whole service
-// in-process with the libraries from build/bin; ServiceProcess runs the real executable copied
-// there with the libraries it needs, and a private TMPDIR, so that the single-instance slot is
-// the test's own and never a service's running on the machine.
+// A service under test in a temporary directory, with a sales application (TefPosClient) for the
+// file exchange. ServiceHarness runs the whole service in-process with the libraries from
+// build/bin; ServiceProcess runs the real executable copied there with the libraries it needs and
+// a private TMPDIR, so that the single-instance slot is the test's own.
 
 #include "TefPosClient.h"
 #include "TestFiles.h"
@@ -80,11 +78,25 @@ public:
     // Arguments of every call of `entryPoint` the replacement libraries received, in order.
     QList<QJsonObject> calls(const QString &entryPoint) const {
         QList<QJsonObject> found;
-        for (const QByteArray &line : read("calls.jsonl").split('\n')) {
-            const QJsonObject call = QJsonDocument::fromJson(line).object();
-            if (call.value("fn").toString() == entryPoint)
-                found << call.value("args").toObject();
-        }
+        for (const QByteArray &line : read("calls.jsonl").split('\n'))
+            if (QJsonDocument::fromJson(line)["fn"] == entryPoint)
+                found << QJsonDocument::fromJson(line)["args"].toObject();
+        return found;
+    }
+    // What the Tef01 library was given as the operator's answers, call by call: "|PARCELADO|42".
+    QString collected() const {
+        QStringList answers;
+        for (const QJsonObject &call : calls("RealizarPagamentoTEF"))
+            answers << QJsonDocument::fromJson(
+                           call["dadosTransacao"].toString().toUtf8())["automacao_coleta_informacao"]
+                           .toString();
+        return answers.join('|');
+    }
+    // Its confirmations as "sequencial:confirmar".
+    QStringList confirmations() const {
+        QStringList found;
+        for (const QJsonObject &call : calls("ConfirmarOperacaoTEF"))
+            found << QString("%1:%2").arg(call["sequencial"].toInt()).arg(call["confirmar"].toInt());
         return found;
     }
 
@@ -133,8 +145,6 @@ public:
         for (const char *name : {"Q7_LOG_PATH", "Q7_SIM_CALLS", "Q7_SIM_SCENARIO"})
             qunsetenv(name);
     }
-    ServiceHarness(const ServiceHarness &) = delete;
-    ServiceHarness &operator=(const ServiceHarness &) = delete;
 
     using MakeController = std::function<Base_Controller *(int produto, const QString &libraryDirectory)>;
     void start(int product, MakeController makeController = nullptr, const QString &extraKeys = QString()) {
@@ -202,8 +212,6 @@ public:
         }
         removeIpcLeftovers();
     }
-    ServiceProcess(const ServiceProcess &) = delete;
-    ServiceProcess &operator=(const ServiceProcess &) = delete;
 
     // Relative request and response directories, as a store's configuration has them.
     void writeConfig(int product) const { ServiceFiles::writeConfig(product, "req", "resp", ", \"log\": 0"); }

@@ -93,17 +93,16 @@ public:
         const DWORD pid = GetCurrentProcessId();
         ready = CreateEventW(nullptr, TRUE, FALSE, eventName("ready", pid).c_str());
         quit = CreateEventW(nullptr, TRUE, FALSE, eventName("quit", pid).c_str());
-        if (kind == Rival::Thread) {
+        wchar_t path[MAX_PATH];
+        GetModuleFileNameW(nullptr, path, MAX_PATH);
+        std::wstring command = L"\"" + std::wstring(path) + L"\" --rival " + std::to_wstring(pid);
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        if (kind == Rival::Thread)
             thread = startThread(runRival);
-        } else {
-            wchar_t path[MAX_PATH];
-            GetModuleFileNameW(nullptr, path, MAX_PATH);
-            std::wstring command = L"\"" + std::wstring(path) + L"\" --rival " + std::to_wstring(pid);
-            STARTUPINFOW startup{};
-            startup.cb = sizeof startup;
-            started = CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                     &startup, &process);
-        }
+        else
+            CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                           &process);
         pumpUntil(ready, 20000);
     }
     ~RivalParty() { stop(); }
@@ -117,7 +116,7 @@ public:
             WaitForSingleObject(thread, 20000);
             CloseHandle(thread);
         }
-        if (started) {
+        if (process.hProcess) {
             WaitForSingleObject(process.hProcess, 20000);
             DWORD code = 0;
             GetExitCodeProcess(process.hProcess, &code);
@@ -151,7 +150,6 @@ private:
     };
     HANDLE thread = nullptr;
     PROCESS_INFORMATION process{};
-    bool started = false;
 };
 
 enum class Windows { None, HelperOnly, Operator };
@@ -246,10 +244,8 @@ std::string check(const Row &row) {
 } // namespace
 
 int main(int argc, char **argv) {
-    WNDCLASSW windowClass{};
-    windowClass.lpfnWndProc = countKeys;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.lpszClassName = kClass;
+    WNDCLASSW windowClass{0,       countKeys, 0,       0,       GetModuleHandleW(nullptr),
+                          nullptr, nullptr,   nullptr, nullptr, kClass};
     RegisterClassW(&windowClass);
 
     if (argc == 3 && std::strcmp(argv[1], "--rival") == 0) {
@@ -259,18 +255,14 @@ int main(int argc, char **argv) {
         return ready && quit ? rival(ready, quit) : 255;
     }
 
-    int passed = 0;
     int failed = 0;
     for (const Row &row : kRows) {
         const std::string failure = check(row);
-        if (failure.empty())
-            ++passed;
-        else
-            ++failed;
+        failed += !failure.empty();
         std::printf("%s %s%s%s\n", failure.empty() ? "PASS" : "FAIL", row.name, failure.empty() ? "" : ": ",
                     failure.c_str());
         std::fflush(stdout);
     }
-    std::printf("%d passed, %d failed\n", passed, failed);
+    std::printf("%d passed, %d failed\n", int(std::size(kRows)) - failed, failed);
     return failed ? 1 : 0;
 }
