@@ -2,9 +2,7 @@
 #include "base/ConfigTef.h"
 #include "base/Log.h"
 
-#include <QDate>
 #include <QDir>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -12,31 +10,14 @@
 // The ground floor: log lines, their files and masking; config_tef.json.
 namespace {
 
-QString dailyFile(const QString &dir) {
-    return dir + QDate::currentDate().toString(QStringLiteral("/ddMMyy")) + QStringLiteral("_Q7-LOG.txt");
-}
-
-// The lines of a log file, each without its time-stamp header, which must be there.
-QStringList logLines(const QString &path) {
-    static const QRegularExpression header(
-        QStringLiteral("^\\{\\d\\d/\\d\\d/\\d\\d \\d\\d:\\d\\d:\\d\\d\\}\\{Q7_PAGORA_PASSIVO\\}"));
-    QStringList lines;
-    for (const QByteArray &raw : readFile(path).split('\n')) {
-        const QString line = QString::fromLocal8Bit(raw);
-        if (!line.isEmpty())
-            lines << (header.match(line).hasMatch() ? line.mid(38) : QStringLiteral("no header: ") + line);
-    }
-    return lines;
-}
-
 QString info(const char *text) {
-    return QStringLiteral("{Info} \t\t ") + QString::fromUtf8(text);
+    return logLine("Info", QString::fromUtf8(text));
 }
 QString debug(const char *text) {
-    return QStringLiteral("{Debug} \t\t ") + QString::fromUtf8(text);
+    return logLine("Debug", QString::fromUtf8(text));
 }
 QString error(const char *text) {
-    return QStringLiteral("{Error} \t\t ") + QString::fromUtf8(text);
+    return logLine("Error", QString::fromUtf8(text));
 }
 
 QByteArray config(const char *extra) {
@@ -77,12 +58,12 @@ private slots:
     void formatLine() {
         QFETCH(int, level);
         QFETCH(QString, marker);
-        const QDateTime when(QDate(2026, 3, 5), QTime(14, 7, 9));
-        QCOMPARE(Log::formatLine(level, QStringLiteral("msg"), when),
+        QCOMPARE(Log::formatLine(level, QStringLiteral("msg"), QDateTime(QDate(2026, 3, 5), QTime(14, 7, 9))),
                  QStringLiteral("{05/03/26 14:07:09}{Q7_PAGORA_PASSIVO}") + marker);
     }
 
-    // Every call appends the same line to Q7_LOG and to the day's file in Q7_LOG_PATH.
+    // Every call appends the same masked line to Q7_LOG and to the day's file in Q7_LOG_PATH,
+    // and but for Log::write's to the console.
     void files_data() {
         QTest::addColumn<QString>("single"); // Q7_LOG
         QTest::addColumn<QString>("daily");  // Q7_LOG_PATH
@@ -100,22 +81,32 @@ private slots:
         QFETCH(QString, daily);
         qputenv("Q7_LOG", single.toLocal8Bit());
         qputenv("Q7_LOG_PATH", daily.toLocal8Bit());
+        static QStringList output;
+        output.clear();
+        const QtMessageHandler previous =
+            qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
+                output << QString::number(type) + text;
+            });
         const Log log;
-        log.critical("[Teste] falhou");
+        log.critical("[Teste] 4761739001010119=2912");
         log.info("[MonitoraDiretorio] Produto TEF configurado: ", 2);
-        log.debug(QStringLiteral("um"));
+        log.debug(QStringLiteral("um 4761739001010119"));
         log.debug("dois");
-        log.info(QStringLiteral("Versão: "));
+        log.info(QStringLiteral("Versão: 375-025 = Qk7zT9"));
         log.critical(QStringLiteral("três"));
-        const QStringList lines{error("[Teste] falhou"),
-                                info("[MonitoraDiretorio] Produto TEF configurado: 2"),
-                                debug("um"),
-                                debug("dois"),
-                                info("Versão: "),
-                                error("três")};
+        Log::write(Log::Critical, QStringLiteral("210-004 = 5500001122334455"));
+        qInstallMessageHandler(previous);
+        QCOMPARE(output, (QStringList{"2[Teste] 476173******0119=****",
+                                      "4[MonitoraDiretorio] Produto TEF configurado: 2",
+                                      "0um 476173******0119", "0dois", "4Versão: 375-025 = ****", "2três"}));
+        const QStringList lines{
+            error("[Teste] 476173******0119=****"), info("[MonitoraDiretorio] Produto TEF configurado: 2"),
+            debug("um 476173******0119"),           debug("dois"),
+            info("Versão: 375-025 = ****"),         error("três"),
+            error("210-004 = 550000******4455")};
         const bool neither = single.isEmpty() && daily.isEmpty();
         QCOMPARE(logLines(single), single == "." || neither ? QStringList() : lines);
-        QCOMPARE(logLines(dailyFile(daily)), daily == "absent" || neither ? QStringList() : lines);
+        QCOMPARE(logLines(dailyLog(daily)), daily == "absent" || neither ? QStringList() : lines);
         QVERIFY(!QFileInfo::exists(QStringLiteral("absent")));
         if (neither)
             QCOMPARE(QDir().entryList(QDir::Files) + QDir(QStringLiteral("logs")).entryList(QDir::Files),
@@ -136,11 +127,8 @@ private slots:
         b->start();
         QVERIFY(a->wait(60000) && b->wait(60000));
         const QRegularExpression whole(QStringLiteral("^\\{Info\\} \t\t (([ab])-(\\d+)-)\\1{7}$"));
-        for (const QString &path : {QStringLiteral("threads.txt"), dailyFile(QStringLiteral("logs"))}) {
-            const QStringList lines = logLines(path);
-            QCOMPARE(lines.size(), 4000);
-            QCOMPARE(lines.filter(whole).size(), 4000);
-        }
+        for (const QString &path : {QStringLiteral("threads.txt"), dailyLog(QStringLiteral("logs"))})
+            QCOMPARE(logLines(path).filter(whole).size(), 4000);
     }
 
     void mask_data() {
@@ -155,7 +143,8 @@ private slots:
             "001-000 = 5\r\n375-025 = **** \r\n999-999 = 0");
         row("password line without blanks", "375-025=Qk7zT9\n", "375-025=****\n");
         row("empty password line", "375-025 = \r\n", "375-025 = \r\n");
-        row("request document password", "{\"parametros\":{\"adm_senha\":\"Qk\\\"7\",\"adm_usuario\":\"ger\"}}",
+        row("request document password",
+            "{\"parametros\":{\"adm_senha\":\"Qk\\\"7\",\"adm_usuario\":\"ger\"}}",
             R"({"parametros":{"adm_senha":"****","adm_usuario":"ger"}})");
         row("indented transaction password", "{\n    \"transacao_administracao_senha\": \"Qk7zT9\"\n}",
             "{\n    \"transacao_administracao_senha\": \"****\"\n}");
@@ -181,28 +170,6 @@ private slots:
         QFETCH(QString, text);
         QFETCH(QString, masked);
         QCOMPARE(Log::mask(text), masked);
-    }
-
-    // Masked once for both outputs; Log::write goes to the files only.
-    void bothOutputsAreMasked() {
-        qputenv("Q7_LOG", "masked.txt");
-        static QStringList output;
-        const QtMessageHandler previous =
-            qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
-                output << QString::number(type) + text;
-            });
-        Log().info(QStringLiteral("[Teste] 375-025 = Qk7zT9"));
-        Log().debug("[Teste] 4761739001010119");
-        Log().critical("[Teste] 4761739001010119=2912");
-        Log::write(Log::Critical, QStringLiteral("[Teste] 210-004 = 5500001122334455"));
-        qInstallMessageHandler(previous);
-        QCOMPARE(output, (QStringList{QStringLiteral("4[Teste] 375-025 = ****"),
-                                      QStringLiteral("0[Teste] 476173******0119"),
-                                      QStringLiteral("2[Teste] 476173******0119=****")}));
-        QCOMPARE(logLines(QStringLiteral("masked.txt")),
-                 (QStringList{info("[Teste] 375-025 = ****"), debug("[Teste] 476173******0119"),
-                              error("[Teste] 476173******0119=****"),
-                              error("[Teste] 210-004 = 550000******4455")}));
     }
 
     // config_tef.json as the service finds it: the file afterwards, the one set aside, the log
@@ -254,8 +221,7 @@ private slots:
         row("a zero first: no settings", "", QByteArray("\0{}", 3), QByteArray("\0{}", 3), none, unset,
             {error("Arquivo de configuração vazio"), exists});
         // A required key of another type is there, and reads as empty: the file is kept.
-        const QByteArray numericPath = R"({"path_in": 5, "path_out": "resp", "file_req": "IntPos.001", )"
-                                       R"("file_resp": "IntPos.Sts"})";
+        const QByteArray numericPath = config("").replace("\"req\"", "5");
         row("path_in a number: present, empty", "", numericPath, numericPath, none,
             " resp IntPos.001 IntPos.Sts 0 utf-8 padrao ", log0);
         valid("product missing", "", "0 utf-8 padrao ", log0);
@@ -310,7 +276,7 @@ private slots:
                          config.getCompatibilidade(), qEnvironmentVariable("Q7_LOG")})
                 .join(QLatin1Char(' ')),
             read);
-        QCOMPARE(logLines(dailyFile(QStringLiteral("logs"))),
+        QCOMPARE(logLines(dailyLog(QStringLiteral("logs"))),
                  QStringList(log).replaceInStrings("@DIR@", m_dir->path()));
         for (const QString &dir : {config.getPathIn(), config.getPathOut()})
             QVERIFY2(dir.isEmpty() || QFileInfo(dir).isDir(), qPrintable(dir));

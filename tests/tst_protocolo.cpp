@@ -147,16 +147,18 @@ private slots:
         QTest::addColumn<int>("type");
         QTest::addColumn<QString>("message");
         const QString end = QStringLiteral("\n001-000 = 42\n999-999 = 0");
-        QTest::newRow("unknown code")
-            << "000-000 = xyz" + end << int(QtDebugMsg) << "Identificador [XYZ] fora do especificado";
-        QTest::newRow("refused key") << "000-000 = ATV\n003-000 = 1" + end << int(QtWarningMsg)
-                                     << "Documento fora do especificado. CHAVE: 003-000";
-        QTest::newRow("empty value") << "000-000 = CRT\n 002-000 =" + end << int(QtWarningMsg)
-                                     << "Documento fora do especificado. CHAVE: 002-000";
-        QTest::newRow("format error")
-            << "000-000 = CRT\nXYZ" << int(QtCriticalMsg) << "Erro no arquivo: Arquivo com formato inválido";
-        QTest::newRow("missing identification") << "000-000 = CRT\n999-999 = 0" << int(QtCriticalMsg)
-                                                << "Chave identificacao[001-000] não encontrada";
+        const auto row = [](const char *name, const QString &content, QtMsgType type, const char *message) {
+            QTest::newRow(name) << content << int(type) << QString::fromUtf8(message);
+        };
+        row("unknown code", "000-000 = xyz" + end, QtDebugMsg, "Identificador [XYZ] fora do especificado");
+        row("refused key", "000-000 = ATV\n003-000 = 1" + end, QtWarningMsg,
+            "Documento fora do especificado. CHAVE: 003-000");
+        row("empty value", "000-000 = CRT\n 002-000 =" + end, QtWarningMsg,
+            "Documento fora do especificado. CHAVE: 002-000");
+        row("format error", "000-000 = CRT\nXYZ", QtCriticalMsg,
+            "Erro no arquivo: Arquivo com formato inválido");
+        row("missing identification", "000-000 = CRT\n999-999 = 0", QtCriticalMsg,
+            "Chave identificacao[001-000] não encontrada");
     }
     void diagnostics() {
         QFETCH(QString, content);
@@ -208,7 +210,6 @@ private slots:
         b("basic sale",
           R"({"operacao":"VENDA","q7_bridge_code":0,"q7_bridge_msg":"ok","q7_cupom_fiscal":true})",
           "000-000 = CRT|375-000 = 0|375-001 = ok|375-002 = true");
-        b("cancellation", R"({"operacao":"CANCELAMENTO"})", "000-000 = CNC");
         b("administrative", R"({"operacao":"ADMINISTRATIVA"})", "000-000 = ADM");
         b("unknown operation name unchanged", R"({"operacao":"venda"})", "000-000 = venda");
         b("financing by the issuer", R"({"tipoFinanciamento":"parcelado_Emissor"})", "017-000 = 1");
