@@ -156,17 +156,11 @@ private slots:
         sale("Windows-1252 response", 0, kWindows1252, approval,
              approvalLines + "\xC7\xC3O\r\n999-999 = 0\r\n",
              logged("Info", "Codificação dos arquivos: windows-1252"));
-        for (const char *code : {"ATV", "CNF", "NCN"})
-            request(code, "IntPos.001", "", QByteArray("000-000 = ") + code + "\n001-000 = 77\n999-999 = 0\n",
-                    QString("000-000 = %1\n001-000 = 77\n999-999 = 0\n").arg(code),
-                    QByteArray("000-000 = ") + code + "\r\n001-000 = 77\r\n999-999 = 0\r\n", none,
-                    logged("Info", QString("Operação %1 não requer arquivo intpos.001").arg(code)));
         request("no identification", "IntPos.001", "", "000-000 = CRT\n003-000 = 100\n999-999 = 0\n",
                 "000-000 = CRT\n003-000 = 100\n999-999 = 0\n",
                 "000-000 = CRT\r\n001-000 = \r\n999-999 = 0\r\n", bare, "");
         request("name in lower case", "intpos.001", "", kSale, kSale, kSaleStatus, bare, "");
         request("other name: not taken", "IntPos.002", "", kSale, QString(), none, none, "");
-        request("temporary name: not taken", "IntPos.tmp", "", kSale, QString(), none, none, "");
         request("Windows-1252 request under utf-8", "IntPos.001", "", windows, accented, kSaleStatus, bare,
                 logged("Info", "Arquivo IntPos.001 não é UTF-8 válido; lido como Windows-1252"));
         request("Windows-1252 request under windows-1252", "IntPos.001", kWindows1252, windows, accented,
