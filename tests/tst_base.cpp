@@ -139,30 +139,27 @@ private slots:
         };
         row("no digits", "[MonitoraDiretorio] FINALIZANDO OPERACAO TEF",
             "[MonitoraDiretorio] FINALIZANDO OPERACAO TEF");
-        row("request password line", "001-000 = 5\r\n375-025 = Qk7 zT9 \r\n999-999 = 0",
-            "001-000 = 5\r\n375-025 = **** \r\n999-999 = 0");
-        row("password line without blanks", "375-025=Qk7zT9\n", "375-025=****\n");
-        row("empty password line", "375-025 = \r\n", "375-025 = \r\n");
-        row("request document password",
-            "{\"parametros\":{\"adm_senha\":\"Qk\\\"7\",\"adm_usuario\":\"ger\"}}",
-            R"({"parametros":{"adm_senha":"****","adm_usuario":"ger"}})");
-        row("indented transaction password", "{\n    \"transacao_administracao_senha\": \"Qk7zT9\"\n}",
-            "{\n    \"transacao_administracao_senha\": \"****\"\n}");
-        row("unquoted password", "{\"adm_senha\":1234}", "{\"adm_senha\":****}");
-        row("card number", "CARTAO 4761739001010119 APROVADO", "CARTAO 476173******0119 APROVADO");
-        row("13-digit card number", "x4222222222222x", "x422222***2222x");
-        row("19-digit card number", "4761739001010119120", "476173*********9120");
+        row("password lines: with blanks, without, empty",
+            "001-000 = 5\r\n375-025 = Qk7 zT9 \r\n375-025=Qk7zT9\n375-025 = \r\n",
+            "001-000 = 5\r\n375-025 = **** \r\n375-025=****\n375-025 = \r\n");
+        row("password members: quoted with an escape, indented, unquoted",
+            "{\"parametros\":{\"adm_senha\":\"Qk\\\"7\",\"adm_usuario\":\"ger\"}}\n{\n    "
+            "\"transacao_administracao_senha\": \"Qk7zT9\"\n}{\"adm_senha\":1234}",
+            "{\"parametros\":{\"adm_senha\":\"****\",\"adm_usuario\":\"ger\"}}\n{\n    "
+            "\"transacao_administracao_senha\": \"****\"\n}{\"adm_senha\":****}");
+        row("card numbers of 16, 13 and 19 digits",
+            "CARTAO 4761739001010119 APROVADO x4222222222222x 4761739001010119120",
+            "CARTAO 476173******0119 APROVADO x422222***2222x 476173*********9120");
         row("card number with track data", "4761739001010119=2912101000", "476173******0119=**********");
-        row("Luhn-invalid run kept", "NSU 4761739001010118", "NSU 4761739001010118");
-        row("12-digit run kept", "DOC 123456789012", "DOC 123456789012");
-        row("20-digit Luhn-valid run kept", "ID 12345678901234567894", "ID 12345678901234567894");
-        row("210-004 line", "210-004 = 5500001122334455\r\n999-999 = 0",
-            "210-004 = 550000******4455\r\n999-999 = 0");
-        row("short 210-004 value hidden whole", "210-004 = 55", "210-004 = **");
-        row("Trilha02 item", "Pan:4761739001010119,Trilha02:5500001122334455=2912101,Nsu:77",
-            "Pan:476173******0119,Trilha02:550000******4455=*******,Nsu:77");
-        row("Trilha02 member", R"({"Trilha02":"5500001122334455=2912"})",
-            R"({"Trilha02":"550000******4455=****"})");
+        row("Luhn-invalid, 12-digit and 20-digit runs kept",
+            "NSU 4761739001010118 DOC 123456789012 ID 12345678901234567894",
+            "NSU 4761739001010118 DOC 123456789012 ID 12345678901234567894");
+        row("210-004 lines, a short value hidden whole",
+            "210-004 = 5500001122334455\r\n210-004 = 55\r\n999-999 = 0",
+            "210-004 = 550000******4455\r\n210-004 = **\r\n999-999 = 0");
+        row("Trilha02 item and member",
+            R"(Pan:4761739001010119,Trilha02:5500001122334455=2912101,Nsu:77 {"Trilha02":"5500001122334455=2912"})",
+            R"(Pan:476173******0119,Trilha02:550000******4455=*******,Nsu:77 {"Trilha02":"550000******4455=****"})");
         row("masked text stays as it is", "210-004 = 550000******4455=****\r\n375-025 = ****",
             "210-004 = 550000******4455=****\r\n375-025 = ****");
     }
@@ -224,25 +221,22 @@ private slots:
         const QByteArray numericPath = config("").replace("\"req\"", "5");
         row("path_in a number: present, empty", "", numericPath, numericPath, none,
             " resp IntPos.001 IntPos.Sts 0 utf-8 padrao ", log0);
-        valid("product missing", "", "0 utf-8 padrao ", log0);
         valid("product as text", R"(, "produto_tef": "1")", "0 utf-8 padrao ", log0);
         const QByteArray zero = config(R"(, "produto_tef": 2)") + QByteArray("\0garbage", 8);
         row("product 2, what follows a zero ignored", "", zero, zero, none, mine + "2 utf-8 padrao ", log0);
-        valid("product 3 is invalid", R"(, "produto_tef": 3)", "-2 utf-8 padrao ", log0);
         row("product 1, response directory exists", "resp exists", config(R"(, "produto_tef": 1)"),
             config(R"(, "produto_tef": 1)"), none, mine + "1 utf-8 padrao ", log0 + QStringList{exists});
-        valid("log 1 sets Q7_LOG", R"(, "log": 1)", "0 utf-8 padrao q7_log.txt",
-              {debug("log: 1"), info("Versão: ")});
         row("log 1 keeps an outside Q7_LOG", "Q7_LOG set", config(R"(, "log": 1)"), config(R"(, "log": 1)"),
             none, mine + "0 utf-8 padrao outside.txt", {debug("log: 1")});
-        valid("log 2 changes nothing", R"(, "log": 2)", "0 utf-8 padrao ", {debug("log: 2")});
-        valid("utf-8 and padrao", R"(, "codificacao": "utf-8", "compatibilidade": "padrao")",
-              "0 utf-8 padrao ", log0);
-        valid("Windows-1252 and TefDial in any case",
-              R"(, "codificacao": "Windows-1252", "compatibilidade": "TefDial")", "0 windows-1252 tefdial ",
-              log0);
-        valid("unknown encoding and layout", R"(, "codificacao": "latin1", "compatibilidade": "sitef")",
-              "0 utf-8 padrao ",
+        valid("log 1 sets Q7_LOG; Windows-1252 and TefDial in any case",
+              R"(, "log": 1, "codificacao": "Windows-1252", "compatibilidade": "TefDial")",
+              "0 windows-1252 tefdial q7_log.txt", {debug("log: 1"), info("Versão: ")});
+        valid("log 2 changes nothing; utf-8 and padrao",
+              R"(, "log": 2, "codificacao": "utf-8", "compatibilidade": "padrao")", "0 utf-8 padrao ",
+              {debug("log: 2")});
+        valid("product 3 is invalid; unknown encoding and layout",
+              R"(, "produto_tef": 3, "codificacao": "latin1", "compatibilidade": "sitef")",
+              "-2 utf-8 padrao ",
               log0 + QStringList{error("Codificação desconhecida: latin1; usando utf-8"),
                                  error("Compatibilidade desconhecida: sitef; usando padrao")});
     }
