@@ -215,18 +215,14 @@ private slots:
         QVERIFY(logLines().contains(logged("Info", QStringLiteral("Arquivo deletado outro.txt"))));
     }
 
-    void requestWaitingAtStart() {
+    // A request waiting at start is taken at once; one that comes during its operation, after it.
+    void requestsTakenInTurn() {
         QVERIFY(QDir().mkpath(m_req) && writeFile(m_request, kSale));
-        start(1);
-        QCOMPARE(m_controller->requests.size(), 1); // handled within addObservadorDiretorio()
-        QTRY_COMPARE(readFile(m_status), kSaleStatus);
-    }
-
-    void requestDuringOperationIsHandledAfterIt() {
-        start(1);
+        MonitoraDiretorio *monitor = create(1);
         m_controller->blocking = true;
-        QVERIFY(writeFile(m_request, kSale));
-        QTRY_VERIFY(m_controller->requests.size() == 1 && !QFile::exists(m_request));
+        monitor->addObservadorDiretorio();
+        QCOMPARE(m_controller->requests.size(), 1); // taken within addObservadorDiretorio()
+        QTRY_COMPARE(readFile(m_status), kSaleStatus);
         QVERIFY(writeFile(m_request, "000-000 = CNC\n001-000 = 1235\n999-999 = 0\n"));
         QTest::qWait(100);
         QCOMPARE(m_controller->requests.size(), 1);
