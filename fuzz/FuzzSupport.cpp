@@ -6,7 +6,6 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QSet>
-#include <QtGlobal>
 
 #include <algorithm>
 #include <cstdio>
@@ -31,32 +30,8 @@ void require(bool holds, const char *property, const QString &detail) {
     std::abort();
 }
 
-void checkResponseLines(const QStringList &lines, bool uniqueTags, const QStringList &fixedPrefixes) {
+void checkWriter(const std::uint8_t *data, std::size_t size, Writer writer, bool sitef, QStringList fixed) {
     static const QRegularExpression tagShape(QStringLiteral("\\A[0-9]{3}-[0-9]{3,}\\z"));
-    const QString all = lines.join(QLatin1Char('|'));
-    require(!lines.isEmpty() && lines.last() == QLatin1String("999-999 = 0"), "ends with 999-999 = 0", all);
-    require(std::is_sorted(lines.cbegin(), lines.cend()), "lines sorted", all);
-    QSet<QString> tags;
-    for (const QString &line : lines) {
-        // Values may hold anything but a line break (even a lone surrogate, which the
-        // regular expression engine would refuse), so only the tag is matched.
-        const int equals = line.indexOf(QLatin1String(" = "));
-        const QString tag = line.left(equals);
-        require(equals > 0 && tagShape.match(tag).hasMatch(), "line is tag = value", line);
-        require(!line.contains(QLatin1Char('\r')) && !line.contains(QLatin1Char('\n')),
-                "no line break in a value", line);
-        require(!uniqueTags || !tags.contains(tag), "tag written once", line);
-        tags.insert(tag);
-    }
-    for (const QString &prefix : fixedPrefixes) {
-        require(std::any_of(lines.cbegin(), lines.cend(),
-                            [&](const QString &line) { return line.startsWith(prefix); }),
-                "fixed lines present", all);
-    }
-}
-
-void checkWriter(const std::uint8_t *data, std::size_t size, Writer writer, bool sitef,
-                 const QStringList &fixedPrefixes) {
     static ProtocoloSitef padrao;
     static ProtocoloSitef tefDial;
     tefDial.setCompatibilidade(ProtocoloSitef::Compatibilidade::TefDial);
@@ -73,13 +48,30 @@ void checkWriter(const std::uint8_t *data, std::size_t size, Writer writer, bool
         require(!sitef || text.endsWith(separator), "every line ended by CR LF", text);
         if (sitef)
             text.chop(separator.size());
-        QStringList fixed = fixedPrefixes;
         if (protocolo == &tefDial)
             fixed << "022-000 = "
                   << "023-000 = "
                   << "027-000 = "
                   << "729-000 = ";
-        checkResponseLines(text.split(separator), !sitef, fixed);
+        const QStringList lines = text.split(separator);
+        require(lines.last() == QLatin1String("999-999 = 0"), "ends with 999-999 = 0", text);
+        require(std::is_sorted(lines.cbegin(), lines.cend()), "lines sorted", text);
+        QSet<QString> tags;
+        for (const QString &line : lines) {
+            // Values may hold anything but a line break (even a lone surrogate, which the
+            // regular expression engine would refuse), so only the tag is matched.
+            const int equals = line.indexOf(QLatin1String(" = "));
+            const QString tag = line.left(equals);
+            require(equals > 0 && tagShape.match(tag).hasMatch(), "line is tag = value", line);
+            require(!line.contains(QLatin1Char('\r')) && !line.contains(QLatin1Char('\n')),
+                    "no line break in a value", line);
+            require(sitef || !tags.contains(tag), "tag written once", line);
+            tags.insert(tag);
+        }
+        for (const QString &prefix : fixed)
+            require(std::any_of(lines.cbegin(), lines.cend(),
+                                [&](const QString &l) { return l.startsWith(prefix); }),
+                    "fixed lines present", text);
     }
 }
 

@@ -18,17 +18,13 @@ QString inputText(const std::uint8_t *data, std::size_t size);
 
 void require(bool holds, const char *property, const QString &detail);
 
-// Response lines: tag " = " value, no line break inside, sorted, "999-999 = 0" last, and
-// every one of `fixedPrefixes` among them. With `uniqueTags`, no tag may occur twice.
-void checkResponseLines(const QStringList &lines, bool uniqueTags, const QStringList &fixedPrefixes);
-
 // One writer in both layouts on the input. The bridge and Tef01 writers (`sitef` false) give
 // nothing for anything but a non-empty JSON object, otherwise lines joined by CR LF, each tag
 // once; the SiTef writer gives nothing only for text that is not JSON, otherwise lines each
-// ended by CR LF. `fixedPrefixes` are always among the lines, and in the TEF Dial layout its
-// date, time, control code and confirmation too.
+// ended by CR LF. Lines are tag " = " value, no line break inside, sorted, "999-999 = 0" last;
+// `fixed` are always among them, and in the TEF Dial layout its date, time, control code and
+// confirmation too.
 using Writer = QString (ProtocoloSitef::*)(const QString &) const;
-void checkWriter(const std::uint8_t *data, std::size_t size, Writer writer, bool sitef,
-                 const QStringList &fixedPrefixes);
+void checkWriter(const std::uint8_t *data, std::size_t size, Writer writer, bool sitef, QStringList fixed);
 
 } // namespace fuzz

@@ -1,8 +1,9 @@
 #pragma once
 
-#include <QByteArray>
+#include <QDate>
 #include <QFile>
-#include <QString>
+#include <QRegularExpression>
+#include <QStringList>
 
 // Whole-file reads and writes for the suites' fixtures: empty when unreadable, false unless
 // every byte was written.
@@ -14,4 +15,26 @@ inline QByteArray readFile(const QString &path) {
 inline bool writeFile(const QString &path, const QByteArray &bytes) {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+inline QString dailyLog(const QString &dir) {
+    return dir + QDate::currentDate().toString(QStringLiteral("/ddMMyy")) + QStringLiteral("_Q7-LOG.txt");
+}
+
+// The lines of a log file, each without its time-stamp header, which must be there.
+inline QStringList logLines(const QString &path) {
+    static const QRegularExpression header(
+        QStringLiteral("^\\{\\d\\d/\\d\\d/\\d\\d \\d\\d:\\d\\d:\\d\\d\\}\\{Q7_PAGORA_PASSIVO\\}"));
+    QStringList lines;
+    for (const QByteArray &raw : readFile(path).split('\n')) {
+        const QString line = QString::fromLocal8Bit(raw);
+        if (!line.isEmpty())
+            lines << (header.match(line).hasMatch() ? line.mid(38) : QStringLiteral("no header: ") + line);
+    }
+    return lines;
+}
+
+// A log line's text after its header: "{Info} \t\t text".
+inline QString logLine(const char *level, const QString &text) {
+    return QStringLiteral("{%1} \t\t ").arg(QLatin1String(level)) + text;
 }

@@ -2,9 +2,7 @@
 #include "base/ConfigTef.h"
 #include "base/Log.h"
 
-#include <QDate>
 #include <QDir>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -12,31 +10,14 @@
 // The ground floor: log lines, their files and masking; config_tef.json.
 namespace {
 
-QString dailyFile(const QString &dir) {
-    return dir + QDate::currentDate().toString(QStringLiteral("/ddMMyy")) + QStringLiteral("_Q7-LOG.txt");
-}
-
-// The lines of a log file, each without its time-stamp header, which must be there.
-QStringList logLines(const QString &path) {
-    static const QRegularExpression header(
-        QStringLiteral("^\\{\\d\\d/\\d\\d/\\d\\d \\d\\d:\\d\\d:\\d\\d\\}\\{Q7_PAGORA_PASSIVO\\}"));
-    QStringList lines;
-    for (const QByteArray &raw : readFile(path).split('\n')) {
-        const QString line = QString::fromLocal8Bit(raw);
-        if (!line.isEmpty())
-            lines << (header.match(line).hasMatch() ? line.mid(38) : QStringLiteral("no header: ") + line);
-    }
-    return lines;
-}
-
 QString info(const char *text) {
-    return QStringLiteral("{Info} \t\t ") + QString::fromUtf8(text);
+    return logLine("Info", QString::fromUtf8(text));
 }
 QString debug(const char *text) {
-    return QStringLiteral("{Debug} \t\t ") + QString::fromUtf8(text);
+    return logLine("Debug", QString::fromUtf8(text));
 }
 QString error(const char *text) {
-    return QStringLiteral("{Error} \t\t ") + QString::fromUtf8(text);
+    return logLine("Error", QString::fromUtf8(text));
 }
 
 QByteArray config(const char *extra) {
@@ -77,12 +58,12 @@ private slots:
     void formatLine() {
         QFETCH(int, level);
         QFETCH(QString, marker);
-        const QDateTime when(QDate(2026, 3, 5), QTime(14, 7, 9));
-        QCOMPARE(Log::formatLine(level, QStringLiteral("msg"), when),
+        QCOMPARE(Log::formatLine(level, QStringLiteral("msg"), QDateTime(QDate(2026, 3, 5), QTime(14, 7, 9))),
                  QStringLiteral("{05/03/26 14:07:09}{Q7_PAGORA_PASSIVO}") + marker);
     }
 
-    // Every call appends the same line to Q7_LOG and to the day's file in Q7_LOG_PATH.
+    // Every call appends the same masked line to Q7_LOG and to the day's file in Q7_LOG_PATH,
+    // and but for Log::write's to the console.
     void files_data() {
         QTest::addColumn<QString>("single"); // Q7_LOG
         QTest::addColumn<QString>("daily");  // Q7_LOG_PATH
@@ -100,22 +81,32 @@ private slots:
         QFETCH(QString, daily);
         qputenv("Q7_LOG", single.toLocal8Bit());
         qputenv("Q7_LOG_PATH", daily.toLocal8Bit());
+        static QStringList output;
+        output.clear();
+        const QtMessageHandler previous =
+            qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
+                output << QString::number(type) + text;
+            });
         const Log log;
-        log.critical("[Teste] falhou");
+        log.critical("[Teste] 4761739001010119=2912");
         log.info("[MonitoraDiretorio] Produto TEF configurado: ", 2);
-        log.debug(QStringLiteral("um"));
+        log.debug(QStringLiteral("um 4761739001010119"));
         log.debug("dois");
-        log.info(QStringLiteral("Versão: "));
+        log.info(QStringLiteral("Versão: 375-025 = Qk7zT9"));
         log.critical(QStringLiteral("três"));
-        const QStringList lines{error("[Teste] falhou"),
-                                info("[MonitoraDiretorio] Produto TEF configurado: 2"),
-                                debug("um"),
-                                debug("dois"),
-                                info("Versão: "),
-                                error("três")};
+        Log::write(Log::Critical, QStringLiteral("210-004 = 5500001122334455"));
+        qInstallMessageHandler(previous);
+        QCOMPARE(output, (QStringList{"2[Teste] 476173******0119=****",
+                                      "4[MonitoraDiretorio] Produto TEF configurado: 2",
+                                      "0um 476173******0119", "0dois", "4Versão: 375-025 = ****", "2três"}));
+        const QStringList lines{
+            error("[Teste] 476173******0119=****"), info("[MonitoraDiretorio] Produto TEF configurado: 2"),
+            debug("um 476173******0119"),           debug("dois"),
+            info("Versão: 375-025 = ****"),         error("três"),
+            error("210-004 = 550000******4455")};
         const bool neither = single.isEmpty() && daily.isEmpty();
         QCOMPARE(logLines(single), single == "." || neither ? QStringList() : lines);
-        QCOMPARE(logLines(dailyFile(daily)), daily == "absent" || neither ? QStringList() : lines);
+        QCOMPARE(logLines(dailyLog(daily)), daily == "absent" || neither ? QStringList() : lines);
         QVERIFY(!QFileInfo::exists(QStringLiteral("absent")));
         if (neither)
             QCOMPARE(QDir().entryList(QDir::Files) + QDir(QStringLiteral("logs")).entryList(QDir::Files),
@@ -136,11 +127,8 @@ private slots:
         b->start();
         QVERIFY(a->wait(60000) && b->wait(60000));
         const QRegularExpression whole(QStringLiteral("^\\{Info\\} \t\t (([ab])-(\\d+)-)\\1{7}$"));
-        for (const QString &path : {QStringLiteral("threads.txt"), dailyFile(QStringLiteral("logs"))}) {
-            const QStringList lines = logLines(path);
-            QCOMPARE(lines.size(), 4000);
-            QCOMPARE(lines.filter(whole).size(), 4000);
-        }
+        for (const QString &path : {QStringLiteral("threads.txt"), dailyLog(QStringLiteral("logs"))})
+            QCOMPARE(logLines(path).filter(whole).size(), 4000);
     }
 
     void mask_data() {
@@ -151,29 +139,27 @@ private slots:
         };
         row("no digits", "[MonitoraDiretorio] FINALIZANDO OPERACAO TEF",
             "[MonitoraDiretorio] FINALIZANDO OPERACAO TEF");
-        row("request password line", "001-000 = 5\r\n375-025 = Qk7 zT9 \r\n999-999 = 0",
-            "001-000 = 5\r\n375-025 = **** \r\n999-999 = 0");
-        row("password line without blanks", "375-025=Qk7zT9\n", "375-025=****\n");
-        row("empty password line", "375-025 = \r\n", "375-025 = \r\n");
-        row("request document password", "{\"parametros\":{\"adm_senha\":\"Qk\\\"7\",\"adm_usuario\":\"ger\"}}",
-            R"({"parametros":{"adm_senha":"****","adm_usuario":"ger"}})");
-        row("indented transaction password", "{\n    \"transacao_administracao_senha\": \"Qk7zT9\"\n}",
-            "{\n    \"transacao_administracao_senha\": \"****\"\n}");
-        row("unquoted password", "{\"adm_senha\":1234}", "{\"adm_senha\":****}");
-        row("card number", "CARTAO 4761739001010119 APROVADO", "CARTAO 476173******0119 APROVADO");
-        row("13-digit card number", "x4222222222222x", "x422222***2222x");
-        row("19-digit card number", "4761739001010119120", "476173*********9120");
+        row("password lines: with blanks, without, empty",
+            "001-000 = 5\r\n375-025 = Qk7 zT9 \r\n375-025=Qk7zT9\n375-025 = \r\n",
+            "001-000 = 5\r\n375-025 = **** \r\n375-025=****\n375-025 = \r\n");
+        row("password members: quoted with an escape, indented, unquoted",
+            "{\"parametros\":{\"adm_senha\":\"Qk\\\"7\",\"adm_usuario\":\"ger\"}}\n{\n    "
+            "\"transacao_administracao_senha\": \"Qk7zT9\"\n}{\"adm_senha\":1234}",
+            "{\"parametros\":{\"adm_senha\":\"****\",\"adm_usuario\":\"ger\"}}\n{\n    "
+            "\"transacao_administracao_senha\": \"****\"\n}{\"adm_senha\":****}");
+        row("card numbers of 16, 13 and 19 digits",
+            "CARTAO 4761739001010119 APROVADO x4222222222222x 4761739001010119120",
+            "CARTAO 476173******0119 APROVADO x422222***2222x 476173*********9120");
         row("card number with track data", "4761739001010119=2912101000", "476173******0119=**********");
-        row("Luhn-invalid run kept", "NSU 4761739001010118", "NSU 4761739001010118");
-        row("12-digit run kept", "DOC 123456789012", "DOC 123456789012");
-        row("20-digit Luhn-valid run kept", "ID 12345678901234567894", "ID 12345678901234567894");
-        row("210-004 line", "210-004 = 5500001122334455\r\n999-999 = 0",
-            "210-004 = 550000******4455\r\n999-999 = 0");
-        row("short 210-004 value hidden whole", "210-004 = 55", "210-004 = **");
-        row("Trilha02 item", "Pan:4761739001010119,Trilha02:5500001122334455=2912101,Nsu:77",
-            "Pan:476173******0119,Trilha02:550000******4455=*******,Nsu:77");
-        row("Trilha02 member", R"({"Trilha02":"5500001122334455=2912"})",
-            R"({"Trilha02":"550000******4455=****"})");
+        row("Luhn-invalid, 12-digit and 20-digit runs kept",
+            "NSU 4761739001010118 DOC 123456789012 ID 12345678901234567894",
+            "NSU 4761739001010118 DOC 123456789012 ID 12345678901234567894");
+        row("210-004 lines, a short value hidden whole",
+            "210-004 = 5500001122334455\r\n210-004 = 55\r\n999-999 = 0",
+            "210-004 = 550000******4455\r\n210-004 = **\r\n999-999 = 0");
+        row("Trilha02 item and member",
+            R"(Pan:4761739001010119,Trilha02:5500001122334455=2912101,Nsu:77 {"Trilha02":"5500001122334455=2912"})",
+            R"(Pan:476173******0119,Trilha02:550000******4455=*******,Nsu:77 {"Trilha02":"550000******4455=****"})");
         row("masked text stays as it is", "210-004 = 550000******4455=****\r\n375-025 = ****",
             "210-004 = 550000******4455=****\r\n375-025 = ****");
     }
@@ -181,28 +167,6 @@ private slots:
         QFETCH(QString, text);
         QFETCH(QString, masked);
         QCOMPARE(Log::mask(text), masked);
-    }
-
-    // Masked once for both outputs; Log::write goes to the files only.
-    void bothOutputsAreMasked() {
-        qputenv("Q7_LOG", "masked.txt");
-        static QStringList output;
-        const QtMessageHandler previous =
-            qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
-                output << QString::number(type) + text;
-            });
-        Log().info(QStringLiteral("[Teste] 375-025 = Qk7zT9"));
-        Log().debug("[Teste] 4761739001010119");
-        Log().critical("[Teste] 4761739001010119=2912");
-        Log::write(Log::Critical, QStringLiteral("[Teste] 210-004 = 5500001122334455"));
-        qInstallMessageHandler(previous);
-        QCOMPARE(output, (QStringList{QStringLiteral("4[Teste] 375-025 = ****"),
-                                      QStringLiteral("0[Teste] 476173******0119"),
-                                      QStringLiteral("2[Teste] 476173******0119=****")}));
-        QCOMPARE(logLines(QStringLiteral("masked.txt")),
-                 (QStringList{info("[Teste] 375-025 = ****"), debug("[Teste] 476173******0119"),
-                              error("[Teste] 476173******0119=****"),
-                              error("[Teste] 210-004 = 550000******4455")}));
     }
 
     // config_tef.json as the service finds it: the file afterwards, the one set aside, the log
@@ -254,29 +218,25 @@ private slots:
         row("a zero first: no settings", "", QByteArray("\0{}", 3), QByteArray("\0{}", 3), none, unset,
             {error("Arquivo de configuração vazio"), exists});
         // A required key of another type is there, and reads as empty: the file is kept.
-        const QByteArray numericPath = R"({"path_in": 5, "path_out": "resp", "file_req": "IntPos.001", )"
-                                       R"("file_resp": "IntPos.Sts"})";
+        const QByteArray numericPath = config("").replace("\"req\"", "5");
         row("path_in a number: present, empty", "", numericPath, numericPath, none,
             " resp IntPos.001 IntPos.Sts 0 utf-8 padrao ", log0);
-        valid("product missing", "", "0 utf-8 padrao ", log0);
         valid("product as text", R"(, "produto_tef": "1")", "0 utf-8 padrao ", log0);
         const QByteArray zero = config(R"(, "produto_tef": 2)") + QByteArray("\0garbage", 8);
         row("product 2, what follows a zero ignored", "", zero, zero, none, mine + "2 utf-8 padrao ", log0);
-        valid("product 3 is invalid", R"(, "produto_tef": 3)", "-2 utf-8 padrao ", log0);
         row("product 1, response directory exists", "resp exists", config(R"(, "produto_tef": 1)"),
             config(R"(, "produto_tef": 1)"), none, mine + "1 utf-8 padrao ", log0 + QStringList{exists});
-        valid("log 1 sets Q7_LOG", R"(, "log": 1)", "0 utf-8 padrao q7_log.txt",
-              {debug("log: 1"), info("Versão: ")});
         row("log 1 keeps an outside Q7_LOG", "Q7_LOG set", config(R"(, "log": 1)"), config(R"(, "log": 1)"),
             none, mine + "0 utf-8 padrao outside.txt", {debug("log: 1")});
-        valid("log 2 changes nothing", R"(, "log": 2)", "0 utf-8 padrao ", {debug("log: 2")});
-        valid("utf-8 and padrao", R"(, "codificacao": "utf-8", "compatibilidade": "padrao")",
-              "0 utf-8 padrao ", log0);
-        valid("Windows-1252 and TefDial in any case",
-              R"(, "codificacao": "Windows-1252", "compatibilidade": "TefDial")", "0 windows-1252 tefdial ",
-              log0);
-        valid("unknown encoding and layout", R"(, "codificacao": "latin1", "compatibilidade": "sitef")",
-              "0 utf-8 padrao ",
+        valid("log 1 sets Q7_LOG; Windows-1252 and TefDial in any case",
+              R"(, "log": 1, "codificacao": "Windows-1252", "compatibilidade": "TefDial")",
+              "0 windows-1252 tefdial q7_log.txt", {debug("log: 1"), info("Versão: ")});
+        valid("log 2 changes nothing; utf-8 and padrao",
+              R"(, "log": 2, "codificacao": "utf-8", "compatibilidade": "padrao")", "0 utf-8 padrao ",
+              {debug("log: 2")});
+        valid("product 3 is invalid; unknown encoding and layout",
+              R"(, "produto_tef": 3, "codificacao": "latin1", "compatibilidade": "sitef")",
+              "-2 utf-8 padrao ",
               log0 + QStringList{error("Codificação desconhecida: latin1; usando utf-8"),
                                  error("Compatibilidade desconhecida: sitef; usando padrao")});
     }
@@ -310,7 +270,7 @@ private slots:
                          config.getCompatibilidade(), qEnvironmentVariable("Q7_LOG")})
                 .join(QLatin1Char(' ')),
             read);
-        QCOMPARE(logLines(dailyFile(QStringLiteral("logs"))),
+        QCOMPARE(logLines(dailyLog(QStringLiteral("logs"))),
                  QStringList(log).replaceInStrings("@DIR@", m_dir->path()));
         for (const QString &dir : {config.getPathIn(), config.getPathOut()})
             QVERIFY2(dir.isEmpty() || QFileInfo(dir).isDir(), qPrintable(dir));

@@ -2,7 +2,6 @@
 #include "base/Pause.h"
 #include "exchange/MonitoraDiretorio.h"
 
-#include <QDate>
 #include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -72,21 +71,12 @@ const QString kResponse = QStringLiteral(
     R"("mensagemResultado":"APROVADA","nsuTransacao":"999","codigo":0,"mensagem":"APROVADA",)"
     R"("tef":{"resultadoTransacao":0,"sequencial":7}})");
 
-// A line of the monitor's in the log, without its time stamp.
 QString logged(const char *level, const QString &text) {
-    return QStringLiteral("{%1} \t\t [MonitoraDiretorio] ").arg(QLatin1String(level)) + text;
+    return logLine(level, QStringLiteral("[MonitoraDiretorio] ") + text);
 }
 
 QByteArray bridge(const QString &response) {
     return ProtocoloSitef().buildBridgeResponse(response).toUtf8();
-}
-
-// Makes a directory read-only (cleanup() gives permissions back); false where permissions
-// bind neither root nor every file system.
-bool makeReadOnly(const QString &dir) {
-    QFile::setPermissions(dir, QFile::ReadOwner | QFile::ExeOwner);
-    QFile probe(dir + QStringLiteral("/probe"));
-    return !probe.open(QIODevice::WriteOnly) || !probe.remove();
 }
 
 } // namespace
@@ -161,28 +151,17 @@ private slots:
         sale("product 1: bridge", 1, "", kResponse, bridge(kResponse), "");
         sale("product 2: Tef01", 2, "", kResponse, ProtocoloSitef().buildTefResponse(kResponse).toUtf8(), "");
         sale("an answer's header in lower case is written", 1, "", R"({"header":"cnf"})", bare, "");
-        sale("UTF-8 response by default", 0, "", approval,
-             approvalLines + "\xC3\x87\xC3\x83O\r\n999-999 = 0\r\n", "");
-        sale("Windows-1252 response", 0, kWindows1252, approval,
-             approvalLines + "\xC7\xC3O\r\n999-999 = 0\r\n",
-             logged("Info", "Codificação dos arquivos: windows-1252"));
-        for (const char *code : {"ATV", "CNF", "NCN"})
-            request(code, "IntPos.001", "", QByteArray("000-000 = ") + code + "\n001-000 = 77\n999-999 = 0\n",
-                    QString("000-000 = %1\n001-000 = 77\n999-999 = 0\n").arg(code),
-                    QByteArray("000-000 = ") + code + "\r\n001-000 = 77\r\n999-999 = 0\r\n", none,
-                    logged("Info", QString("Operação %1 não requer arquivo intpos.001").arg(code)));
-        request("no identification", "IntPos.001", "", "000-000 = CRT\n003-000 = 100\n999-999 = 0\n",
-                "000-000 = CRT\n003-000 = 100\n999-999 = 0\n",
+        row("UTF-8 request and response by default", 0, "", "IntPos.001", accented.toUtf8(), accented,
+            approval, kSaleStatus, approvalLines + "\xC3\x87\xC3\x83O\r\n999-999 = 0\r\n", "");
+        row("Windows-1252 request and response", 0, kWindows1252, "IntPos.001", windows, accented, approval,
+            kSaleStatus, approvalLines + "\xC7\xC3O\r\n999-999 = 0\r\n",
+            logged("Info", "Codificação dos arquivos: windows-1252"));
+        const QByteArray noId = "000-000 = CRT\n003-000 = 100\n999-999 = 0\n";
+        request("no identification, name in lower case", "intpos.001", "", noId, noId,
                 "000-000 = CRT\r\n001-000 = \r\n999-999 = 0\r\n", bare, "");
-        request("name in lower case", "intpos.001", "", kSale, kSale, kSaleStatus, bare, "");
-        request("name in upper case", "INTPOS.001", "", kSale, kSale, kSaleStatus, bare, "");
         request("other name: not taken", "IntPos.002", "", kSale, QString(), none, none, "");
-        request("temporary name: not taken", "IntPos.tmp", "", kSale, QString(), none, none, "");
         request("Windows-1252 request under utf-8", "IntPos.001", "", windows, accented, kSaleStatus, bare,
                 logged("Info", "Arquivo IntPos.001 não é UTF-8 válido; lido como Windows-1252"));
-        request("Windows-1252 request under windows-1252", "IntPos.001", kWindows1252, windows, accented,
-                kSaleStatus, bare, "");
-        request("UTF-8 request", "IntPos.001", "", accented.toUtf8(), accented, kSaleStatus, bare, "");
         request("UTF-8 request with a byte order mark", "IntPos.001", "", "\xEF\xBB\xBF" + accented.toUtf8(),
                 accented, kSaleStatus, bare, "");
     }
@@ -236,18 +215,14 @@ private slots:
         QVERIFY(logLines().contains(logged("Info", QStringLiteral("Arquivo deletado outro.txt"))));
     }
 
-    void requestWaitingAtStart() {
+    // A request waiting at start is taken at once; one that comes during its operation, after it.
+    void requestsTakenInTurn() {
         QVERIFY(QDir().mkpath(m_req) && writeFile(m_request, kSale));
-        start(1);
-        QCOMPARE(m_controller->requests.size(), 1); // handled within addObservadorDiretorio()
-        QTRY_COMPARE(readFile(m_status), kSaleStatus);
-    }
-
-    void requestDuringOperationIsHandledAfterIt() {
-        start(1);
+        MonitoraDiretorio *monitor = create(1);
         m_controller->blocking = true;
-        QVERIFY(writeFile(m_request, kSale));
-        QTRY_VERIFY(m_controller->requests.size() == 1 && !QFile::exists(m_request));
+        monitor->addObservadorDiretorio();
+        QCOMPARE(m_controller->requests.size(), 1); // taken within addObservadorDiretorio()
+        QTRY_COMPARE(readFile(m_status), kSaleStatus);
         QVERIFY(writeFile(m_request, "000-000 = CNC\n001-000 = 1235\n999-999 = 0\n"));
         QTest::qWait(100);
         QCOMPARE(m_controller->requests.size(), 1);
@@ -329,12 +304,12 @@ private slots:
         QTest::addColumn<QString>("reason");
         QTest::addColumn<QByteArray>("status");
         const QByteArray unnamed = "000-000 = \r\n001-000 = \r\n999-999 = 0\r\n";
-        QTest::newRow("300 MB") << "large"
-                                << "maior que 65536 bytes" << kSaleStatus;
-        QTest::newRow("symbolic link") << "link"
-                                       << "é um link simbólico" << unnamed;
-        QTest::newRow("directory") << "directory"
-                                   << "não é um arquivo comum" << unnamed;
+        const auto row = [](const char *kind, const char *reason, const QByteArray &status) {
+            QTest::newRow(kind) << kind << QString::fromUtf8(reason) << status;
+        };
+        row("large", "maior que 65536 bytes", kSaleStatus); // 300 MB
+        row("link", "é um link simbólico", unnamed);
+        row("directory", "não é um arquivo comum", unnamed);
     }
     void refusedRequestFiles() {
         QFETCH(QString, kind);
@@ -384,24 +359,23 @@ private slots:
         const QString held = logged("Error", "Falha ao renomear arquivo para %1/IntPos.001");
         const QString inPlace = logged("Info", "Arquivo de resposta gravado diretamente em %1/IntPos.001");
         const QStringList both{"IntPos.001", "IntPos.Sts"};
-        QTest::newRow("directory removed") << "directory removed" << true << QStringList{retry} << both;
-        QTest::newRow("directory a file") << "directory a file" << true << QStringList{retry} << both;
-        QTest::newRow("directory read-only") << "directory read-only" << true << QStringList{retry} << both;
-        QTest::newRow("response file held, released") << "held" << true << QStringList{held} << both;
-        QTest::newRow("response file held for good")
-            << "held" << false
-            << QStringList{logged("Error", "Gravação em %1 abandonada após 240 tentativas"), held}
-            << QStringList{"arquivo_tef.tmp", "IntPos.Sts"};
-        QTest::newRow("status file held open")
-            << "status held" << false
-            << QStringList{logged("Info", "Arquivo de status gravado diretamente em %1/IntPos.Sts")} << both;
-        QTest::newRow("temporary response file blocked")
-            << "temporary blocked" << false
-            << QStringList{inPlace, logged("Error", "Erro ao abrir arquivo de resposta %1/arquivo_tef.tmp")}
-            << both;
-        QTest::newRow("read-only directory, its files writable")
-            << "read-only, files writable" << false << QStringList{inPlace}
-            << both + QStringList{"arquivo_tef.tmp"};
+        const auto row = [](const char *name, const char *fault, bool mended, const QStringList &told,
+                            const QStringList &files) {
+            QTest::newRow(name) << fault << mended << told << files;
+        };
+        row("directory removed", "directory removed", true, {retry}, both);
+        row("directory a file", "directory a file", true, {retry}, both);
+        row("directory read-only", "directory read-only", true, {retry}, both);
+        row("response file held, released", "held", true, {held}, both);
+        row("response file held for good", "held", false,
+            {logged("Error", "Gravação em %1 abandonada após 240 tentativas"), held},
+            {"arquivo_tef.tmp", "IntPos.Sts"});
+        row("status file held open", "status held", false,
+            {logged("Info", "Arquivo de status gravado diretamente em %1/IntPos.Sts")}, both);
+        row("temporary response file blocked", "temporary blocked", false,
+            {inPlace, logged("Error", "Erro ao abrir arquivo de resposta %1/arquivo_tef.tmp")}, both);
+        row("read-only directory, its files writable", "read-only, files writable", false, {inPlace},
+            both + QStringList{"arquivo_tef.tmp"});
     }
     void writeFaults() {
         QFETCH(QString, fault);
@@ -429,7 +403,9 @@ private slots:
             for (const QString &file : {m_response, m_status, temporary})
                 if (fault == "read-only, files writable")
                     QVERIFY(writeFile(file, "earlier"));
-            if (!makeReadOnly(m_resp))
+            // cleanup() gives permissions back; they bind neither root nor every file system.
+            QFile::setPermissions(m_resp, QFile::ReadOwner | QFile::ExeOwner);
+            if (writeFile(m_resp + QStringLiteral("/probe"), "x"))
                 QSKIP("permissions do not bind this user");
         }
         QVERIFY(writeFile(m_request, kSale));
@@ -486,17 +462,7 @@ private:
         create(product, extra)->addObservadorDiretorio();
     }
 
-    // The log lines of this test without their time-stamp header.
-    QStringList logLines() const {
-        QStringList lines;
-        const QByteArray bytes =
-            readFile(m_dir->filePath(QStringLiteral("logs/")) +
-                     QDate::currentDate().toString(QStringLiteral("ddMMyy")) + QStringLiteral("_Q7-LOG.txt"));
-        for (const QByteArray &line : bytes.split('\n'))
-            if (!line.isEmpty())
-                lines << QString::fromLocal8Bit(line).mid(38);
-        return lines;
-    }
+    QStringList logLines() const { return ::logLines(dailyLog(m_dir->filePath(QStringLiteral("logs")))); }
 
     QScopedPointer<QTemporaryDir> m_dir;
     QString m_req;
