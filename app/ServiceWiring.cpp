@@ -155,7 +155,8 @@ void ServiceWiring::loadWindow(bool inBackground) {
             },
             Qt::QueuedConnection);
         m_engine->load(windowUrl());
-        windowCreated();
+        if (!m_engine->rootObjects().isEmpty())
+            windowCreated();
         return;
     }
 
