@@ -151,6 +151,8 @@ private slots:
         sale("product 1: bridge", 1, "", kResponse, bridge(kResponse), "");
         sale("product 2: Tef01", 2, "", kResponse, ProtocoloSitef().buildTefResponse(kResponse).toUtf8(), "");
         sale("an answer's header in lower case is written", 1, "", R"({"header":"cnf"})", bare, "");
+        sale("ATV: status only", 1, "", R"({"header":"ATV"})", none,
+             logged("Info", "Operação ATV não requer arquivo intpos.001"));
         row("UTF-8 request and response by default", 0, "", "IntPos.001", accented.toUtf8(), accented,
             approval, kSaleStatus, approvalLines + "\xC3\x87\xC3\x83O\r\n999-999 = 0\r\n", "");
         row("Windows-1252 request and response", 0, kWindows1252, "IntPos.001", windows, accented, approval,
