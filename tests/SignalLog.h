@@ -1,5 +1,7 @@
 #pragma once
 
+#include "MessageCapture.h"
+#include "Simulator.h"
 #include "controllers/Base_Controller.h"
 
 #include <QCoreApplication>
@@ -169,4 +171,21 @@ inline QStringList golden(const QString &file, const QStringList &actual) {
     if (text.open(QIODevice::WriteOnly))
         text.write(lines.join('\n').toUtf8());
     return actual;
+}
+
+// One `paths` row: the requests played in turn on a fresh controller of type C loading `library`
+// (the operator's `actions` answer the first one's prompts), with the log lines under `logPrefix`
+// (a literal); the whole run as a transcript.
+template <class C>
+QStringList playPaths(const QString &library, const QByteArray &scenario, const QStringList &requests,
+                      const QStringList &actions, const char *logPrefix) {
+    Simulator sim(scenario);
+    MessageCapture log(logPrefix);
+    auto controller = std::make_unique<C>(nullptr, library);
+    SignalLog window(controller.get());
+    for (int i = 0; i < requests.size(); ++i)
+        if (!window.play(requests.at(i), i == 0 ? actions : QStringList()))
+            return {QStringLiteral("not answered: ") + requests.at(i)};
+    controller.reset();
+    return transcript(sim.calls(), window, MessageCapture::lines());
 }

@@ -153,13 +153,8 @@ private slots:
         QFETCH(QByteArray, scenario);
         QFETCH(QString, request);
         QFETCH(QStringList, actions);
-        Simulator sim(scenario);
-        MessageCapture log("[Pagora_Controller]");
-        auto controller = std::make_unique<Pagora_Controller>(nullptr, library);
-        SignalLog window(controller.get());
-        QVERIFY(window.play(request, actions));
-        controller.reset();
-        const QStringList actual = transcript(sim.calls(), window, MessageCapture::lines());
+        const QStringList actual =
+            playPaths<Pagora_Controller>(library, scenario, {request}, actions, "[Pagora_Controller]");
         QCOMPARE(actual, golden("pagora-paths.txt", actual));
     }
 

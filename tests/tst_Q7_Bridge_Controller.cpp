@@ -51,13 +51,8 @@ private slots:
         QFETCH(QString, library);
         QFETCH(QByteArray, scenario);
         QFETCH(QString, request);
-        Simulator sim(scenario);
-        MessageCapture log("[Q7_Bridge_Controller]");
-        auto controller = std::make_unique<Q7_Bridge_Controller>(nullptr, library);
-        SignalLog window(controller.get());
-        QVERIFY(window.play(request));
-        controller.reset();
-        const QStringList actual = transcript(sim.calls(), window, MessageCapture::lines());
+        const QStringList actual =
+            playPaths<Q7_Bridge_Controller>(library, scenario, {request}, {}, "[Q7_Bridge_Controller]");
         QCOMPARE(actual, golden("bridge-paths.txt", actual));
     }
 

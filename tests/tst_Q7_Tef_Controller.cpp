@@ -130,16 +130,9 @@ private slots:
         QFETCH(QByteArray, scenario);
         QFETCH(QStringList, requests);
         QFETCH(QStringList, actions);
-        Simulator sim(scenario);
-        MessageCapture log("[Q7_Tef_Controller]");
-        auto controller = std::make_unique<Q7_Tef_Controller>(nullptr, library);
-        SignalLog window(controller.get());
-        for (int i = 0; i < requests.size(); ++i)
-            QVERIFY(window.play(requests.at(i), i == 0 ? actions : QStringList()));
-        controller.reset();
         // The library prints the time of day on its receipts.
         const QStringList actual =
-            transcript(sim.calls(), window, MessageCapture::lines())
+            playPaths<Q7_Tef_Controller>(library, scenario, requests, actions, "[Q7_Tef_Controller]")
                 .replaceInStrings(QRegularExpression("\\d\\d/\\d\\d/\\d{4}"), "dd/mm/yyyy")
                 .replaceInStrings(QRegularExpression("\\d\\d:\\d\\d:\\d\\d"), "hh:mm:ss");
         QCOMPARE(actual, golden("tef-paths.txt", actual));
