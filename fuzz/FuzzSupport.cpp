@@ -49,10 +49,7 @@ void checkWriter(const std::uint8_t *data, std::size_t size, Writer writer, bool
         if (sitef)
             text.chop(separator.size());
         if (protocolo == &tefDial)
-            fixed << "022-000 = "
-                  << "023-000 = "
-                  << "027-000 = "
-                  << "729-000 = ";
+            fixed += QStringList{"022-000 = ", "023-000 = ", "027-000 = ", "729-000 = "};
         const QStringList lines = text.split(separator);
         require(lines.last() == QLatin1String("999-999 = 0"), "ends with 999-999 = 0", text);
         require(std::is_sorted(lines.cbegin(), lines.cend()), "lines sorted", text);

@@ -1,8 +1,6 @@
 #include "exchange/ProtocoloSitef.h"
 #include "fuzz/FuzzSupport.h"
 
-// Any text gives either nothing (not a non-empty JSON object) or well-formed response lines
-// joined by CR LF, each tag once, the fixed lines always among them.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     fuzz::checkWriter(data, size, &ProtocoloSitef::buildTefResponse, false,
                       {"000-000 = ", "001-000 = ", "375-000 = ", "375-001 = "});

@@ -128,8 +128,6 @@ private slots:
         const QByteArray noId = "000-000 = CRT\n003-000 = 100\n999-999 = 0\n";
 
         row("a sale", "", "IntPos.001", kSale, kSale, kResponse, kSaleStatus, bridge(kResponse));
-        row("an answer's header in lower case is written", "", "IntPos.001", kSale, kSale,
-            R"({"header":"cnf"})", kSaleStatus, bare);
         row("UTF-8 request and response by default", "", "IntPos.001", accented.toUtf8(), accented, approval,
             kSaleStatus, "030-000 = APROVA\xC3\x87\xC3\x83O\r\n999-999 = 0");
         row("Windows-1252 request and response", kWindows1252, "IntPos.001", windows, accented, approval,

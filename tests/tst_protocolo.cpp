@@ -212,9 +212,6 @@ private slots:
         b("tefdial instalments of nobody known: no kind; no such date, the clock's",
           R"({"tipoCartao":"CREDITO","numeroParcelas":4,"dataHoraTransacao":"31022026 101010"})",
           dial("018-000 = 4|023-000 = 101010|731-000 = CREDITO"));
-        b("tefdial approved without receipt, unknown card, no time",
-          R"({"tipoCartao":"VOUCHER","resultadoTransacao":0,"dataHoraTransacao":"25122026"})",
-          dial("009-000 = 0|022-000 = 25122026|731-000 = VOUCHER"));
 
         const auto t = [&row](const char *name, const char *tef, const QString &lines) {
             row(name, 't',
@@ -246,7 +243,6 @@ private slots:
         t("tefdial no receipt, store's instalments of unknown number",
           R"({"tipoCartao":"CREDITO","formaPagamento":"Parcelado","tipoFinanciamento":"Estabelecimento"})",
           dial("011-000 = 11|017-000 = 0|731-000 = CREDITO"));
-        t("tefdial no tef member", "null", dial(""));
 
         const auto s = [&row](const char *name, const QString &members, const QString &lines) {
             row(name, 's', QStringLiteral(R"({"header":"CRT","id":7,"resultado":0%1})").arg(members),
