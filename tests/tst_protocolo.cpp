@@ -75,8 +75,6 @@ private slots:
         row("line without equals stops reading", "001-000 = 1\nXYZ\n999-999 = 0\n000-000 = CRT",
             R"({"msg_erro":"Arquivo com formato inválido","parametros":{"identificacao":"1"}})",
             QtCriticalMsg, "Erro no arquivo: Arquivo com formato inválido");
-        row("format error wins over a missing header", "000-000 = CRT\nXYZ",
-            R"({"header":"CRT","msg_erro":"Arquivo com formato inválido","operacao":0,"parametros":{}})");
         row("empty identification is refused", "000-000 = CRT\n001-000 =\n999-999 = 0",
             R"({"header":"CRT","msg_erro":"Chave identificacao[001-000] não encontrada","operacao":0,)"
             R"("parametros":{"registro_final":"0"}})",
