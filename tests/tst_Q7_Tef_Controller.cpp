@@ -97,8 +97,6 @@ private slots:
         // The library's default play; the pending transactions settled once.
         row("sale confirmed, then nothing left", kLibrary, {},
             {kSale, request("CNF", R"({"identificacao":"9"})"), request("CNF", R"({"identificacao":"10"})")});
-        row("two sales undone in order", kLibrary, {},
-            {kSale, kSale, request("NCN", R"({"identificacao":"9"})")});
         // Prompts and the operator's answers; an answer that is no answer leaves the prompt as it was.
         row("list with a trailing separator", kLibrary,
             script(
@@ -122,8 +120,6 @@ private slots:
         row("error without step data ends", kLibrary, script({"{" + invalid + "}"}), {kSale});
         row("return other than 0 ends", kLibrary, script({step(R"({"automacao_coleta_retorno":"1"})")}),
             {kSale});
-        row("no codigo", kLibrary, script({R"({"tef":{"automacao_coleta_retorno":"0"}})", kFinal}), {kSale});
-        row("not JSON", kLibrary, script({R"("<html>erro</html>")"}), {kSale});
     }
     void paths() {
         QFETCH(QString, library);
@@ -165,11 +161,6 @@ private slots:
             << "{}"
             << R"(RealizarPagamentoTEF 5 {"transacao_parcela":"0","transacao_valor":"1234"})"
             << "Venda Private Label" + amount;
-        QTest::newRow("card type not given") << "CRT"
-                                             << R"({"valor":"1234"})"
-                                             << "{}"
-                                             << R"(RealizarPagamentoTEF 0 {"transacao_valor":"1234"})"
-                                             << "Venda" + amount;
         QTest::newRow("cancellation") << "CNC"
                                       << R"({"valor":"1234","codigo_transacao":"7"})"
                                       << "{}"
