@@ -104,7 +104,6 @@ private slots:
         row("NCN undoes, then finalises", kLibrary, {}, settle("NCN"));
         row("failed confirmation skips finalise", kLibrary, R"({"OrvixTEF_ConfirmarOperacaoTEF":5})",
             settle("CNF"));
-        row("failed undo skips finalise", kLibrary, R"({"OrvixTEF_ConfirmarOperacaoTEF":4})", settle("NCN"));
         row("finalise trouble keeps the confirmation", kLibrary, R"({"OrvixTEF_FinalizarOperacaoTEF":3})",
             settle("CNF"));
         // Every error answers -1 with its text, and the window never stays up.
@@ -156,49 +155,6 @@ private slots:
         const QStringList actual =
             playPaths<Pagora_Controller>(library, scenario, {request}, actions, "[Pagora_Controller]");
         QCOMPARE(actual, golden("pagora-paths.txt", actual));
-    }
-
-    // The library's own flows, which print the time of day: their outcome only.
-    void builtInFlows_data() {
-        QTest::addColumn<QString>("request");
-        QTest::addColumn<QStringList>("actions");
-        QTest::addColumn<QString>("step"); // every step call: entry point and its number
-        QTest::addColumn<QString>("texto");
-        QTest::addColumn<QString>("dado"); // an item of dados_transacao
-
-        QTest::newRow("credit sale: the library's list does not change the operation")
-            << kSale << QStringList{"1", "2", "0119"} << R"(OrvixTEF_RealizarPagamentoTEF "tipo":2)"
-            << "TRANSACAO APROVADA"
-            << "NroParcelas:3";
-        QTest::newRow("cancellation going back twice")
-            << request("000-000 = CNC\n001-000 = 31\n003-000 = 1000\n999-999 = 0\n")
-            << QStringList{"VOLTAR", "123456", "VOLTAR", "654321", "OK"}
-            << R"(OrvixTEF_RealizarAdmTEF "operacao":12)"
-            << "CANCELAMENTO APROVADO"
-            << "ValorTrans:1000";
-    }
-
-    void builtInFlows() {
-        QFETCH(QString, request);
-        QFETCH(QStringList, actions);
-        QFETCH(QString, step);
-        QFETCH(QString, texto);
-        QFETCH(QString, dado);
-        Simulator sim;
-        Pagora_Controller controller(nullptr, kLibrary);
-        SignalLog window(&controller);
-        QVERIFY(window.play(request, actions));
-        QCOMPARE(window.prompts(), actions.size());
-        QVERIFY(!sim.calls("Realizar").isEmpty());
-        for (const QString &call : sim.calls("Realizar"))
-            QVERIFY2(call.startsWith(step.section(' ', 0, 0)) && call.contains(step.section(' ', 1)),
-                     qPrintable(call));
-        const QJsonObject response = window.response();
-        QCOMPARE(response["resultado"], QJsonValue(0));
-        QCOMPARE(response["texto_operador"].toString(), texto);
-        QVERIFY(response["dados_transacao"].toString().split(',').contains(dado));
-        QVERIFY(response["comprovante_loja"].toString().contains("VIA: ESTABELECIMENTO"));
-        QVERIFY(response["comprovante_cliente"].toString().contains("VIA: CLIENTE"));
     }
 
     // The step buffer is ours: ten times the size the library asks for and never smaller than the
@@ -320,9 +276,15 @@ private slots:
             "{\"comprovante_loja\":\"LOJA\\n\",\"comprovante_cliente\":\"CLIENTE\\n\",\"dados_transacao\":"
             "\"Nsu:1,ValorTrans:1000\"}",
             false);
-        // OK pressed: only an accepted answer releases the thread.
+        // OK (or VOLTAR) pressed: only an accepted answer releases the thread; a row of the library's
+        // own list goes back to it.
         row("typed value becomes the credit sale's amount", credit, textbox, {"disableProgressBar:0"}, "{}",
             false, "1500", 1, R"({"TipoFluxo":1,"InfoCaptura":"1500"})", "1500");
+        row("the library's list: the row goes back", kSale,
+            component("listbox", R"({"ArrayListBox":[{},{}]})"), {"disableProgressBar:0"}, "{}", false, "1",
+            2, R"({"TipoFluxo":1,"InfoCaptura":"1"})");
+        row("VOLTAR", kSale, textbox, {"disableProgressBar:0"}, "{}", false, "VOLTAR", 0,
+            R"({"TipoFluxo":3})");
         row("no row current", kSaleNoAmount, "menu", noOption, menu, true, "-1", 2);
         row("past the menu's end", kSaleNoAmount, "menu", noOption, menu, true, "2", 2);
         row("unknown state", kSale, textbox, {"textChanged:ERRO"}, "{}", true, "x", 3, "{}", "1000");
@@ -353,7 +315,9 @@ private slots:
                          "disableTextField:1", "disableListView:1", "firstTextChanged:", "textChanged:"}));
         const QJsonObject expectedCapture = merged(probe.capture(), capture);
         const int before = value.isNull() ? 7 : window.gui().size();
-        if (!value.isNull())
+        if (value == "VOLTAR")
+            probe.onClickButtonVoltar();
+        else if (!value.isNull())
             probe.onClickButtonOK(value, estado);
         QCOMPARE(window.gui().mid(before), shown);
         QCOMPARE(probe.record(), expectedRecord);
