@@ -2,46 +2,12 @@
 #include "TestController.h"
 
 #include <QQuickWindow>
-#include <QSemaphore>
 #include <QtTest>
-
-enum class Release { AfterWaitStarts, BeforeWaitStarts, NeverArmed };
-Q_DECLARE_METATYPE(Release)
 
 class tst_Base_Controller : public QObject {
     Q_OBJECT
 
 private slots:
-    void operatorWait_data() {
-        QTest::addColumn<Release>("release");
-        QTest::newRow("released while the thread waits") << Release::AfterWaitStarts;
-        QTest::newRow("released before the thread waits") << Release::BeforeWaitStarts;
-        QTest::newRow("not armed: no wait") << Release::NeverArmed;
-    }
-    void operatorWait() {
-        QFETCH(Release, release);
-        TestController controller;
-        QSemaphore armed;
-        QSemaphore mayWait;
-        controller.operation = [&](TestController &c) {
-            if (release != Release::NeverArmed)
-                c.armOperatorWait();
-            armed.release();
-            mayWait.acquire();
-            c.waitForOperator();
-        };
-        controller.start();
-        armed.acquire();
-        if (release == Release::BeforeWaitStarts)
-            controller.releaseOperatorWait();
-        mayWait.release();
-        if (release == Release::AfterWaitStarts) {
-            QVERIFY2(!controller.wait(300), "the thread went on without the operator");
-            controller.releaseOperatorWait();
-        }
-        QVERIFY(controller.wait(10000));
-    }
-
     void bringWindowToFront() {
         MessageCapture capture;
         auto controller = std::make_unique<TestController>();
