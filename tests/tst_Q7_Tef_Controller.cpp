@@ -2,6 +2,7 @@
 #include "MessageCapture.h"
 #include "SignalLog.h"
 #include "Simulator.h"
+#include "TestFiles.h"
 #include "base/Pause.h"
 #include "controllers/Q7_Tef_Controller.h"
 
@@ -218,17 +219,9 @@ private slots:
         // Not writable, also for root: the journal's directory is a file.
         const QString directory = writable ? dir.path() : dir.filePath("arquivo");
         const QString path = directory + "/pendentes.json";
-        const auto write = [](const QString &name, const QByteArray &bytes) {
-            QFile file(name);
-            return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-        };
-        const auto read = [](const QString &name) {
-            QFile file(name);
-            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-        };
-        QVERIFY(writable || write(directory, "x"));
-        QVERIFY(journal.isNull() || write(path, journal));
-        QVERIFY(!earlierInvalid || write(path + ".invalido", "antes"));
+        QVERIFY(writable || writeFile(directory, "x"));
+        QVERIFY(journal.isNull() || writeFile(path, journal));
+        QVERIFY(!earlierInvalid || writeFile(path + ".invalido", "antes"));
 
         Simulator sim;
         MessageCapture log("[Q7_Tef_Controller]");
@@ -236,15 +229,15 @@ private slots:
         SignalLog window(&c);
         if (critical.contains("ilegível")) {
             QVERIFY(!QFile::exists(path));
-            QCOMPARE(read(path + (earlierInvalid ? ".invalido.2" : ".invalido")), journal);
-            QCOMPARE(read(path + ".invalido"),
+            QCOMPARE(readFile(path + (earlierInvalid ? ".invalido.2" : ".invalido")), journal);
+            QCOMPARE(readFile(path + ".invalido"),
                      earlierInvalid ? QByteArray("antes") : journal); // left as it was
         }
 
         QVERIFY(window.play(kSale));
         const QJsonObject tef = window.response()["tef"].toObject();
         QCOMPARE(tef["resultadoTransacao"], QJsonValue("0")); // answered whatever the journal did
-        const QJsonArray pending = QJsonDocument::fromJson(read(path))["pendentes"].toArray();
+        const QJsonArray pending = QJsonDocument::fromJson(readFile(path))["pendentes"].toArray();
         QCOMPARE(pending.size(), writable ? restored.size() + 1 : 0);
         QVERIFY(!writable || pending.last()["id"] == 5);
 
@@ -259,7 +252,7 @@ private slots:
         QVERIFY2(critical.isEmpty() || errors.first().contains(critical), qPrintable(errors.join('\n')));
         // A journal that could not be written is never said to be.
         QCOMPARE(MessageCapture::lines().filter(" gravado: ").size(), writable ? 2 : 0);
-        QVERIFY(QJsonDocument::fromJson(read(path))["pendentes"].toArray().isEmpty());
+        QVERIFY(QJsonDocument::fromJson(readFile(path))["pendentes"].toArray().isEmpty());
         QCOMPARE(QFile::exists(path), writable);
     }
 
