@@ -1,5 +1,4 @@
 // The bridge controller and its transaction record, through the replacement bridge library.
-#include "MessageCapture.h"
 #include "SignalLog.h"
 #include "Simulator.h"
 #include "base/Pause.h"
