@@ -1,4 +1,3 @@
-// The Pagora controller and its screens, through the replacement APITEFOrvix library.
 #include "SignalLog.h"
 #include "Simulator.h"
 #include "base/Pause.h"
@@ -80,8 +79,6 @@ class tst_Pagora_Controller : public QObject {
 private slots:
     void initTestCase() { Pause::setScale(0.01); }
 
-    // One request through the controller, whole: the library's calls with the capture documents, the
-    // window's signals with the response, the operator's actions and the log.
     void paths_data() {
         QTest::addColumn<QString>("library");
         QTest::addColumn<QByteArray>("scenario");

@@ -1,4 +1,3 @@
-// The bridge controller and its transaction record, through the replacement bridge library.
 #include "SignalLog.h"
 #include "Simulator.h"
 #include "base/Pause.h"
@@ -18,8 +17,6 @@ class tst_Q7_Bridge_Controller : public QObject {
 private slots:
     void initTestCase() { Pause::setScale(0.01); }
 
-    // Every path through the controller, whole: the library's calls, the window's signals with the
-    // response, and the log.
     void paths_data() {
         QTest::addColumn<QString>("library");
         QTest::addColumn<QByteArray>("scenario");

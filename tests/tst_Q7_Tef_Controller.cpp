@@ -1,4 +1,3 @@
-// The Tef01 controller and its collection dialogue, through the replacement library.
 #include "MessageCapture.h"
 #include "SignalLog.h"
 #include "Simulator.h"
@@ -49,8 +48,7 @@ class tst_Q7_Tef_Controller : public QObject {
 private slots:
     void initTestCase() { Pause::setScale(0.01); }
 
-    // Requests in turn through one controller, whole: the library's calls, the window's signals
-    // with the responses, and the log.
+    // Requests in turn through one controller.
     void paths_data() {
         QTest::addColumn<QString>("library");
         QTest::addColumn<QByteArray>("scenario");
