@@ -86,7 +86,7 @@ public:
     }
 
     // Runs `request` to its end and answers each prompt with the next action: "VOLTAR", "CANCELAR",
-    // "OK" (the field as it was filled in) or the text typed, the list row chosen.
+    // or OK with the text typed, the list row chosen.
     bool play(const QString &request, const QStringList &actions = {}) {
         controller->setJsonConfigs(request);
         controller->start();
@@ -99,21 +99,15 @@ public:
             const bool list =
                 shown.lastIndexOf("disableListView:0") > shown.lastIndexOf("disableTextField:0");
             const bool button = action == QLatin1String("VOLTAR") || action == QLatin1String("CANCELAR");
-            const auto filled = [this] {
-                return of("textfiledChanged").size() >= lines().count("disableTextField:0");
-            };
-            if (action == QLatin1String("OK") && !QTest::qWaitFor(filled, 20000))
-                return false;
-            const QString value = action == QLatin1String("OK") ? of("textfiledChanged").last() : action;
             state->mutex.lock();
-            state->gui << (button ? "> " + action : "> OK \"" + value + '"');
+            state->gui << (button ? "> " + action : "> OK \"" + action + '"');
             state->mutex.unlock();
             if (action == QLatin1String("VOLTAR"))
                 controller->onClickButtonVoltar();
             else if (action == QLatin1String("CANCELAR"))
                 controller->onClickButtonCancelar();
             else
-                controller->onClickButtonOK(value, list ? 2 : 1);
+                controller->onClickButtonOK(action, list ? 2 : 1);
         }
         const bool ended = controller->wait(20000);
         QCoreApplication::sendPostedEvents();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TestFiles.h"
+
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -27,17 +29,14 @@ public:
     // Every call so far as "Name {compact arguments}", those that contain `filter`.
     QStringList calls(const QString &filter = QString()) const {
         QStringList lines;
-        QFile file(dir.filePath(QStringLiteral("calls.jsonl")));
-        if (file.open(QIODevice::ReadOnly))
-            for (const QByteArray &line : file.readAll().split('\n')) {
-                const QJsonObject call = QJsonDocument::fromJson(line).object();
-                const QString text =
-                    call.value(QLatin1String("fn")).toString() + QLatin1Char(' ') +
-                    QString::fromUtf8(QJsonDocument(call.value(QLatin1String("args")).toObject())
-                                          .toJson(QJsonDocument::Compact));
-                if (!call.isEmpty() && text.contains(filter))
-                    lines << text;
-            }
+        for (const QByteArray &line : readFile(dir.filePath(QStringLiteral("calls.jsonl"))).split('\n')) {
+            const QJsonObject call = QJsonDocument::fromJson(line).object();
+            const QString text = call.value(QLatin1String("fn")).toString() + QLatin1Char(' ') +
+                                 QString::fromUtf8(QJsonDocument(call.value(QLatin1String("args")).toObject())
+                                                       .toJson(QJsonDocument::Compact));
+            if (!call.isEmpty() && text.contains(filter))
+                lines << text;
+        }
         return lines;
     }
 

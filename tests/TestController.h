@@ -10,11 +10,9 @@
 // test gives it. No Q_OBJECT, so the window sees the base's meta-object.
 class TestController : public Base_Controller {
 public:
-    using Base_Controller::armOperatorWait;
     using Base_Controller::bringWindowToFront;
     using Base_Controller::clearScreen;
     using Base_Controller::formatCurrency;
-    using Base_Controller::releaseOperatorWait;
 
     ~TestController() override { wait(); }
 
@@ -30,10 +28,6 @@ public:
 
     // Runs `operation` in the controller thread with access to the protected base.
     std::function<void(TestController &)> operation;
-    void waitForOperator() {
-        QMutexLocker locker(&mutex);
-        waitForOperatorLocked();
-    }
 
     QStringList calls; // GUI thread only
 

@@ -1,10 +1,8 @@
-// Linked into the test executables of the thread-sanitizer build only.
-//
-// Qt's QMutex, QWaitCondition, QSemaphore and QThread::wait() synchronise inside libQt5Core, which
-// is not instrumented: the sanitizer sees none of the order they create and reports every access
-// they guard as a race. These definitions win over the library's for every call from our code
-// (an executable's own definitions come first), call the library's and tell the sanitizer what it
-// did. Only the overloads our code and the controller suites call are here.
+// Linked into the thread-sanitizer build's test executables only. Qt's QMutex, QWaitCondition,
+// QSemaphore and QThread::wait() synchronise inside the uninstrumented libQt5Core, so the sanitizer
+// would report every access they guard as a race. These definitions come before the library's (an
+// executable's own come first), call it and tell the sanitizer what it did. Only the overloads our
+// code and the controller suites call are here.
 #include <QMutex>
 #include <QSemaphore>
 #include <QThread>
@@ -20,8 +18,7 @@
 
 namespace {
 
-// The library's definition of `symbol`, the next one after ours, as a plain function whose
-// first argument is `this`.
+// The library's definition of `symbol`, the next after ours, with `this` as its first argument.
 template <typename Function> Function next(const char *symbol) {
     void *found = dlsym(RTLD_NEXT, symbol);
     if (!found) {
@@ -29,7 +26,6 @@ template <typename Function> Function next(const char *symbol) {
         std::abort();
     }
     Function function;
-    static_assert(sizeof function == sizeof found, "function pointers are not data pointers here");
     std::memcpy(&function, &found, sizeof function);
     return function;
 }

@@ -1,5 +1,3 @@
-// The Pagora controller and its screens, through the replacement APITEFOrvix library.
-#include "MessageCapture.h"
 #include "SignalLog.h"
 #include "Simulator.h"
 #include "base/Pause.h"
@@ -58,14 +56,12 @@ const QString kApproved = reply(99, label("TRANSACAO APROVADA"), R"("Status":0)"
 class Probe : public Pagora_Controller {
 public:
     using Pagora_Controller::initialCapture;
-    using Pagora_Controller::menuScreen;
     using Pagora_Controller::Pagora_Controller;
     using Pagora_Controller::showScreen;
 
     QJsonObject record() const { return QJsonDocument::fromJson(resposta->toJsonString().toUtf8()).object(); }
     QJsonObject capture() const { return QJsonDocument::fromJson(jsonCaptura.toUtf8()).object(); }
     bool waiting() const { return !prosseguir; }
-    QString amount() const { return valorTransacao; }
 };
 
 QJsonObject merged(QJsonObject object, const QString &members) {
@@ -83,8 +79,6 @@ class tst_Pagora_Controller : public QObject {
 private slots:
     void initTestCase() { Pause::setScale(0.01); }
 
-    // One request through the controller, whole: the library's calls with the capture documents, the
-    // window's signals with the response, the operator's actions and the log.
     void paths_data() {
         QTest::addColumn<QString>("library");
         QTest::addColumn<QByteArray>("scenario");
@@ -104,7 +98,6 @@ private slots:
         row("NCN undoes, then finalises", kLibrary, {}, settle("NCN"));
         row("failed confirmation skips finalise", kLibrary, R"({"OrvixTEF_ConfirmarOperacaoTEF":5})",
             settle("CNF"));
-        row("failed undo skips finalise", kLibrary, R"({"OrvixTEF_ConfirmarOperacaoTEF":4})", settle("NCN"));
         row("finalise trouble keeps the confirmation", kLibrary, R"({"OrvixTEF_FinalizarOperacaoTEF":3})",
             settle("CNF"));
         // Every error answers -1 with its text, and the window never stays up.
@@ -158,49 +151,6 @@ private slots:
         QCOMPARE(actual, golden("pagora-paths.txt", actual));
     }
 
-    // The library's own flows, which print the time of day: their outcome only.
-    void builtInFlows_data() {
-        QTest::addColumn<QString>("request");
-        QTest::addColumn<QStringList>("actions");
-        QTest::addColumn<QString>("step"); // every step call: entry point and its number
-        QTest::addColumn<QString>("texto");
-        QTest::addColumn<QString>("dado"); // an item of dados_transacao
-
-        QTest::newRow("credit sale: the library's list does not change the operation")
-            << kSale << QStringList{"1", "2", "0119"} << R"(OrvixTEF_RealizarPagamentoTEF "tipo":2)"
-            << "TRANSACAO APROVADA"
-            << "NroParcelas:3";
-        QTest::newRow("cancellation going back twice")
-            << request("000-000 = CNC\n001-000 = 31\n003-000 = 1000\n999-999 = 0\n")
-            << QStringList{"VOLTAR", "123456", "VOLTAR", "654321", "OK"}
-            << R"(OrvixTEF_RealizarAdmTEF "operacao":12)"
-            << "CANCELAMENTO APROVADO"
-            << "ValorTrans:1000";
-    }
-
-    void builtInFlows() {
-        QFETCH(QString, request);
-        QFETCH(QStringList, actions);
-        QFETCH(QString, step);
-        QFETCH(QString, texto);
-        QFETCH(QString, dado);
-        Simulator sim;
-        Pagora_Controller controller(nullptr, kLibrary);
-        SignalLog window(&controller);
-        QVERIFY(window.play(request, actions));
-        QCOMPARE(window.prompts(), actions.size());
-        QVERIFY(!sim.calls("Realizar").isEmpty());
-        for (const QString &call : sim.calls("Realizar"))
-            QVERIFY2(call.startsWith(step.section(' ', 0, 0)) && call.contains(step.section(' ', 1)),
-                     qPrintable(call));
-        const QJsonObject response = window.response();
-        QCOMPARE(response["resultado"], QJsonValue(0));
-        QCOMPARE(response["texto_operador"].toString(), texto);
-        QVERIFY(response["dados_transacao"].toString().split(',').contains(dado));
-        QVERIFY(response["comprovante_loja"].toString().contains("VIA: ESTABELECIMENTO"));
-        QVERIFY(response["comprovante_cliente"].toString().contains("VIA: CLIENTE"));
-    }
-
     // The step buffer is ours: ten times the size the library asks for and never smaller than the
     // document and its zero, read back no further than its end.
     void bufferIsOurs() {
@@ -246,7 +196,6 @@ private slots:
     // A flow waiting for the operator must not hold the thread, nor the destructor, for ever.
     void destructionEndsAWaitingFlow() {
         Simulator sim;
-        MessageCapture log("[Pagora_Controller]");
         auto controller = std::make_unique<Pagora_Controller>(nullptr, kLibrary);
         SignalLog window(controller.get());
         controller->setJsonConfigs(kSaleNoAmount);
@@ -255,11 +204,6 @@ private slots:
         controller.reset();
         QCOMPARE(window.response()["resultado"], QJsonValue(65282)); // cancelled as by "CANCELAR"
         QCOMPARE(sim.calls().last(), R"(OrvixTEF_FinalizarOperacaoTEF {"codigo":1})");
-        QCOMPARE(
-            MessageCapture::lines().mid(MessageCapture::lines().size() - 3),
-            QStringList({"info [Pagora_Controller] FINALIZANDO Q7_PAGORA_PASSIVO...",
-                         "info [Pagora_Controller] Q7_PAGORA_Passivo PRONTO PARA SER ENCERRADO COM SEGURANÇA",
-                         "info [Pagora_Controller] Biblioteca TEF liberada"}));
     }
 
     // One screen of the library shown, then OK pressed on it if `value` is given: the signals after
@@ -267,28 +211,22 @@ private slots:
     // the capture document that change, and whether the thread waits for the operator.
     void screens_data() {
         QTest::addColumn<QString>("request");
-        QTest::addColumn<QString>("tela"); // "menu": the sale menu
+        QTest::addColumn<QString>("tela");
         QTest::addColumn<QString>("value");
         QTest::addColumn<int>("estado");
         QTest::addColumn<QStringList>("shown");
         QTest::addColumn<QString>("record");
         QTest::addColumn<QString>("capture");
         QTest::addColumn<bool>("waits");
-        QTest::addColumn<QString>("amount"); // null: not checked
 
         const auto row = [](const char *name, const QString &request, const QString &tela,
                             const QStringList &shown, const char *record, bool waits,
-                            const QString &value = {}, int estado = 1, const char *capture = "{}",
-                            const QString &amount = {}) {
-            QTest::newRow(name) << request << tela << value << estado << shown << record << capture << waits
-                                << amount;
+                            const QString &value = {}, int estado = 1, const char *capture = "{}") {
+            QTest::newRow(name) << request << tela << value << estado << shown << record << capture << waits;
         };
         const QString ten = "R$\u00a010,00\n";
-        // What a menu choice leaves in the request document.
-        const QString configuration = R"({"header":"ADM","operacao":4,"parametros":{"identificacao":"5"}})";
-        const QString credit = R"({"header":"CRT","operacao":2,"parametros":{"identificacao":"5"}})";
         const QString textbox = component("textbox", "");
-        const char *menu = R"({"texto_operador":"LISTA DE OPERAÇÕES"})";
+        const QString list = component("listbox", R"({"ArrayListBox":[{},{}]})");
         const QStringList noOption{"showMessageError:Selecione uma opção!", "disableListView:0"};
         row("two operator labels", kSale, label("A") + ',' + label("B"),
             {"firstTextChanged:" + ten + "A", "textChanged:B"}, R"({"texto_operador":"B"})", false);
@@ -298,10 +236,6 @@ private slots:
             label("APROVADA") + ',' + label("RETIRE O CARTAO"),
             {"firstTextChanged:" + ten + "APROVADA", "textChanged:RETIRE O CARTAO"},
             R"({"texto_operador":"APROVADA"})", false);
-        row("configuration shows every label", configuration, label("A") + ',' + label("B", "cliente"),
-            {"firstTextChanged:CONFIGURAÇÃO", "textChanged:A", "firstTextChanged:CONFIGURAÇÃO",
-             "textChanged:B"},
-            R"({"texto_operador":"B"})", false);
         row("prefilled text box", kSale, component("textbox", "00000001"),
             {"disableProgressBar:1", "disableTextField:0", "textfiledChanged:00000001"}, "{}", true);
         row("list with line breaks inside", kSale,
@@ -310,22 +244,15 @@ private slots:
             {"disableProgressBar:1", "clearItemsList", "addItemList:A VISTA", "addItemList:PARCELADO",
              "disableListView:0", "textChanged:Selecione"},
             "{}", true);
-        row("buttons, receipts and unknown kinds", kSale,
-            QStringList{component("button", "Prosseguir"), component("button", "Cancelar"),
-                        component("button", "Imprimir"), component("Label", "A"),
-                        component("comprovanteloja", "LOJA\n"), component("comprovantecliente", "CLIENTE\n"),
-                        component("dadostransacao", "Nsu:1,ValorTrans:1000")}
-                .join(','),
-            {"disableButtonOK:0", "disableButtonCancelar:0"},
-            "{\"comprovante_loja\":\"LOJA\\n\",\"comprovante_cliente\":\"CLIENTE\\n\",\"dados_transacao\":"
-            "\"Nsu:1,ValorTrans:1000\"}",
-            false);
-        // OK pressed: only an accepted answer releases the thread.
-        row("typed value becomes the credit sale's amount", credit, textbox, {"disableProgressBar:0"}, "{}",
-            false, "1500", 1, R"({"TipoFluxo":1,"InfoCaptura":"1500"})", "1500");
-        row("no row current", kSaleNoAmount, "menu", noOption, menu, true, "-1", 2);
-        row("past the menu's end", kSaleNoAmount, "menu", noOption, menu, true, "2", 2);
-        row("unknown state", kSale, textbox, {"textChanged:ERRO"}, "{}", true, "x", 3, "{}", "1000");
+        // OK (or VOLTAR) pressed: only an accepted answer releases the thread; a row of the library's
+        // own list goes back to it.
+        row("the library's list: the row goes back", kSale, list, {"disableProgressBar:0"}, "{}", false, "1",
+            2, R"({"TipoFluxo":1,"InfoCaptura":"1"})");
+        row("VOLTAR", kSale, textbox, {"disableProgressBar:0"}, "{}", false, "VOLTAR", 0,
+            R"({"TipoFluxo":3})");
+        row("no row current", kSale, list, noOption, "{}", true, "-1", 2);
+        row("past the list's end", kSale, list, noOption, "{}", true, "2", 2);
+        row("unknown state", kSale, textbox, {"textChanged:ERRO"}, "{}", true, "x", 3);
     }
     void screens() {
         QFETCH(QString, request);
@@ -336,30 +263,26 @@ private slots:
         QFETCH(QString, record);
         QFETCH(QString, capture);
         QFETCH(bool, waits);
-        QFETCH(QString, amount);
         Probe probe(nullptr, kAbsent);
         probe.setJsonConfigs(request);
         probe.initialCapture();
         const QJsonObject expectedRecord = merged(probe.record(), record);
         SignalLog window(&probe);
-        if (tela == "menu")
-            probe.showScreen(
-                probe.menuScreen({"Pagamento débito", "Pagamento crédito"}).value("ComponentesTela"));
-        else
-            probe.showScreen(QJsonDocument::fromJson("[" + tela.toUtf8() + "]").array());
+        probe.showScreen(QJsonDocument::fromJson("[" + tela.toUtf8() + "]").array());
         QCOMPARE(
             window.gui().mid(0, 7),
             QStringList({"disableButtonOK:1", "disableButtonVoltar:1", "disableButtonCancelar:1",
                          "disableTextField:1", "disableListView:1", "firstTextChanged:", "textChanged:"}));
         const QJsonObject expectedCapture = merged(probe.capture(), capture);
         const int before = value.isNull() ? 7 : window.gui().size();
-        if (!value.isNull())
+        if (value == "VOLTAR")
+            probe.onClickButtonVoltar();
+        else if (!value.isNull())
             probe.onClickButtonOK(value, estado);
         QCOMPARE(window.gui().mid(before), shown);
         QCOMPARE(probe.record(), expectedRecord);
         QCOMPARE(probe.capture(), expectedCapture);
         QCOMPARE(probe.waiting(), waits);
-        QVERIFY(amount.isNull() || probe.amount() == amount);
     }
 };
 

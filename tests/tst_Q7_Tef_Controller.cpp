@@ -1,7 +1,7 @@
-// The Tef01 controller and its collection dialogue, through the replacement library.
 #include "MessageCapture.h"
 #include "SignalLog.h"
 #include "Simulator.h"
+#include "TestFiles.h"
 #include "base/Pause.h"
 #include "controllers/Q7_Tef_Controller.h"
 
@@ -48,8 +48,7 @@ class tst_Q7_Tef_Controller : public QObject {
 private slots:
     void initTestCase() { Pause::setScale(0.01); }
 
-    // Requests in turn through one controller, whole: the library's calls, the window's signals
-    // with the responses, and the log.
+    // Requests in turn through one controller.
     void paths_data() {
         QTest::addColumn<QString>("library");
         QTest::addColumn<QByteArray>("scenario");
@@ -97,8 +96,6 @@ private slots:
         // The library's default play; the pending transactions settled once.
         row("sale confirmed, then nothing left", kLibrary, {},
             {kSale, request("CNF", R"({"identificacao":"9"})"), request("CNF", R"({"identificacao":"10"})")});
-        row("two sales undone in order", kLibrary, {},
-            {kSale, kSale, request("NCN", R"({"identificacao":"9"})")});
         // Prompts and the operator's answers; an answer that is no answer leaves the prompt as it was.
         row("list with a trailing separator", kLibrary,
             script(
@@ -122,8 +119,6 @@ private slots:
         row("error without step data ends", kLibrary, script({"{" + invalid + "}"}), {kSale});
         row("return other than 0 ends", kLibrary, script({step(R"({"automacao_coleta_retorno":"1"})")}),
             {kSale});
-        row("no codigo", kLibrary, script({R"({"tef":{"automacao_coleta_retorno":"0"}})", kFinal}), {kSale});
-        row("not JSON", kLibrary, script({R"("<html>erro</html>")"}), {kSale});
     }
     void paths() {
         QFETCH(QString, library);
@@ -138,56 +133,43 @@ private slots:
         QCOMPARE(actual, golden("tef-paths.txt", actual));
     }
 
-    // What the request makes of the start document, the dialogue's first call and the window's title.
+    // What the request makes of the start document and of the dialogue's first call.
     void operations_data() {
         QTest::addColumn<QString>("header");
         QTest::addColumn<QString>("parametros");
         QTest::addColumn<QString>("start");
         QTest::addColumn<QString>("call"); // entry point, its first argument and the transaction document
-        QTest::addColumn<QString>("title");
 
-        const QString amount = "\n Valor: R$\u00a012,34";
         QTest::newRow("credit, one instalment financed by the store")
             << "CRT"
             << R"({"valor":"1234","tipo_cartao":"1","quantidade_parcelas":"1","tipo_parcelamento":"0","aplicacao":"PDV Q7","versao_aplicacao":"2.1","estabelecimento":"00001234","loja":"0001","terminal":"CX01"})"
             << R"({"aplicacao_tela":"PDV Q7","estabelecimento":"00001234","loja":"0001","terminal":"CX01","versao":"2.1"})"
-            << R"(RealizarPagamentoTEF 1 {"transacao_financiado":"Estabelecimento","transacao_pagamento":"A vista","transacao_parcela":"1","transacao_valor":"1234"})"
-            << "Venda Crédito" + amount;
+            << R"(RealizarPagamentoTEF 1 {"transacao_financiado":"Estabelecimento","transacao_pagamento":"A vista","transacao_parcela":"1","transacao_valor":"1234"})";
         QTest::newRow("debit, three instalments financed by the issuer")
             << "CRT"
             << R"({"valor":"1234","tipo_cartao":"2","quantidade_parcelas":"3","tipo_parcelamento":"1","loja":"","terminal":"CX02"})"
             << R"({"terminal":"CX02"})"
-            << R"(RealizarPagamentoTEF 2 {"transacao_financiado":"Administradora","transacao_pagamento":"Parcelado","transacao_parcela":"3","transacao_valor":"1234"})"
-            << "Venda Débito" + amount;
+            << R"(RealizarPagamentoTEF 2 {"transacao_financiado":"Administradora","transacao_pagamento":"Parcelado","transacao_parcela":"3","transacao_valor":"1234"})";
         QTest::newRow("private label, no instalments, unknown financing")
             << "CRT"
             << R"({"valor":"1234","tipo_cartao":"5","quantidade_parcelas":"0","tipo_parcelamento":"2"})"
             << "{}"
-            << R"(RealizarPagamentoTEF 5 {"transacao_parcela":"0","transacao_valor":"1234"})"
-            << "Venda Private Label" + amount;
-        QTest::newRow("card type not given") << "CRT"
-                                             << R"({"valor":"1234"})"
-                                             << "{}"
-                                             << R"(RealizarPagamentoTEF 0 {"transacao_valor":"1234"})"
-                                             << "Venda" + amount;
+            << R"(RealizarPagamentoTEF 5 {"transacao_parcela":"0","transacao_valor":"1234"})";
         QTest::newRow("cancellation") << "CNC"
                                       << R"({"valor":"1234","codigo_transacao":"7"})"
                                       << "{}"
-                                      << R"(RealizarAdmTEF 1 {"transacao_valor":"1234"})"
-                                      << "Cancelamento" + amount;
+                                      << R"(RealizarAdmTEF 1 {"transacao_valor":"1234"})";
         QTest::newRow("administrative, user and password")
             << "ADM"
             << R"({"codigo_transacao":"7","adm_usuario":"gerente","adm_senha":"1234"})"
             << "{}"
-            << R"(RealizarAdmTEF 7 {"transacao_administracao_senha":"1234","transacao_administracao_usuario":"gerente"})"
-            << "Operação Administrativa";
+            << R"(RealizarAdmTEF 7 {"transacao_administracao_senha":"1234","transacao_administracao_usuario":"gerente"})";
     }
     void operations() {
         QFETCH(QString, header);
         QFETCH(QString, parametros);
         QFETCH(QString, start);
         QFETCH(QString, call);
-        QFETCH(QString, title);
         Simulator sim;
         Q7_Tef_Controller c(nullptr, kLibrary);
         SignalLog window(&c);
@@ -196,15 +178,12 @@ private slots:
             object(sim.calls("IniciarOperacaoTEF").value(0).section(' ', 1))["dadosAutomacao"].toString(),
             start);
         const QStringList dialogue = sim.calls("Realizar");
-        QCOMPARE(dialogue.size(), 2);
         const QJsonObject args = object(dialogue.first().section(' ', 1));
         QCOMPARE(QStringLiteral("%1 %2 %3")
                      .arg(dialogue.first().section(' ', 0, 0))
                      .arg(args[args.contains("tipoCartao") ? "tipoCartao" : "operacao"].toInt())
                      .arg(args["dadosTransacao"].toString()),
                  call);
-        QCOMPARE(window.of("firstTextChanged").mid(1), QStringList({title, title})); // once per pass
-        QCOMPARE(window.response()["codigo"], QJsonValue(0));
     }
 
     // Product 2's pending transactions live in pendentes.json beside the configuration, so that a
@@ -238,34 +217,25 @@ private slots:
         // Not writable, also for root: the journal's directory is a file.
         const QString directory = writable ? dir.path() : dir.filePath("arquivo");
         const QString path = directory + "/pendentes.json";
-        const auto write = [](const QString &name, const QByteArray &bytes) {
-            QFile file(name);
-            return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-        };
-        const auto read = [](const QString &name) {
-            QFile file(name);
-            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-        };
-        QVERIFY(writable || write(directory, "x"));
-        QVERIFY(journal.isNull() || write(path, journal));
-        QVERIFY(!earlierInvalid || write(path + ".invalido", "antes"));
+        QVERIFY(writable || writeFile(directory, "x"));
+        QVERIFY(journal.isNull() || writeFile(path, journal));
+        QVERIFY(!earlierInvalid || writeFile(path + ".invalido", "antes"));
 
         Simulator sim;
         MessageCapture log("[Q7_Tef_Controller]");
         Q7_Tef_Controller c(nullptr, kLibrary, directory);
         SignalLog window(&c);
-        QCOMPARE(MessageCapture::lines().filter("Transação pendente restaurada").size(), restored.size());
         if (critical.contains("ilegível")) {
             QVERIFY(!QFile::exists(path));
-            QCOMPARE(read(path + (earlierInvalid ? ".invalido.2" : ".invalido")), journal);
-            QCOMPARE(read(path + ".invalido"),
+            QCOMPARE(readFile(path + (earlierInvalid ? ".invalido.2" : ".invalido")), journal);
+            QCOMPARE(readFile(path + ".invalido"),
                      earlierInvalid ? QByteArray("antes") : journal); // left as it was
         }
 
         QVERIFY(window.play(kSale));
         const QJsonObject tef = window.response()["tef"].toObject();
         QCOMPARE(tef["resultadoTransacao"], QJsonValue("0")); // answered whatever the journal did
-        const QJsonArray pending = QJsonDocument::fromJson(read(path))["pendentes"].toArray();
+        const QJsonArray pending = QJsonDocument::fromJson(readFile(path))["pendentes"].toArray();
         QCOMPARE(pending.size(), writable ? restored.size() + 1 : 0);
         QVERIFY(!writable || pending.last()["id"] == 5);
 
@@ -280,7 +250,7 @@ private slots:
         QVERIFY2(critical.isEmpty() || errors.first().contains(critical), qPrintable(errors.join('\n')));
         // A journal that could not be written is never said to be.
         QCOMPARE(MessageCapture::lines().filter(" gravado: ").size(), writable ? 2 : 0);
-        QVERIFY(QJsonDocument::fromJson(read(path))["pendentes"].toArray().isEmpty());
+        QVERIFY(QJsonDocument::fromJson(readFile(path))["pendentes"].toArray().isEmpty());
         QCOMPARE(QFile::exists(path), writable);
     }
 
