@@ -80,24 +80,22 @@ private slots:
                             const QString &expected, const char *calls = "") {
             QTest::newRow(name) << script << input << checks << expected << calls;
         };
-        row("at start", "", "",
+        row("at start, with the tray icon and the pictures", "", "",
             "window.visible, window.width, window.height, window.title, element.text, element1.text,"
             " rectangle2.visible, element2.text, time.interval, time.repeat, time.running, textField.visible,"
             " textField.text, rec.visible, listmodel.get(0).name, listmodel.get(1).name, button.visible,"
-            " button1.visible, button2.visible, progressBar.visible, progressBar.indeterminate",
-            "true|720|550|Orvix Pay - Pagora|Valor\nCartão|TEF em "
-            "processamento....|false|ERRO|3000|false|false|"
-            "true||false|VALOR 01|VALOR 01|true|true|true|true|true");
-        row("tray icon and pictures", "", "",
-            "monitor.visible, menu.items[0].text, image.status === Image.Ready, Qt.createQmlObject('import "
-            "QtQuick 2.15; Image { source: monitor.iconSource }', window).sourceSize",
-            "true|Sair|true|QSize(315, 273)");
+            " button1.visible, button2.visible, progressBar.visible, progressBar.indeterminate,"
+            " monitor.visible, menu.items[0].text, image.status === Image.Ready, Qt.createQmlObject('import "
+            "QtQuick 2.15;"
+            " Image { source: monitor.iconSource }', window).sourceSize",
+            "true|720|550|Orvix Pay - Pagora|Valor\nCartão|TEF em processamento....|false|ERRO|3000|false|"
+            "false|true||false|VALOR 01|VALOR 01|true|true|true|true|true|true|Sair|true|QSize(315, 273)");
 
         const QString buttons = "button.visible, button1.visible, button2.visible, progressBar.visible";
-        row("texts",
-            "c.firstTextChanged('Crédito'); c.textChanged('Insira');"
-            " c.textfiledChanged('1234')",
-            "", "element.text, element1.text, textField.text", "Crédito|Insira|1234");
+        row("texts; responseProcessTEF leaves the window alone",
+            "c.firstTextChanged('Crédito'); c.textChanged('Insira'); c.textfiledChanged('1234');"
+            " c.responseProcessTEF('{}')",
+            "", "element.text, element1.text, textField.text, window.visible", "Crédito|Insira|1234|true");
         row("disableButtonVoltar and disableProgressBar true hide",
             "c.disableButtonVoltar(true); c.disableProgressBar(true)", "", buttons, "true|false|true|false");
         row("disableButtonOK, disableButtonCancelar and disableProgressBar, false shows again",
@@ -125,8 +123,6 @@ private slots:
         row("an empty error hides the box at once",
             "c.showMessageError('Selecione!'); c.showMessageError('')", "", error, "false||false");
         row("closing only hides", "window.close()", "", "window.visible", "false");
-        row("responseProcessTEF leaves the window alone", "c.responseProcessTEF('{}')", "",
-            "window.visible, element1.text", "true|TEF em processamento....");
 
         // Long texts stay inside their frames: nothing cut at the sides, nothing over the next element.
         const auto fits = [](const char *id) {
