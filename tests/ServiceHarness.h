@@ -241,12 +241,15 @@ public:
     bool logged(const QString &text, const QString &logName = "service.log") const {
         return QString::fromUtf8(read(logName)).contains(text);
     }
-    // Whether a service holds this directory's single-instance slot (an empty TMPDIR is /tmp).
+    // Whether a service holds this directory's single-instance slot.
     bool slotTaken() const {
-        const QByteArray saved = qgetenv("TMPDIR");
+        const QByteArray saved = qgetenv("TMPDIR"); // null when unset
         qputenv("TMPDIR", QFile::encodeName(path("tmp")));
         const bool taken = SingleInstanceGuard(kApplicationId).isAnotherRunning();
-        qputenv("TMPDIR", saved);
+        if (saved.isNull())
+            qunsetenv("TMPDIR");
+        else
+            qputenv("TMPDIR", saved);
         return taken;
     }
 
