@@ -45,11 +45,6 @@ bool pumpUntil(HANDLE handle, DWORD ms) {
     }
 }
 
-std::wstring eventName(const char *what, DWORD pid) {
-    return L"Q7Win32ForegroundTest_" + std::wstring(what, what + std::strlen(what)) + L"_" +
-           std::to_wstring(pid);
-}
-
 // The rival: this program in a child process, with a window that takes the foreground and the
 // focus, then counts the keys it gets until the parent signals `quit`; its exit code is that count.
 class Rival {
@@ -57,16 +52,17 @@ public:
     explicit Rival(bool wanted) {
         if (!wanted)
             return;
-        const DWORD pid = GetCurrentProcessId();
-        ready = CreateEventW(nullptr, TRUE, FALSE, eventName("ready", pid).c_str());
-        quit = CreateEventW(nullptr, TRUE, FALSE, eventName("quit", pid).c_str());
+        SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE}; // handed down to the rival
+        ready = CreateEventW(&inherited, TRUE, FALSE, nullptr);
+        quit = CreateEventW(&inherited, TRUE, FALSE, nullptr);
         wchar_t path[MAX_PATH];
         GetModuleFileNameW(nullptr, path, MAX_PATH);
-        std::wstring command = L"\"" + std::wstring(path) + L"\" --rival " + std::to_wstring(pid);
+        std::wstring command = L"\"" + std::wstring(path) + L"\" --rival " +
+                               std::to_wstring(reinterpret_cast<UINT_PTR>(ready)) + L" " +
+                               std::to_wstring(reinterpret_cast<UINT_PTR>(quit));
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
-        CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                       &process);
+        CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
         pumpUntil(ready, 20000);
     }
     ~Rival() { stop(); }
@@ -206,12 +202,9 @@ int main(int argc, char **argv) {
                           nullptr, nullptr,   nullptr, nullptr, kClass};
     RegisterClassW(&windowClass);
 
-    if (argc == 3 && std::strcmp(argv[1], "--rival") == 0) {
-        const DWORD parent = std::stoul(argv[2]);
-        const HANDLE ready = OpenEventW(EVENT_ALL_ACCESS, FALSE, eventName("ready", parent).c_str());
-        const HANDLE quit = OpenEventW(EVENT_ALL_ACCESS, FALSE, eventName("quit", parent).c_str());
-        return ready && quit ? rival(ready, quit) : 255;
-    }
+    if (argc == 4 && std::strcmp(argv[1], "--rival") == 0)
+        return rival(reinterpret_cast<HANDLE>(std::stoull(argv[2])),
+                     reinterpret_cast<HANDLE>(std::stoull(argv[3])));
 
     int failed = 0;
     for (const Row &row : kRows) {
