@@ -110,8 +110,6 @@ private slots:
             "c.disableTextField(true); c.textfiledChanged('abc'); "
             "c.disableTextField(false)",
             "", "textField.visible, textField.activeFocus, textField.text", "true|true|");
-        row("disableListView false shows and focuses the list", "c.disableListView(false)", "",
-            "rec.visible, rec.activeFocus", "true|true");
         row("disableListView true hides it again", "c.disableListView(false); c.disableListView(true)", "",
             "rec.visible, rec.focus", "false|false");
         row("clearItemsList empties, addItemList numbers from 1",
@@ -196,8 +194,6 @@ private slots:
             "show 0, show 1");
         row("tray hides a shown window", tray, "", "window.visible", "false", "show 0");
         const QString sair = "c.showWindow(false); menu.items[0].triggered()";
-        row("Sair shows the window with the question", sair, "",
-            "window.visible, popup.opened, textInfo.text", "true|true|Deseja encerrar?", "show 0, show 1");
         row("Não closes without quitting", sair, "click:nao", "window.visible, popup.visible", "true|false",
             "show 0, show 1");
         row("Sim hides and quits", sair, "click:sim", "window.visible", "false",
