@@ -14,8 +14,6 @@
 #include "exchange/MonitoraDiretorio.h"
 
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QKeySequence>
@@ -30,7 +28,6 @@
 #include <memory>
 #include <vector>
 
-#include <sys/ipc.h>
 #include <sys/sem.h>
 #include <sys/shm.h>
 
@@ -56,9 +53,7 @@ public:
         write("config_tef.json",
               QString("{\"path_in\": \"%1\", \"path_out\": \"%2\", \"file_req\": \"IntPos.001\", "
                       "\"file_resp\": \"IntPos.Sts\", \"produto_tef\": %3%4}")
-                  .arg(in, out)
-                  .arg(product)
-                  .arg(extra)
+                  .arg(in, out, QString::number(product), extra)
                   .toUtf8());
     }
     // A file of its own for each scenario, so the library reloads it and restarts its replies.
@@ -66,14 +61,6 @@ public:
         const QString name = QString("scenario%1.json").arg(++m_scenarios);
         write(name, QJsonDocument(scenario).toJson());
         return path(name);
-    }
-    // The log's lines without their time stamp and service name.
-    QStringList logLines(const QString &name) const {
-        QStringList lines;
-        for (const QByteArray &line : read(name).split('\n'))
-            if (!line.isEmpty())
-                lines << QString::fromUtf8(line).mid(38);
-        return lines;
     }
     // Arguments of every call of `entryPoint` the replacement libraries received, in order.
     QList<QJsonObject> calls(const QString &entryPoint) const {
@@ -152,6 +139,8 @@ public:
         m_engine = std::make_unique<QQmlApplicationEngine>();
         m_wiring = std::make_unique<ServiceWiring>(
             product, *m_engine, ServiceWiring::Options{dir.path(), Q7_BIN_DIR, makeController});
+        // The operator, answering through the controller's handlers as the window does: row
+        // `listAnswer` of every list shown, `fieldAnswer` in every text field; neither when unset.
         QObject::connect(controller(), &Base_Controller::disableListView, &m_operator, [this](bool hidden) {
             if (!hidden && listAnswer >= 0)
                 controller()->onClickButtonOK(QString::number(listAnswer), 2);
@@ -163,26 +152,16 @@ public:
     }
     // Shuts the service down as the application does after its event loop.
     void stop() { m_wiring.reset(); }
-
-    void setScenario(const QJsonObject &scenario) {
-        qputenv("Q7_SIM_SCENARIO", QFile::encodeName(writeScenario(scenario)));
+    void setScenario(const QByteArray &json) {
+        qputenv("Q7_SIM_SCENARIO", QFile::encodeName(writeScenario(QJsonDocument::fromJson(json).object())));
     }
-    void setScenario(const char *json) { setScenario(QJsonDocument::fromJson(json).object()); }
 
-    // The operator, answering through the controller's handlers as the window does: row
-    // `listAnswer` of every list shown (such as the Pagora menus of its own), `fieldAnswer` in
-    // every text field; neither when not set.
     int listAnswer = -1;
     QString fieldAnswer;
 
     Base_Controller *controller() const { return m_wiring->controller(); }
     QQuickWindow *window() const { return qobject_cast<QQuickWindow *>(m_engine->rootObjects().value(0)); }
-    QQuickItem *item(const char *objectName) const {
-        QQuickItem *found = window() ? window()->findChild<QQuickItem *>(QLatin1String(objectName)) : nullptr;
-        if (!found)
-            qFatal("no item %s", objectName);
-        return found;
-    }
+    QQuickItem *item(const char *objectName) const { return window()->findChild<QQuickItem *>(objectName); }
     // Keys typed into the window, as QKeySequence names them: "4 2 Return".
     void press(const QString &keys) const {
         for (const QString &key : keys.split(' '))
@@ -197,10 +176,15 @@ private:
 
 class ServiceProcess : public ServiceFiles {
 public:
-    explicit ServiceProcess(const QStringList &libraries = {}) {
+    // Relative request and response directories, as a store's configuration has them; `scenario`
+    // for the replacement library from the first start on.
+    ServiceProcess(int product, const char *library, const QByteArray &scenario = "{}") {
         QDir().mkpath(path("tmp"));
-        for (const QString &name : QStringList{"q7_pagora_passivo"} + libraries)
+        for (const QString &name : {QString("q7_pagora_passivo"), QString(library)})
             QFile::copy(Q7_BIN_DIR "/" + name, path(name));
+        ServiceFiles::writeConfig(product, "req", "resp", ", \"log\": 0");
+        if (scenario != "{}")
+            m_scenario = writeScenario(QJsonDocument::fromJson(scenario).object());
         client.pollMs = 50;
         client.statusTimeoutMs = 20000;
         client.responseTimeoutMs = 30000;
@@ -210,15 +194,23 @@ public:
             process->kill();
             process->waitForFinished();
         }
-        removeIpcLeftovers();
+        // A killed service leaves its System V semaphores, and its segment, behind. Their keys
+        // come from the files in the private TMPDIR; left there, they would outlive the directory,
+        // and a later service of another user whose key matched would find the slot locked.
+        const QDir tmp(path("tmp"));
+        for (const QString &name : tmp.entryList({"qipc_*"}, QDir::Files)) {
+            const key_t key = ::ftok(QFile::encodeName(tmp.filePath(name)).constData(), 'Q');
+            const int semaphore = key == -1 ? -1 : ::semget(key, 1, 0);
+            if (semaphore != -1)
+                ::semctl(semaphore, 0, IPC_RMID);
+            const int segment = key == -1 ? -1 : ::shmget(key, 0, 0);
+            shmid_ds info{};
+            if (segment != -1 && ::shmctl(segment, IPC_STAT, &info) == 0 && info.shm_nattch == 0)
+                ::shmctl(segment, IPC_RMID, &info);
+        }
     }
-
-    // Relative request and response directories, as a store's configuration has them.
-    void writeConfig(int product) const { ServiceFiles::writeConfig(product, "req", "resp", ", \"log\": 0"); }
-    // The replacement libraries' scenario from the next start on; empty: their default play.
-    void setScenario(const QJsonObject &scenario) {
-        m_scenario = scenario.isEmpty() ? "" : writeScenario(scenario);
-    }
+    // The replacement library's default play from the next start on.
+    void clearScenario() { m_scenario.clear(); }
 
     // Starts the service in its directory, logging to `logName` there, with `extra` over the
     // test's own environment.
@@ -249,41 +241,19 @@ public:
     bool logged(const QString &text, const QString &logName = "service.log") const {
         return QString::fromUtf8(read(logName)).contains(text);
     }
-
     // Whether a service holds this directory's single-instance slot.
     bool slotTaken() const {
-        const bool wasSet = qEnvironmentVariableIsSet("TMPDIR");
-        const QByteArray saved = qgetenv("TMPDIR");
+        const QByteArray saved = qgetenv("TMPDIR"); // null when unset
         qputenv("TMPDIR", QFile::encodeName(path("tmp")));
         const bool taken = SingleInstanceGuard(kApplicationId).isAnotherRunning();
-        if (wasSet)
-            qputenv("TMPDIR", saved);
-        else
+        if (saved.isNull())
             qunsetenv("TMPDIR");
+        else
+            qputenv("TMPDIR", saved);
         return taken;
     }
 
 private:
-    // A killed service leaves its System V semaphores, and its segment, behind. Their keys come
-    // from the files beside them in the private TMPDIR; left there, they would outlive the
-    // directory, and a later service of another user whose key happened to match would find
-    // the slot locked for good.
-    void removeIpcLeftovers() const {
-        const QDir tmp(path("tmp"));
-        for (const QString &name : tmp.entryList({"qipc_*"}, QDir::Files)) {
-            const key_t key = ::ftok(QFile::encodeName(tmp.filePath(name)).constData(), 'Q');
-            if (key == -1)
-                continue;
-            const int semaphore = ::semget(key, 1, 0);
-            if (semaphore != -1)
-                ::semctl(semaphore, 0, IPC_RMID);
-            const int segment = ::shmget(key, 0, 0);
-            shmid_ds info{};
-            if (segment != -1 && ::shmctl(segment, IPC_STAT, &info) == 0 && info.shm_nattch == 0)
-                ::shmctl(segment, IPC_RMID, &info);
-        }
-    }
-
     QString m_scenario;
     std::vector<std::unique_ptr<QProcess>> m_processes;
 };

@@ -8,7 +8,6 @@
 #include <QQmlExpression>
 #include <QQuickItem>
 #include <QQuickWindow>
-#include <QScreen>
 #include <QtTest>
 #include <memory>
 
@@ -81,39 +80,28 @@ private slots:
                             const QString &expected, const char *calls = "") {
             QTest::newRow(name) << script << input << checks << expected << calls;
         };
-        row("at start", "", "",
+        row("at start, with the tray icon and the pictures", "", "",
             "window.visible, window.width, window.height, window.title, element.text, element1.text,"
             " rectangle2.visible, element2.text, time.interval, time.repeat, time.running, textField.visible,"
             " textField.text, rec.visible, listmodel.get(0).name, listmodel.get(1).name, button.visible,"
-            " button1.visible, button2.visible, progressBar.visible, progressBar.indeterminate",
-            "true|720|550|Orvix Pay - Pagora|Valor\nCartão|TEF em "
-            "processamento....|false|ERRO|3000|false|false|"
-            "true||false|VALOR 01|VALOR 01|true|true|true|true|true");
-        row("tray icon, pictures and font", "", "",
-            "monitor.visible, monitor.tooltip, monitor.iconSource, menu.items[0].text, image.status === "
-            "Image.Ready, image.sourceSize, orvixFont.name, Qt.createQmlObject('import QtQuick 2.15; Image {"
-            " source: \"qrc:/Assets/orvixIconMonitor.png\" }', window).sourceSize, Qt.createQmlObject("
-            "'import QSystemTrayIcon 1.0\\nQSystemTrayIcon {}', window).toString().split('(')[0]",
-            "true|Orvix Pagora\nServiço passivo de TEF|qrc:/Assets/orvixIconMonitor.png|Sair|true|"
-            "QSize(324, 276)|Montserrat|QSize(315, 273)|QSystemTrayIcon");
-        // Right to left: OK ends 10 px from the window's edge, then VOLTAR, then CANCELAR.
-        row("layout", "", "",
-            "[button, button1, button2].map(function(b) { return b.mapToItem(null, b.width, 0).x }),"
-            " rectangle.mapToItem(null, 0, 0).y, rectangle1.mapToItem(null, 0, 0).y,"
-            " progressBar.mapToItem(null, 0, progressBar.height).y",
-            "710,600,490|129|236|550");
+            " button1.visible, button2.visible, progressBar.visible, progressBar.indeterminate,"
+            " monitor.visible, menu.items[0].text, image.status === Image.Ready, Qt.createQmlObject('import "
+            "QtQuick 2.15;"
+            " Image { source: monitor.iconSource }', window).sourceSize",
+            "true|720|550|Orvix Pay - Pagora|Valor\nCartão|TEF em processamento....|false|ERRO|3000|false|"
+            "false|true||false|VALOR 01|VALOR 01|true|true|true|true|true|true|Sair|true|QSize(315, 273)");
 
-        const QString buttons = "button.visible, button1.visible, button2.visible";
-        row("texts",
-            "c.firstTextChanged('Crédito'); c.textChanged('Insira');"
-            " c.textfiledChanged('1234')",
-            "", "element.text, element1.text, textField.text", "Crédito|Insira|1234");
-        row("disableButtonVoltar true hides VOLTAR", "c.disableButtonVoltar(true)", "", buttons,
-            "true|false|true");
-        row("disableButtonOK and disableButtonCancelar, false shows again",
-            "c.disableButtonOK(true); c.disableButtonCancelar(true);"
-            " c.disableButtonOK(false)",
-            "", buttons, "true|true|false");
+        const QString buttons = "button.visible, button1.visible, button2.visible, progressBar.visible";
+        row("texts; responseProcessTEF leaves the window alone",
+            "c.firstTextChanged('Crédito'); c.textChanged('Insira'); c.textfiledChanged('1234');"
+            " c.responseProcessTEF('{}')",
+            "", "element.text, element1.text, textField.text, window.visible", "Crédito|Insira|1234|true");
+        row("disableButtonVoltar and disableProgressBar true hide",
+            "c.disableButtonVoltar(true); c.disableProgressBar(true)", "", buttons, "true|false|true|false");
+        row("disableButtonOK, disableButtonCancelar and disableProgressBar, false shows again",
+            "c.disableButtonOK(true); c.disableButtonCancelar(true); c.disableButtonOK(false);"
+            " c.disableProgressBar(true); c.disableProgressBar(false)",
+            "", buttons, "true|true|false|true");
         row("disableTextField true hides, unfocuses and clears",
             "c.disableTextField(false); c.textfiledChanged('abc'); "
             "c.disableTextField(true)",
@@ -122,14 +110,8 @@ private slots:
             "c.disableTextField(true); c.textfiledChanged('abc'); "
             "c.disableTextField(false)",
             "", "textField.visible, textField.activeFocus, textField.text", "true|true|");
-        row("disableListView false shows and focuses the list", "c.disableListView(false)", "",
-            "rec.visible, rec.activeFocus", "true|true");
         row("disableListView true hides it again", "c.disableListView(false); c.disableListView(true)", "",
             "rec.visible, rec.focus", "false|false");
-        row("disableProgressBar true hides the busy bar", "c.disableProgressBar(true)", "",
-            "progressBar.visible", "false");
-        row("disableProgressBar false shows it again",
-            "c.disableProgressBar(true); c.disableProgressBar(false)", "", "progressBar.visible", "true");
         row("clearItemsList empties, addItemList numbers from 1",
             "c.clearItemsList(); c.addItemList('a'); c.addItemList('b')", "",
             "list.count, listmodel.get(0).name, listmodel.get(1).name", "2| 1 - a| 2 - b");
@@ -139,8 +121,6 @@ private slots:
         row("an empty error hides the box at once",
             "c.showMessageError('Selecione!'); c.showMessageError('')", "", error, "false||false");
         row("closing only hides", "window.close()", "", "window.visible", "false");
-        row("responseProcessTEF leaves the window alone", "c.responseProcessTEF('{}')", "",
-            "window.visible, element1.text", "true|TEF em processamento....");
 
         // Long texts stay inside their frames: nothing cut at the sides, nothing over the next element.
         const auto fits = [](const char *id) {
@@ -214,8 +194,6 @@ private slots:
             "show 0, show 1");
         row("tray hides a shown window", tray, "", "window.visible", "false", "show 0");
         const QString sair = "c.showWindow(false); menu.items[0].triggered()";
-        row("Sair shows the window with the question", sair, "",
-            "window.visible, popup.opened, textInfo.text", "true|true|Deseja encerrar?", "show 0, show 1");
         row("Não closes without quitting", sair, "click:nao", "window.visible, popup.visible", "true|false",
             "show 0, show 1");
         row("Sim hides and quits", sair, "click:sim", "window.visible", "false",
@@ -297,66 +275,6 @@ private slots:
         const qint64 hiddenAt = clock.elapsed();
         QVERIFY2(hiddenAt >= interval * 9 / 10 && hiddenAt < second + interval * 9 / 10,
                  qPrintable(QString::number(hiddenAt)));
-    }
-
-    // The screens as the controllers draw them: everything hidden, then what the screen shows.
-    void rendering_data() {
-        QTest::addColumn<QString>("script");
-        QTest::addColumn<QString>("picture");
-        const QString blank = "c.textChanged(''); c.clearItemsList(); c.disableTextField(true);"
-                              "c.disableButtonVoltar(true); c.disableProgressBar(true);";
-        const QString menu = blank + "c.firstTextChanged('R$ 5,00\\nLISTA DE OPERAÇÕES');"
-                                     "c.textChanged('Selecione'); c.addItemList('Pagamento débito');"
-                                     "c.addItemList('Pagamento crédito'); c.disableListView(false);";
-        QTest::newRow("Pagora menu") << menu << "window-menu.png";
-        QTest::newRow("text prompt with a prefilled value")
-            << blank + "c.firstTextChanged('R$ 5,00\\nNUMERO DO DOCUMENTO FISCAL');"
-                       "c.disableTextField(false); c.textfiledChanged('123')"
-            << "window-prefilled.png";
-        QTest::newRow("twelve options")
-            << blank +
-                   "c.firstTextChanged('Venda Crédito\\n Valor: R$ 123,45'); c.textChanged('Selecione a forma"
-                   " de pagamento'); ['A vista', 'Parcelado pelo estabelecimento em até 12 vezes sem juros no"
-                   " cartão de crédito da bandeira', 'Parcelado pela administradora', 'Pré-datado', "
-                   "'Crediário',"
-                   " 'Voucher refeição', 'Voucher alimentação', 'Frota', 'Private label', 'Saque', 'Recarga "
-                   "de"
-                   " celular', 'Pagamento de conta'].forEach(function(o) { c.addItemList(o) });"
-                   " c.disableListView(false)"
-            << "window-long-list.png";
-        QTest::newRow("four-line band")
-            << blank + "c.firstTextChanged('R$ 5,00\\nAPROXIME, INSIRA OU PASSE O CARTAO NA LEITORA E SIGA AS"
-                       " INSTRUCOES QUE APARECEM NO VISOR DO PINPAD\\nCARTAO DE CREDITO\\nAGUARDE A SENHA');"
-                       " c.disableProgressBar(false)"
-            << "window-long-band.png";
-        QTest::newRow("error box") << menu +
-                                          "list.currentIndex = -1; c.showMessageError('Selecione uma opção!')"
-                                   << "window-error.png";
-    }
-    // Checks the main colours where they must show, and saves the picture into the folder named
-    // by Q7_WINDOW_PICTURES when that is set (how docs/ is refreshed).
-    void rendering() {
-        QFETCH(QString, script);
-        QFETCH(QString, picture);
-        run(script);
-        QTRY_VERIFY(eval("image.status === Image.Ready").toBool());
-        QTest::qWait(100);
-        // QQuickWindow::grabWindow() gives a null image with the software scene graph on the
-        // offscreen platform; the screen grab reads the frame the window last showed.
-        const QImage image = window->screen()->grabWindow(window->winId()).toImage();
-        QCOMPARE(image.size(), QSize(720, 550));
-        const auto at = [&image](const QPointF &point) {
-            return image.pixelColor(point.toPoint()).name();
-        };
-        const auto inside = [this](const char *name) {
-            return window->findChild<QQuickItem *>(name)->mapToScene({4, 4});
-        };
-        // White window, blue band beside its label, white panel, blue buttons.
-        QCOMPARE(at({5, 5}) + at({20, 180}) + at({40, 480}) + at(inside("button")) + at(inside("button2")),
-                 QString("#ffffff#235493#ffffff#235493#235493"));
-        const QString folder = qEnvironmentVariable("Q7_WINDOW_PICTURES");
-        if (!folder.isEmpty())
-            QVERIFY(image.save(QDir(folder).filePath(picture)));
     }
 };
 
