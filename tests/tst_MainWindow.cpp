@@ -8,6 +8,7 @@
 #include <QQmlExpression>
 #include <QQuickItem>
 #include <QQuickWindow>
+#include <QScreen>
 #include <QtTest>
 #include <memory>
 
@@ -275,6 +276,66 @@ private slots:
         const qint64 hiddenAt = clock.elapsed();
         QVERIFY2(hiddenAt >= interval * 9 / 10 && hiddenAt < second + interval * 9 / 10,
                  qPrintable(QString::number(hiddenAt)));
+    }
+
+    // The screens as the controllers draw them: everything hidden, then what the screen shows.
+    void rendering_data() {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("picture");
+        const QString blank = "c.textChanged(''); c.clearItemsList(); c.disableTextField(true);"
+                              "c.disableButtonVoltar(true); c.disableProgressBar(true);";
+        const QString menu = blank + "c.firstTextChanged('R$ 5,00\\nLISTA DE OPERAÇÕES');"
+                                     "c.textChanged('Selecione'); c.addItemList('Pagamento débito');"
+                                     "c.addItemList('Pagamento crédito'); c.disableListView(false);";
+        QTest::newRow("Pagora menu") << menu << "window-menu.png";
+        QTest::newRow("text prompt with a prefilled value")
+            << blank + "c.firstTextChanged('R$ 5,00\\nNUMERO DO DOCUMENTO FISCAL');"
+                       "c.disableTextField(false); c.textfiledChanged('123')"
+            << "window-prefilled.png";
+        QTest::newRow("twelve options")
+            << blank +
+                   "c.firstTextChanged('Venda Crédito\\n Valor: R$ 123,45'); c.textChanged('Selecione a forma"
+                   " de pagamento'); ['A vista', 'Parcelado pelo estabelecimento em até 12 vezes sem juros no"
+                   " cartão de crédito da bandeira', 'Parcelado pela administradora', 'Pré-datado', "
+                   "'Crediário',"
+                   " 'Voucher refeição', 'Voucher alimentação', 'Frota', 'Private label', 'Saque', 'Recarga "
+                   "de"
+                   " celular', 'Pagamento de conta'].forEach(function(o) { c.addItemList(o) });"
+                   " c.disableListView(false)"
+            << "window-long-list.png";
+        QTest::newRow("four-line band")
+            << blank + "c.firstTextChanged('R$ 5,00\\nAPROXIME, INSIRA OU PASSE O CARTAO NA LEITORA E SIGA AS"
+                       " INSTRUCOES QUE APARECEM NO VISOR DO PINPAD\\nCARTAO DE CREDITO\\nAGUARDE A SENHA');"
+                       " c.disableProgressBar(false)"
+            << "window-long-band.png";
+        QTest::newRow("error box") << menu +
+                                          "list.currentIndex = -1; c.showMessageError('Selecione uma opção!')"
+                                   << "window-error.png";
+    }
+    // Checks the main colours where they must show, and saves the picture into the folder named
+    // by Q7_WINDOW_PICTURES when that is set (how docs/ is refreshed).
+    void rendering() {
+        QFETCH(QString, script);
+        QFETCH(QString, picture);
+        run(script);
+        QTRY_VERIFY(eval("image.status === Image.Ready").toBool());
+        QTest::qWait(100);
+        // QQuickWindow::grabWindow() gives a null image with the software scene graph on the
+        // offscreen platform; the screen grab reads the frame the window last showed.
+        const QImage image = window->screen()->grabWindow(window->winId()).toImage();
+        QCOMPARE(image.size(), QSize(720, 550));
+        const auto at = [&image](const QPointF &point) {
+            return image.pixelColor(point.toPoint()).name();
+        };
+        const auto inside = [this](const char *name) {
+            return window->findChild<QQuickItem *>(name)->mapToScene({4, 4});
+        };
+        // White window, blue band beside its label, white panel, blue buttons.
+        QCOMPARE(at({5, 5}) + at({20, 180}) + at({40, 480}) + at(inside("button")) + at(inside("button2")),
+                 QString("#ffffff#235493#ffffff#235493#235493"));
+        const QString folder = qEnvironmentVariable("Q7_WINDOW_PICTURES");
+        if (!folder.isEmpty())
+            QVERIFY(image.save(QDir(folder).filePath(picture)));
     }
 };
 
