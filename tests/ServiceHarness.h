@@ -133,22 +133,18 @@ public:
             qunsetenv(name);
     }
 
-    using MakeController = std::function<Base_Controller *(int produto, const QString &libraryDirectory)>;
-    void start(int product, MakeController makeController = nullptr, const QString &extraKeys = QString()) {
+    void start(int product, const QString &extraKeys = QString()) {
         writeConfig(product, client.requestDir, client.responseDir, extraKeys);
         m_engine = std::make_unique<QQmlApplicationEngine>();
+        // The operator is there as soon as the controller is: a request waiting at start runs
+        // while the wiring is still being built.
+        const auto makeController = [this](int produto, const QString &libraryDirectory) {
+            Base_Controller *made = ServiceWiring::createController(produto, libraryDirectory, dir.path());
+            answerAsTheOperator(made);
+            return made;
+        };
         m_wiring = std::make_unique<ServiceWiring>(
             product, *m_engine, ServiceWiring::Options{dir.path(), Q7_BIN_DIR, makeController});
-        // The operator, answering through the controller's handlers as the window does: row
-        // `listAnswer` of every list shown, `fieldAnswer` in every text field; neither when unset.
-        QObject::connect(controller(), &Base_Controller::disableListView, &m_operator, [this](bool hidden) {
-            if (!hidden && listAnswer >= 0)
-                controller()->onClickButtonOK(QString::number(listAnswer), 2);
-        });
-        QObject::connect(controller(), &Base_Controller::disableTextField, &m_operator, [this](bool hidden) {
-            if (!hidden && !fieldAnswer.isEmpty())
-                controller()->onClickButtonOK(fieldAnswer, 1);
-        });
     }
     // Shuts the service down as the application does after its event loop.
     void stop() { m_wiring.reset(); }
@@ -169,6 +165,21 @@ public:
     }
 
 private:
+    // Row `listAnswer` of every list shown, `fieldAnswer` in every text field; neither when unset,
+    // answered through the controller's handlers as the window does.
+    void answerAsTheOperator(Base_Controller *controller) {
+        QObject::connect(controller, &Base_Controller::disableListView, &m_operator,
+                         [this, controller](bool hidden) {
+                             if (!hidden && listAnswer >= 0)
+                                 controller->onClickButtonOK(QString::number(listAnswer), 2);
+                         });
+        QObject::connect(controller, &Base_Controller::disableTextField, &m_operator,
+                         [this, controller](bool hidden) {
+                             if (!hidden && !fieldAnswer.isEmpty())
+                                 controller->onClickButtonOK(fieldAnswer, 1);
+                         });
+    }
+
     std::unique_ptr<QQmlApplicationEngine> m_engine;
     std::unique_ptr<ServiceWiring> m_wiring;
     QObject m_operator;

@@ -192,7 +192,7 @@ private slots:
 
     // In the TEF Dial layout; the exchange rows answer Pagora's sales in the standard one.
     void pagoraSaleThroughMenus() {
-        s->start(0, nullptr, ", \"compatibilidade\": \"tefdial\"");
+        s->start(0, ", \"compatibilidade\": \"tefdial\"");
         Exchange sale(s->client, request("CRT", 701));
         // The sale menu: "2 - Pagamento crédito"; then the library's own screens: instalments,
         // and the card's last digits.
