@@ -49,7 +49,8 @@ private slots:
         g_previousHandler = qInstallMessageHandler(quietHandler);
         std::unique_ptr<ServiceHarness> s;
         int started = 0, responses = 0, finished = 0, descriptors = -1;
-        [[maybe_unused]] qint64 residentAtFirst = -1; // unused under the sanitizers
+        qint64 residentAtFirst = -1;
+        qint64 growth = 0;
         for (int number = 1; number <= 1000 && !QTest::currentTestFailed(); ++number) {
             if (number % 100 == 1) {
                 // Product 1 first and last, so both memory readings see the same kind of service.
@@ -107,11 +108,11 @@ private slots:
             // sanitizer, resident memory is mostly the sanitizer's own.
             if (number == 400)
                 residentAtFirst = residentBytes();
-#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
             if (number == 1000)
-                QVERIFY2(
-                    residentBytes() - residentAtFirst < 2 * 1024 * 1024,
-                    qPrintable(QString("grew by %1 KiB").arg((residentBytes() - residentAtFirst) / 1024)));
+                growth = residentBytes() - residentAtFirst;
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+            QVERIFY2(number < 1000 || (residentAtFirst > 0 && growth < 2 * 1024 * 1024),
+                     qPrintable(QString("grew by %1 KiB").arg(growth / 1024)));
 #endif
             // A late second answer to any request of the block would come within one more sale.
             QTest::qWait(Pause::scaled(5000));
@@ -122,6 +123,8 @@ private slots:
             s.reset();
         }
         qInstallMessageHandler(g_previousHandler);
+        qInfo("resident memory grew by %lld KiB from sale 400 to 1000; %d open file descriptors at sale 100",
+              growth / 1024, descriptors);
     }
 };
 
