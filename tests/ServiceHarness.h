@@ -57,17 +57,17 @@ public:
                   .toUtf8());
     }
     // A file of its own for each scenario, so the library reloads it and restarts its replies.
-    QString writeScenario(const QJsonObject &scenario) {
+    QString writeScenario(const QByteArray &json) {
         const QString name = QString("scenario%1.json").arg(++m_scenarios);
-        write(name, QJsonDocument(scenario).toJson());
+        write(name, json);
         return path(name);
     }
     // Arguments of every call of `entryPoint` the replacement libraries received, in order.
     QList<QJsonObject> calls(const QString &entryPoint) const {
         QList<QJsonObject> found;
         for (const QByteArray &line : read("calls.jsonl").split('\n'))
-            if (QJsonDocument::fromJson(line)["fn"] == entryPoint)
-                found << QJsonDocument::fromJson(line)["args"].toObject();
+            if (const QJsonDocument call = QJsonDocument::fromJson(line); call["fn"] == entryPoint)
+                found << call["args"].toObject();
         return found;
     }
     // What the Tef01 library was given as the operator's answers, call by call: "|PARCELADO|42".
@@ -149,7 +149,7 @@ public:
     // Shuts the service down as the application does after its event loop.
     void stop() { m_wiring.reset(); }
     void setScenario(const QByteArray &json) {
-        qputenv("Q7_SIM_SCENARIO", QFile::encodeName(writeScenario(QJsonDocument::fromJson(json).object())));
+        qputenv("Q7_SIM_SCENARIO", QFile::encodeName(writeScenario(json)));
     }
 
     int listAnswer = -1;
@@ -195,7 +195,7 @@ public:
             QFile::copy(Q7_BIN_DIR "/" + name, path(name));
         ServiceFiles::writeConfig(product, "req", "resp", ", \"log\": 0");
         if (scenario != "{}")
-            m_scenario = writeScenario(QJsonDocument::fromJson(scenario).object());
+            m_scenario = writeScenario(scenario);
         client.pollMs = 50;
         client.statusTimeoutMs = 20000;
         client.responseTimeoutMs = 30000;
