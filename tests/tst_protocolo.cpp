@@ -94,23 +94,25 @@ private slots:
             request("CRT", 0, R"("identificacao":"42","registro_final":"0","valor":"2")"));
         row("currency only before no code is refused", "004-000 = 0\n000-000 = CRT" + end, request("CRT", 0));
         row("cancellation fields for a code containing CNC",
-            "000-000 = XCNC\n010-000 = REDE\n012-000 = 77\n022-000 = 20122018\n023-000 = 093517\n027-000 = "
-            "F" +
+            "000-000 = XCNC\n010-000 = REDE\n012-000 = 77\n013-000 = 5548\n022-000 = 20122018\n023-000 = "
+            "093517\n027-000 = F" +
                 end,
             request(
                 "XCNC", -20,
-                R"("data_transacao":"20122018","finalizacao":"F","hora_transacao":"093517",)"
+                R"("codigo_autorizacao":"5548","data_transacao":"20122018","finalizacao":"F",)"
+                R"("hora_transacao":"093517",)"
                 R"("identificacao":"42","nome_rede":"REDE","numero_transacao":"77","registro_final":"0")"),
             QtDebugMsg, "Identificador [XCNC] fora do especificado");
-        row("confirmation keeps date and time out",
-            "000-000 = CNF\n022-000 = 20122018\n023-000 = 093517\n027-000 = F\n010-000 = REDE" + end,
+        row("confirmation keeps date, time and authorisation out",
+            "000-000 = CNF\n022-000 = 20122018\n023-000 = 093517\n027-000 = F\n010-000 = REDE\n013-000 = 1" +
+                end,
             request("CNF", -6,
                     R"("finalizacao":"F","identificacao":"42","nome_rede":"REDE","registro_final":"0")"));
-        row("undo takes network and NSU only",
-            "000-000 = NCN\n010-000 = REDE\n012-000 = 77\n027-000 = F" + end,
-            request(
-                "NCN", -7,
-                R"("identificacao":"42","nome_rede":"REDE","numero_transacao":"77","registro_final":"0")"));
+        row("undo takes network, NSU and control code",
+            "000-000 = NCN\n010-000 = REDE\n012-000 = 77\n027-000 = F\n013-000 = 1" + end,
+            request("NCN", -7,
+                    R"("finalizacao":"F","identificacao":"42","nome_rede":"REDE","numero_transacao":"77",)"
+                    R"("registro_final":"0")"));
         row("cheque fields only for a code containing CHQ",
             "000-000 = CHQ\n005-000 = C\n006-000 = F\n007-000 = 123\n008-000 = 01012030\n000-000 = "
             "CRT\n005-000 = X" +
