@@ -1,5 +1,7 @@
 #include "exchange/ProtocoloSitef.h"
 
+#include <QJsonObject>
+
 namespace {
 
 using Kind = ProtocoloSitef::ValueKind;
@@ -146,6 +148,18 @@ QHash<QString, ProtocoloSitef::RequestKey> ProtocoloSitef::makeRequestKeys() con
         {TAG_375_025, {QStringLiteral("adm_senha"), Condition::Always}},
         {TAG_999_999, {QStringLiteral("registro_final"), Condition::Always}},
     };
+}
+
+QJsonObject ProtocoloSitef::requestFallback(const QJsonObject &request) {
+    const QJsonObject parametros = request.value(QLatin1String("parametros")).toObject();
+    QJsonObject fallback;
+    for (const char *name : {"tipo_cartao", "tipo_parcelamento", "quantidade_parcelas", "numero_transacao",
+                             "data_transacao", "hora_transacao"}) {
+        const QJsonValue value = parametros.value(QLatin1String(name));
+        if (!value.isUndefined())
+            fallback.insert(QLatin1String(name), value);
+    }
+    return fallback;
 }
 
 // Items absent from this table ("IdTerminal", "CodEstabCielo", "LogoPan", "CodIf",

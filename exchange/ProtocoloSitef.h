@@ -127,6 +127,12 @@ public:
     // request yields a document carrying "msg_erro".
     QString parseRequest(const QString &content) const;
 
+    // What a response document carries of its request under "requisicao", for the TEF Dial
+    // layout to fall back on where the library's reply is silent: the card and instalments asked
+    // for, and the transaction a cancellation names. Empty when the request holds none of them.
+    // The default layout does not read it.
+    static QJsonObject requestFallback(const QJsonObject &request);
+
     // Line builders shared by the writers.
     QStringList operationLine(const QString &tag, const QString &operation) const;
     QStringList dateTimeLines(const QString &tags, const QString &value) const;
@@ -178,8 +184,9 @@ private:
     // The TEF Dial layout: what each writer knows, and the changes all three share.
     void tefDialBridge(Lines &lines, const QJsonObject &document, const QStringList &storeCopy,
                        const QStringList &holderCopy) const;
-    void tefDialTef(Lines &lines, const QJsonObject &tef, const QStringList &storeCopy,
-                    const QStringList &holderCopy, const QString &formaPagamento) const;
+    void tefDialTef(Lines &lines, const QJsonObject &document, const QJsonObject &tef,
+                    const QStringList &storeCopy, const QStringList &holderCopy,
+                    const QString &formaPagamento) const;
     void tefDialSitef(Lines &lines, const QJsonObject &document) const;
     void adaptTefDial(Lines &lines, const TefDial &facts) const;
 

@@ -5,52 +5,104 @@
 #include <QJsonObject>
 #include <QTime>
 
+#include <algorithm>
 #include <atomic>
+#include <utility>
 
 using namespace protocolo;
 
 namespace {
 
-// The kind of payment, from what the library or the controller says of the card and the
-// instalments.
-enum class Card { Unknown, Credit, Debit };
-enum class Plan { Unknown, Single, Store, Issuer };
+// 731-000's numbers, which requests use too.
+enum class Card { Unknown = 0, Credit = 1, Debit = 2, Voucher = 3, Fleet = 4, PrivateLabel = 5 };
+enum class Mode { Unknown, Single, Instalments };
+enum class Holder { Unknown, Store, Issuer };
+
+// What the library, and where it is silent the request, says of a payment.
+struct Payment {
+    Card card = Card::Unknown;
+    Mode mode = Mode::Unknown;
+    Holder holder = Holder::Unknown;
+    int count = 0; // instalments; 0 when not known
+};
 
 Card cardOf(const QString &word) {
-    // "CRÉDITO" as well as "CREDITO".
+    // "CRÉDITO" as well as "CREDITO", "PRIVATE_LABEL" as well as "PRIVATE LABEL".
     QString letters;
     for (const QChar c : word.normalized(QString::NormalizationForm_D))
         if (!c.isMark())
-            letters += c;
-    if (letters.compare(QLatin1String("CREDITO"), Qt::CaseInsensitive) == 0)
-        return Card::Credit;
-    if (letters.compare(QLatin1String("DEBITO"), Qt::CaseInsensitive) == 0)
-        return Card::Debit;
+            letters += c == QLatin1Char('_') ? QChar(QLatin1Char(' ')) : c.toUpper();
+    static const std::pair<const char *, Card> names[] = {{"CREDITO", Card::Credit},
+                                                          {"DEBITO", Card::Debit},
+                                                          {"VOUCHER", Card::Voucher},
+                                                          {"FROTA", Card::Fleet},
+                                                          {"PRIVATE LABEL", Card::PrivateLabel}};
+    for (const auto &name : names)
+        if (letters.trimmed() == QLatin1String(name.first))
+            return name.second;
     return Card::Unknown;
 }
 
-// "011-000" as sales applications read it: 10 credit in one payment, 11 credit in instalments
-// by the store, 12 by the card issuer, 20 debit; empty when the kind is not known.
-// `instalments` is -1 when the number of instalments is not known.
-QString paymentKind(Card card, Plan plan, int instalments) {
-    if (card == Card::Debit)
-        return QStringLiteral("20");
-    if (card != Card::Credit)
-        return QString();
-    if (plan == Plan::Single || (instalments >= 0 && instalments <= 1))
-        return QStringLiteral("10");
-    if (plan == Plan::Store)
-        return QStringLiteral("11");
-    if (plan == Plan::Issuer)
-        return QStringLiteral("12");
-    // Instalments, but whose is not known.
-    return instalments < 0 ? QStringLiteral("10") : QString();
+// The request's numbers where the library's reply is silent: the payment was run as asked.
+void fillFromRequest(Payment &payment, const QJsonObject &request) {
+    const auto number = [&request](const char *name) {
+        bool isNumber = false;
+        const int n = request.value(QLatin1String(name)).toString().trimmed().toInt(&isNumber);
+        return isNumber ? n : -1;
+    };
+    const int card = number("tipo_cartao");
+    if (payment.card == Card::Unknown && card >= 1 && card <= 5)
+        payment.card = Card(card);
+    const int type = number("tipo_parcelamento");
+    if (payment.holder == Holder::Unknown)
+        payment.holder = type == 0 ? Holder::Store : type == 1 ? Holder::Issuer : Holder::Unknown;
+    // Not against a library that says the sale was one payment.
+    if (payment.count <= 0 && payment.mode != Mode::Single)
+        payment.count = std::max(0, number("quantidade_parcelas"));
 }
 
+// The lines of a payment, one rule for every product; an empty text is a line not written.
+// 011-000 the kind: 10 credit in one payment, 11 in instalments by the store, 12 by the
+// issuer, 20 debit. 017-000 whose instalments (0 store, 1 issuer) and 018-000 how many, for a
+// sale in instalments only. 731-000 the card's number.
+struct PaymentLines {
+    QString kind;
+    QString holder;
+    QString count;
+    QString card;
+};
+
+PaymentLines paymentLines(const Payment &payment, bool cancellation) {
+    PaymentLines lines;
+    if (payment.card != Card::Unknown)
+        lines.card = QString::number(int(payment.card));
+    // These clients would book a cancellation as a sale.
+    if (cancellation)
+        return lines;
+    // A count wins over a word for the plan; a debit is one payment.
+    const bool instalments = payment.card != Card::Debit &&
+                             (payment.count > 0 ? payment.count > 1 : payment.mode == Mode::Instalments);
+    // Instalments nobody says whose are the store's, the plan a library takes when not told.
+    const bool issuer = payment.holder == Holder::Issuer;
+    if (instalments) {
+        lines.holder = issuer ? QStringLiteral("1") : QStringLiteral("0");
+        if (payment.count > 1)
+            lines.count = QString::number(payment.count);
+    }
+    if (payment.card == Card::Debit)
+        lines.kind = QStringLiteral("20");
+    else if (payment.card == Card::Credit)
+        lines.kind = !instalments ? QStringLiteral("10")
+                     : issuer     ? QStringLiteral("12")
+                                  : QStringLiteral("11");
+    return lines;
+}
+
+// 0 when the text is no count.
 int instalmentsOf(const QString &text) {
     bool isNumber = false;
     const int instalments = text.trimmed().toInt(&isNumber);
-    return isNumber && instalments >= 0 ? instalments : -1;
+    return isNumber ? std::max(0, instalments) : 0;
 }
 
 QDate dateOf(const QString &text) {
@@ -107,14 +159,28 @@ bool is(const QString &text, const char *word) {
     return text.compare(QLatin1String(word), Qt::CaseInsensitive) == 0;
 }
 
+// A date and a time, as "ddMMyyyy HHmmss", "dd/MM/yyyy HH:mm:ss" or ISO 8601.
+void dateTimeOf(const QString &text, QDate &date, QTime &time) {
+    const QString dateTime = text.trimmed();
+    int separator = dateTime.indexOf(QLatin1Char(' '));
+    if (separator < 0)
+        separator = dateTime.indexOf(QLatin1Char('T'));
+    date = dateOf(separator < 0 ? dateTime : dateTime.left(separator));
+    time = separator < 0 ? QTime() : timeOf(dateTime.mid(separator + 1).trimmed());
+}
+
 } // namespace
 
 struct ProtocoloSitef::TefDial {
     QStringList cardholder; // the cardholder's copy of the receipt
     QStringList store;      // the store's copy
-    QString kind;           // "011-000"; empty when not known
-    QDate date;             // the library's; invalid when it gives none
+    Payment payment;        // the library's words
+    QJsonObject request;    // the response document's "requisicao"
+    bool cancellation = false;
+    QDate date; // the library's; invalid when it gives none
     QTime time;
+    QDate originalDate; // of the transaction a cancellation undoes, from the library
+    QTime originalTime;
     QString control;      // the library's control code; empty when it gives none
     QString confirmation; // "729-000" from the library; empty: from the result and receipt
     QString currency;     // the library's currency; empty when it gives none
@@ -140,9 +206,42 @@ void ProtocoloSitef::adaptTefDial(Lines &lines, const TefDial &facts) const {
         lines.addNumbered(kCompleteReceipt, hasCardholder ? facts.cardholder : facts.store);
     }
 
-    lines.removeTag(TAG_011_000);
-    if (!facts.kind.isEmpty())
-        lines.add(TAG_011_000, facts.kind);
+    Payment payment = facts.payment;
+    fillFromRequest(payment, facts.request);
+    const PaymentLines paid = paymentLines(payment, facts.cancellation);
+    for (const auto &line :
+         {std::make_pair(TAG_011_000, paid.kind), std::make_pair(TAG_017_000, paid.holder),
+          std::make_pair(TAG_018_000, paid.count), std::make_pair(TAG_731_000, paid.card)}) {
+        lines.removeTag(line.first);
+        if (!line.second.isEmpty())
+            lines.add(line.first, line.second);
+    }
+
+    // The transaction a cancellation undoes, as the client named it in its request, which it
+    // finds the sale by; else as the library names it.
+    lines.removeTag(u"025-000");
+    lines.removeTag(u"026-000");
+    if (facts.cancellation) {
+        const auto asked = [&facts](const char *name) {
+            return facts.request.value(QLatin1String(name)).toString().trimmed();
+        };
+        QString nsu = asked("numero_transacao");
+        for (const QString &tag : {TAG_012_001, TAG_043_001})
+            if (nsu.isEmpty())
+                nsu = lines.valueOf(tag).trimmed();
+        if (!nsu.isEmpty())
+            lines.add(u"025-000", nsu);
+        QDate date = dateOf(asked("data_transacao"));
+        QTime time = timeOf(asked("hora_transacao"));
+        if (!date.isValid() || !time.isValid()) {
+            date = facts.originalDate;
+            time = facts.originalTime;
+        }
+        // Day, month and time only.
+        if (date.isValid() && time.isValid())
+            lines.add(u"026-000",
+                      date.toString(QStringLiteral("ddMM")) + time.toString(QStringLiteral("HHmmss")));
+    }
 
     lines.removeTag(TAG_022_000);
     lines.removeTag(TAG_023_000);
@@ -183,21 +282,19 @@ void ProtocoloSitef::tefDialBridge(Lines &lines, const QJsonObject &document, co
     TefDial facts;
     facts.cardholder = holderCopy;
     facts.store = storeCopy;
+    facts.request = member("requisicao").toObject();
+    facts.cancellation = lines.valueOf(TAG_000_000) == OP_CNC;
+    facts.payment.card = cardOf(member("tipoCartao").toString());
     const QString financing = member("tipoFinanciamento").toString();
-    const Plan plan = is(financing, "PARCELADO_ESTABELECIMENTO")             ? Plan::Store
-                      : is(financing, "PARCELADO_EMISSOR")                   ? Plan::Issuer
-                      : is(financing, "A_VISTA") || is(financing, "A VISTA") ? Plan::Single
-                                                                             : Plan::Unknown;
-    facts.kind = paymentKind(cardOf(member("tipoCartao").toString()), plan,
-                             instalmentsOf(textOf(member("numeroParcelas"))));
-    // A date and a time, as "ddMMyyyy HHmmss", "dd/MM/yyyy HH:mm:ss" or ISO 8601.
-    const QString dateTime = member("dataHoraTransacao").toString().trimmed();
-    int separator = dateTime.indexOf(QLatin1Char(' '));
-    if (separator < 0)
-        separator = dateTime.indexOf(QLatin1Char('T'));
-    facts.date = dateOf(separator < 0 ? dateTime : dateTime.left(separator));
-    if (separator >= 0)
-        facts.time = timeOf(dateTime.mid(separator + 1).trimmed());
+    if (is(financing, "A_VISTA") || is(financing, "A VISTA")) {
+        facts.payment.mode = Mode::Single;
+    } else if (is(financing, "PARCELADO_ESTABELECIMENTO") || is(financing, "PARCELADO_EMISSOR")) {
+        facts.payment.mode = Mode::Instalments;
+        facts.payment.holder = is(financing, "PARCELADO_EMISSOR") ? Holder::Issuer : Holder::Store;
+    }
+    facts.payment.count = instalmentsOf(textOf(member("numeroParcelas")));
+    dateTimeOf(member("dataHoraTransacao").toString(), facts.date, facts.time);
+    dateTimeOf(member("dataHoraTransacaoOriginal").toString(), facts.originalDate, facts.originalTime);
     facts.control = textOf(member("identificadorConfirmacaoTransacao")).trimmed();
     const QJsonValue requires = member("requerConfirmacao");
     if (requires.isBool())
@@ -206,27 +303,26 @@ void ProtocoloSitef::tefDialBridge(Lines &lines, const QJsonObject &document, co
     adaptTefDial(lines, facts);
 }
 
-void ProtocoloSitef::tefDialTef(Lines &lines, const QJsonObject &tef, const QStringList &storeCopy,
-                                const QStringList &holderCopy, const QString &formaPagamento) const {
+void ProtocoloSitef::tefDialTef(Lines &lines, const QJsonObject &document, const QJsonObject &tef,
+                                const QStringList &storeCopy, const QStringList &holderCopy,
+                                const QString &formaPagamento) const {
     const auto member = [&tef](const char *name) {
         return tef.value(QLatin1String(name));
     };
     TefDial facts;
     facts.cardholder = holderCopy;
     facts.store = storeCopy;
-    Plan plan = Plan::Unknown;
-    int instalments = instalmentsOf(textOf(member("numeroParcelas")));
-    if (is(formaPagamento, "a vista")) {
-        plan = Plan::Single;
-    } else if (is(formaPagamento, "parcelado")) {
-        const QString financing = member("tipoFinanciamento").toString();
-        plan = is(financing, "Estabelecimento")  ? Plan::Store
-               : is(financing, "Administradora") ? Plan::Issuer
-                                                 : Plan::Unknown;
-        if (instalments < 0)
-            instalments = 2;
-    }
-    facts.kind = paymentKind(cardOf(member("tipoCartao").toString()), plan, instalments);
+    facts.request = document.value(QLatin1String("requisicao")).toObject();
+    facts.cancellation = lines.valueOf(TAG_000_000) == OP_CNC;
+    facts.payment.card = cardOf(member("tipoCartao").toString());
+    facts.payment.mode = is(formaPagamento, "a vista")     ? Mode::Single
+                         : is(formaPagamento, "parcelado") ? Mode::Instalments
+                                                           : Mode::Unknown;
+    const QString financing = member("tipoFinanciamento").toString();
+    facts.payment.holder = is(financing, "Estabelecimento")  ? Holder::Store
+                           : is(financing, "Administradora") ? Holder::Issuer
+                                                             : Holder::Unknown;
+    facts.payment.count = instalmentsOf(textOf(member("numeroParcelas")));
     facts.control = member("uniqueID").toString().trimmed();
     adaptTefDial(lines, facts);
 }
@@ -251,14 +347,16 @@ void ProtocoloSitef::tefDialSitef(Lines &lines, const QJsonObject &document) con
         if (colon >= 0 && !value.isEmpty())
             found.insert(item.left(colon).simplified(), found.value(item.left(colon).simplified(), value));
     }
-    // What the operator chose: 1 debit, 2 credit.
+    facts.request = document.value(QLatin1String("requisicao")).toObject();
+    // What the operator chose: 1 debit, 2 credit, 12 a cancellation.
     const int operation = asInteger(document.value(QLatin1String("operacao"))).toInt();
-    const Card card = operation == 1 ? Card::Debit : operation == 2 ? Card::Credit : Card::Unknown;
+    facts.cancellation = operation == 12 || document.value(QLatin1String("header")).toString() == OP_CNC;
+    facts.payment.card = operation == 1 ? Card::Debit : operation == 2 ? Card::Credit : Card::Unknown;
     const QString form = found.value(QStringLiteral("FormaFinanciamento"));
-    const Plan plan = form == QLatin1String("E")   ? Plan::Store
-                      : form == QLatin1String("A") ? Plan::Issuer
-                                                   : Plan::Unknown;
-    facts.kind = paymentKind(card, plan, instalmentsOf(found.value(QStringLiteral("NroParcelas"))));
+    facts.payment.holder = form == QLatin1String("E")   ? Holder::Store
+                           : form == QLatin1String("A") ? Holder::Issuer
+                                                        : Holder::Unknown;
+    facts.payment.count = instalmentsOf(found.value(QStringLiteral("NroParcelas")));
     facts.date = sitefDate(found.value(QStringLiteral("DataTrans")), m_clock().date());
     facts.time = timeOf(found.value(QStringLiteral("HoraTrans")));
     // The library's control code, on 027-000 where these applications look for it; 011-000

@@ -180,7 +180,7 @@ QString ProtocoloSitef::buildTefResponse(const QString &json) const {
     lines.add(u"375-001", document.value(QLatin1String("mensagem")).toString());
 
     if (m_compatibilidade == Compatibilidade::TefDial)
-        tefDialTef(lines, tef, storeCopy, holderCopy, formaPagamento);
+        tefDialTef(lines, document, tef, storeCopy, holderCopy, formaPagamento);
     lines.add(TAG_999_999, u"0");
     return lines.sortedJoin(lineSeparator, false);
 }
