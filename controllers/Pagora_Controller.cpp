@@ -2,7 +2,9 @@
 
 #include "base/Log.h"
 #include "base/Pause.h"
+#include "exchange/ProtocoloSitef.h"
 
+#include <QDate>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QMutexLocker>
@@ -91,6 +93,7 @@ void Pagora_Controller::setJsonConfigs(const QString &value) {
     newResponse->setId(params.value(QLatin1String("identificacao")).toString().toInt());
     newResponse->setHeader(document.value(QLatin1String("header")).toString());
     newResponse->setDocumentoFiscalVinculado(params.value(QLatin1String("documento")).toString());
+    newResponse->setRequisicao(ProtocoloSitef::requestFallback(document));
     {
         QMutexLocker locker(&mutex);
         jsonConfigs = document;

@@ -179,6 +179,9 @@ void Q7_Bridge_Controller::processTef() {
     result.insert(QStringLiteral("operacao"), operacao);
     result.insert(QStringLiteral("q7_pdv"), pdv);
     result.insert(QStringLiteral("identificadorTransacaoAutomacao"), idTransacao);
+    const QJsonObject fallback = ProtocoloSitef::requestFallback(jsonConfigs);
+    if (!fallback.isEmpty())
+        result.insert(QStringLiteral("requisicao"), fallback);
     if (code != 0) {
         result.insert(QStringLiteral("resultadoTransacao"), code);
         result.insert(QStringLiteral("mensagemResultado"), message);

@@ -121,6 +121,7 @@ void Q7_Tef_Controller::setJsonConfigs(const QString &value) {
     next->setAdmUsuario(field("adm_usuario"));
     next->setAdmSenha(field("adm_senha"));
     record = std::move(next);
+    requisicao = ProtocoloSitef::requestFallback(request);
 }
 
 QByteArray Q7_Tef_Controller::buildStartJson() const {
@@ -420,6 +421,8 @@ void Q7_Tef_Controller::finish(const QJsonObject &identificacao, const QByteArra
     QJsonObject response = parseObject(replyText);
     for (auto it = identificacao.constBegin(); it != identificacao.constEnd(); ++it)
         response.insert(it.key(), it.value());
+    if (!requisicao.isEmpty())
+        response.insert(QStringLiteral("requisicao"), requisicao);
 
     Pause::sleep(1000);
     emit showWindow(false);

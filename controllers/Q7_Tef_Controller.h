@@ -5,6 +5,7 @@
 #include "controllers/Q7_Tef_VO.h"
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QStringList>
 #include <memory>
 
@@ -69,6 +70,8 @@ private:
 
     Q7_Tef_API library;
     std::unique_ptr<Q7_Tef_VO> record;
+    // What the response carries of the request (ProtocoloSitef::requestFallback); set with record.
+    QJsonObject requisicao;
     QStringList optionList; // guarded by mutex: the GUI thread reads it for a list answer
     // A cancel that came while the library worked: the collection state copied from its reply
     // would drop the "9", so it is sent on the next pass. Guarded by mutex.

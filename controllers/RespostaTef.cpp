@@ -38,6 +38,11 @@ void RespostaTef::setOperacao(int operacao) {
     resposta.insert(QStringLiteral("operacao"), operacao);
 }
 
+void RespostaTef::setRequisicao(const QJsonObject &requisicao) {
+    if (!requisicao.isEmpty())
+        resposta.insert(QStringLiteral("requisicao"), requisicao);
+}
+
 QString RespostaTef::toJsonString() const {
     return QString::fromUtf8(QJsonDocument(resposta).toJson(QJsonDocument::Compact));
 }

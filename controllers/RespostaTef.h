@@ -16,6 +16,8 @@ public:
     void setResultado(int resultado);
     // The operation the flow ran (1 debit, 2 credit, ...), which tells the kind of payment.
     void setOperacao(int operacao);
+    // What the response carries of the request (ProtocoloSitef::requestFallback); none when empty.
+    void setRequisicao(const QJsonObject &requisicao);
 
     // Compact JSON text of the whole document.
     QString toJsonString() const;
