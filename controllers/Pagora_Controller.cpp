@@ -8,9 +8,12 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QMutexLocker>
+#include <QTime>
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <initializer_list>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -463,6 +466,7 @@ void Pagora_Controller::showScreen(const QJsonValue &screen) {
     emit textChanged(QString());
 
     bool firstMessage = true;
+    QString prompt; // the screen's labels so far: what a text box asks for
     const QJsonArray components = screen.toArray();
     for (const QJsonValue &item : components) {
         const QJsonObject component = item.toObject();
@@ -470,6 +474,7 @@ void Pagora_Controller::showScreen(const QJsonValue &screen) {
         const QString content = component.value(QLatin1String("ConteudoComponenteTela")).toString();
 
         if (name == QLatin1String("label")) {
+            prompt += content + QLatin1Char('\n');
             int operation;
             QString amount;
             {
@@ -499,7 +504,7 @@ void Pagora_Controller::showScreen(const QJsonValue &screen) {
             setProsseguir(false);
             emit disableProgressBar(true);
             emit disableTextField(false);
-            emit textfiledChanged(content);
+            emit textfiledChanged(requestValueFor(prompt, content));
         } else if (name == QLatin1String("button")) {
             if (content == QLatin1String("Prosseguir"))
                 emit disableButtonOK(false);
@@ -532,6 +537,41 @@ void Pagora_Controller::showScreen(const QJsonValue &screen) {
             store(&RespostaTef::setDadosTransacao, content);
         }
     }
+}
+
+// What the request holds of the value a library prompt asks for, the transaction a cancellation
+// names, so that the operator only confirms it; in the form the prompt names, or else in that of
+// the value the library shows. That value when the request holds none.
+QString Pagora_Controller::requestValueFor(const QString &prompt, const QString &shown) {
+    QJsonObject parametros;
+    {
+        QMutexLocker locker(&mutex);
+        parametros = jsonConfigs.value(QLatin1String("parametros")).toObject();
+    }
+    const auto given = [&parametros](const char *name) {
+        return parametros.value(QLatin1String(name)).toString();
+    };
+    const QString asked = prompt.toUpper();
+    // Each form as prompts spell it, and as Qt does: one the prompt names, else one as long as the
+    // value shown.
+    const auto written = [&](const auto &value,
+                             std::initializer_list<std::pair<const char *, const char *>> forms) {
+        for (bool byPattern : {true, false})
+            for (const auto &form : forms)
+                if (value.isValid() && (byPattern ? asked.contains(QLatin1String(form.first))
+                                                  : shown.size() == int(qstrlen(form.second))))
+                    return value.toString(QString::fromLatin1(form.second));
+        return shown;
+    };
+    if (asked.contains(QLatin1String("DATA")))
+        return written(QDate::fromString(given("data_transacao"), QStringLiteral("ddMMyyyy")),
+                       {{"DDMMAAAA", "ddMMyyyy"}, {"DDMMAA", "ddMMyy"}});
+    if (asked.contains(QLatin1String("HORA")))
+        return written(QTime::fromString(given("hora_transacao"), QStringLiteral("HHmmss")),
+                       {{"HHMMSS", "HHmmss"}, {"HHMM", "HHmm"}});
+    if (asked.contains(QLatin1String("NSU")) && !given("numero_transacao").isEmpty())
+        return given("numero_transacao");
+    return shown;
 }
 
 QString Pagora_Controller::initialCapture() {

@@ -82,5 +82,6 @@ private:
     void store(void (RespostaTef::*setter)(const QString &), const QString &value);
     void cancelCapture();
     void publishCapture(const QJsonObject &capture);
+    QString requestValueFor(const QString &prompt, const QString &shown);
     void answerFlow(int flowType);
 };
