@@ -249,19 +249,16 @@ private slots:
         const QString cnc =
             request("000-000 = CNC\n001-000 = 31\n003-000 = 1000\n012-000 = 123456\n022-000 = "
                     "06122026\n023-000 = 101500\n999-999 = 0\n");
-        const auto prefill = [&](const QString &request, const QString &asked, const char *shown,
-                                 const char *value) {
-            row(qPrintable(asked), request, label(asked) + ',' + component("textbox", shown),
+        const auto prefill = [&](const QString &asked, const char *shown, const char *value) {
+            row(qPrintable(asked), cnc, label(asked) + ',' + component("textbox", shown),
                 {"firstTextChanged:" + ten + asked, "disableProgressBar:1", "disableTextField:0",
                  QString("textfiledChanged:") + value},
                 qPrintable(QStringLiteral(R"({"texto_operador":"%1"})").arg(asked)), true);
         };
-        prefill(cnc, "DIGITE O NSU DA TRANSACAO ORIGINAL", "", "123456");
-        prefill(cnc, "DATA DA TRANSACAO ORIGINAL (DDMMAA)", "050326", "061226");
-        prefill(cnc, "Data original", "05032026", "06122026");
-        prefill(cnc, "HORA (HHMM)", "", "1015");
-        prefill(cnc, "DATA DE VALIDADE (MMAA)", "", "");
-        prefill(kSale, "DIGITE O NSU", "0", "0");
+        prefill("DIGITE O NSU DA TRANSACAO ORIGINAL", "", "123456");
+        prefill("DATA DA TRANSACAO ORIGINAL (DDMMAA)", "050326", "061226");
+        prefill("HORA", "0000", "1015");
+        prefill("DATA DE VALIDADE (MMAA)", "", "");
         // OK (or VOLTAR) pressed: only an accepted answer releases the thread; a row of the library's
         // own list goes back to it.
         row("the library's list: the row goes back", kSale, list, {"disableProgressBar:0"}, "{}", false, "1",

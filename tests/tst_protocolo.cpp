@@ -94,8 +94,8 @@ private slots:
             request("CRT", 0, R"("identificacao":"42","registro_final":"0","valor":"2")"));
         row("currency only before no code is refused", "004-000 = 0\n000-000 = CRT" + end, request("CRT", 0));
         row("cancellation fields for a code containing CNC",
-            "000-000 = XCNC\n010-000 = REDE\n012-000 = 77\n013-000 = 5548\n022-000 = 20122018\n023-000 = "
-            "093517\n027-000 = F" +
+            "000-000 = XCNC\n010-000 = REDE\n012-000 = 77\n022-000 = 20122018\n023-000 = 093517\n027-000 = "
+            "F\n013-000 = 5548" +
                 end,
             request(
                 "XCNC", -20,
@@ -103,9 +103,8 @@ private slots:
                 R"("hora_transacao":"093517",)"
                 R"("identificacao":"42","nome_rede":"REDE","numero_transacao":"77","registro_final":"0")"),
             QtDebugMsg, "Identificador [XCNC] fora do especificado");
-        row("confirmation keeps date, time and authorisation out",
-            "000-000 = CNF\n022-000 = 20122018\n023-000 = 093517\n027-000 = F\n010-000 = REDE\n013-000 = 1" +
-                end,
+        row("confirmation keeps date and time out",
+            "000-000 = CNF\n022-000 = 20122018\n023-000 = 093517\n027-000 = F\n010-000 = REDE" + end,
             request("CNF", -6,
                     R"("finalizacao":"F","identificacao":"42","nome_rede":"REDE","registro_final":"0")"));
         row("undo takes network, NSU and control code",
@@ -199,9 +198,9 @@ private slots:
           R"("identificadorConfirmacaoTransacao":"X1","requerConfirmacao":true,"codigoMoeda":"986"})",
           dial("009-000 = 0|011-000 = 12|017-000 = 1|018-000 = 3|022-000 = 25122026|023-000 = 143000|"
                "027-000 = X1|729-000 = 2|731-000 = 1"));
-        b("tefdial one copy, debit, dollar, no confirmation",
-          R"({"comprovanteDiferenciadoLoja":["L1"],"tipoCartao":"DEBITO","requerConfirmacao":false,)"
-          R"("codigoMoeda":"840","identificadorConfirmacaoTransacao":""})",
+        b("tefdial one copy, a card of no name: the request's debit; dollar, no confirmation",
+          R"({"comprovanteDiferenciadoLoja":["L1"],"tipoCartao":"CARTAO","requerConfirmacao":false,)"
+          R"("codigoMoeda":"840","identificadorConfirmacaoTransacao":"","requisicao":{"tipo_cartao":"2"}})",
           dial("004-000 = 1|011-000 = 20|028-000 = 1|029-001 = L1|714-000 = 1|715-001 = L1|731-000 = 2"));
         b("tefdial store instalments, ISO date, accented card",
           R"({"tipoCartao":"Crédito","tipoFinanciamento":"PARCELADO_ESTABELECIMENTO","numeroParcelas":2,)"
@@ -211,6 +210,10 @@ private slots:
         b("tefdial instalments nobody says whose: the store's; no such date, the clock's",
           R"({"tipoCartao":"CREDITO","numeroParcelas":4,"dataHoraTransacao":"31022026 101010"})",
           dial("011-000 = 11|017-000 = 0|018-000 = 4|023-000 = 101010|731-000 = 1"));
+        b("tefdial cancellation, no sale: the NSU the request gives, the library's date as ddMMhhmmss",
+          R"({"operacao":"CANCELAMENTO","tipoCartao":"CREDITO","numeroParcelas":1,"nsuTransacaoOriginal":)"
+          R"("3","dataHoraTransacaoOriginal":"07/12/2026 14:33:48","requisicao":{"numero_transacao":"77"}})",
+          dial("000-000 = CNC|025-000 = 77|026-000 = 0712143348|043-001 = 3|731-000 = 1"));
 
         const auto t = [&row](const char *name, const char *tef, const QString &lines) {
             row(name, 't',
@@ -230,17 +233,23 @@ private slots:
         t("instalments given win over cash payment", R"({"formaPagamento":"a vista","numeroParcelas":"3"})",
           "018-000 = 3");
         row("empty document", 't', "{}", QString());
-        t("tefdial issuer's instalments, the library's id",
-          R"({"resultadoTransacao":"0","tipoCartao":"CREDITO","formaPagamento":"Parcelado",)"
+        t("tefdial a count of instalments wins over a cash payment, the library's id",
+          R"({"resultadoTransacao":"0","tipoCartao":"CREDITO","formaPagamento":"A vista",)"
           R"("tipoFinanciamento":"Administradora","numeroParcelas":"3","uniqueID":"U-1"})",
           dial("009-000 = 0|011-000 = 12|017-000 = 1|018-000 = 3|027-000 = U-1|375-004 = U-1|731-000 = 1"));
-        t("tefdial one copy, debit, declined",
-          R"({"comprovanteDiferenciadoLoja":"A\r\nB","resultadoTransacao":"5","tipoCartao":"DEBITO"})",
-          dial("009-000 = 5|011-000 = 20|028-000 = 2|029-001 = A|029-002 = B|714-000 = 2|715-001 = A|715-002 "
-               "= B|731-000 = 2"));
-        t("tefdial no receipt, store's instalments of unknown number",
-          R"({"tipoCartao":"CREDITO","formaPagamento":"Parcelado","tipoFinanciamento":"Estabelecimento"})",
-          dial("011-000 = 11|017-000 = 0|731-000 = 1"));
+        t("tefdial one copy, declined, a card of no name: the request's credit, a cash payment for its count",
+          R"({"comprovanteDiferenciadoLoja":"A\r\nB","resultadoTransacao":"5","tipoCartao":"CARTAO",)"
+          R"("formaPagamento":"A vista"},"requisicao":{"tipo_cartao":"1","quantidade_parcelas":"3"})",
+          dial("009-000 = 5|011-000 = 10|028-000 = 2|029-001 = A|029-002 = B|714-000 = 2|715-001 = A|715-002 "
+               "= B|731-000 = 1"));
+        t("tefdial a voucher: the library's store over the request's issuer, the request's count",
+          R"({"tipoCartao":"VOUCHER","tipoFinanciamento":"Estabelecimento"},)"
+          R"("requisicao":{"quantidade_parcelas":"4","tipo_parcelamento":"1"})",
+          dial("017-000 = 0|018-000 = 4|731-000 = 3"));
+        row("tefdial cancellation: the request's NSU, date and time", 't',
+            R"({"header":"CNC","tef":{},"requisicao":{"numero_transacao":"77","data_transacao":"06122026",)"
+            R"("hora_transacao":"101500"}})",
+            dial("000-000 = CNC|001-000 = 0|025-000 = 77|026-000 = 0612101500|375-000 = 0|375-001 = "));
 
         const auto s = [&row](const char *name, const QString &members, const QString &lines) {
             row(name, 's', QStringLiteral(R"({"header":"CRT","id":7,"resultado":0%1})").arg(members),
@@ -280,79 +289,15 @@ private slots:
           R"(,"operacao":1,"comprovante_loja":"L1\n","dados_transacao":"DataTrans:0304,HoraTrans:093517")",
           dial("011-000 = 20|022-000 = 04032026|023-000 = 093517|028-000 = 2|029-001 = L1|029-002 = |714-000 "
                "= 2|715-001 = L1|715-002 = |729-000 = 2|731-000 = 2"));
-        row("tefdial cardholder copy only, no kind for a cancellation", 's',
-            R"({"header":"CNC","id":7,"resultado":0,"operacao":12,"comprovante_cliente":"C1"})",
-            dial("000-000 = CNC|001-000 = 7|009-000 = 0|028-000 = 1|029-001 = C1|712-000 = 1|713-001 = C1|"
-                 "729-000 = 2"));
+        row("tefdial cardholder copy only, a cancellation: the library's NSU, a date without time", 's',
+            R"({"header":"CNC","id":7,"resultado":0,"operacao":12,"comprovante_cliente":"C1",)"
+            R"("dados_transacao":"NsuTransOriginal:5","requisicao":{"data_transacao":"06122026"}})",
+            dial("000-000 = CNC|001-000 = 7|009-000 = 0|012-001 = 5|025-000 = 5|028-000 = 1|029-001 = C1|"
+                 "712-000 = 1|713-001 = C1|729-000 = 2"));
         row("tefdial declined, issuer's instalments, no receipt", 's',
             R"({"header":"CRT","id":7,"resultado":5,"operacao":2,)"
             R"("dados_transacao":"NroParcelas:2,FormaFinanciamento:A,DataTrans:9999"})",
             dial("000-000 = CRT|001-000 = 7|009-000 = 5|011-000 = 12|017-000 = 1|018-000 = 2|731-000 = 1"));
-
-        // One rule for 011-000, 017-000, 018-000 and 731-000: the card, the plan and the instalments in each
-        // product's words, the request's where the library is silent.
-        const auto pay = [&row](const char *name, char writer, const char *library, const char *asked,
-                                const char *lines) {
-            const QString fallback = QStringLiteral(R"("requisicao":{%1})").arg(asked);
-            const QString json =
-                writer == 'b' ? (*library ? "{" + QString(library) + ',' : "{") + fallback + '}'
-                : writer == 't'
-                    ? R"({"header":"CRT","id":7,"tef":{)" + QString(library) + "}," + fallback + '}'
-                    : R"({"header":"CRT","id":7,"resultado":0,)" + QString(library) + ',' + fallback + '}';
-            const char *head = writer == 'b'   ? ""
-                               : writer == 't' ? "000-000 = CRT|001-000 = 7|375-000 = 0|375-001 = |"
-                                               : "000-000 = CRT|001-000 = 7|009-000 = 0|";
-            row(qPrintable(QStringLiteral("tefdial %1 %2").arg(writer).arg(name)), writer, json,
-                dial(head + QString(lines)));
-        };
-        pay("credit in one payment", 'b',
-            R"("tipoCartao":"CREDITO","tipoFinanciamento":"A_VISTA","numeroParcelas":1)", "",
-            "011-000 = 10|731-000 = 1");
-        pay("a card of no name: the request's debit", 'b', R"("tipoCartao":"CARTAO")", R"("tipo_cartao":"2")",
-            "011-000 = 20|731-000 = 2");
-        pay("the library's plan over the request's", 'b',
-            R"("tipoFinanciamento":"PARCELADO_ESTABELECIMENTO","numeroParcelas":2)",
-            R"("tipo_cartao":"1","tipo_parcelamento":"1")",
-            "011-000 = 11|017-000 = 0|018-000 = 2|731-000 = 1");
-        pay("a debit is one payment", 'b', R"("tipoCartao":"DEBITO","numeroParcelas":3)", "",
-            "011-000 = 20|731-000 = 2");
-        pay("no card known: instalments, no kind", 'b', "",
-            R"("quantidade_parcelas":"3","tipo_parcelamento":"1")", "017-000 = 1|018-000 = 3");
-        pay("the count wins over a cash payment", 't',
-            R"("tipoCartao":"CREDITO","formaPagamento":"A vista","tipoFinanciamento":"Estabelecimento",)"
-            R"("numeroParcelas":"3")",
-            "", "011-000 = 11|017-000 = 0|018-000 = 3|731-000 = 1");
-        pay("no payment form: the plan and the count", 't',
-            R"("tipoCartao":"CREDITO","tipoFinanciamento":"Administradora","numeroParcelas":"3")", "",
-            "011-000 = 12|017-000 = 1|018-000 = 3|731-000 = 1");
-        pay("a cash payment keeps the request's count out", 't',
-            R"("tipoCartao":"CARTAO","formaPagamento":"A vista","tipoFinanciamento":"Estabelecimento")",
-            R"("tipo_cartao":"1","quantidade_parcelas":"3")", "011-000 = 10|731-000 = 1");
-        pay("instalments of no count: the request's", 't',
-            R"("tipoCartao":"PRIVATE LABEL","formaPagamento":"Parcelado")",
-            R"("quantidade_parcelas":"4","tipo_parcelamento":"1")", "017-000 = 1|018-000 = 4|731-000 = 5");
-        pay("debit in one payment", 's',
-            R"("operacao":1,"dados_transacao":"NroParcelas:1,FormaFinanciamento:A")", "",
-            "011-000 = 20|731-000 = 2");
-        pay("credit in one payment", 's',
-            R"("operacao":2,"dados_transacao":"NroParcelas:1,FormaFinanciamento:A")", "",
-            "011-000 = 10|731-000 = 1");
-        // A cancellation is no sale, and names the transaction it undoes: 025-000, 026-000 as ddMMhhmmss.
-        row("tefdial cancellation b: the request's NSU, the library's date", 'b',
-            R"({"operacao":"CANCELAMENTO","tipoCartao":"CREDITO","numeroParcelas":1,)"
-            R"("nsuTransacaoOriginal":"031417",)"
-            R"("dataHoraTransacaoOriginal":"07/12/2026 14:33:48","requisicao":{"numero_transacao":"77"}})",
-            dial("000-000 = CNC|025-000 = 77|026-000 = 0712143348|043-001 = 031417|731-000 = 1"));
-        row("tefdial cancellation t: the request's NSU, date and time", 't',
-            R"({"header":"CNC","tef":{"tipoCartao":"DEBITO"},)"
-            R"("requisicao":{"numero_transacao":"77","data_transacao":"06122026",)"
-            R"("hora_transacao":"101500"}})",
-            dial("000-000 = CNC|001-000 = 0|025-000 = 77|026-000 = 0612101500|375-000 = 0|375-001 = |731-000 "
-                 "= 2"));
-        row("tefdial cancellation s: the library's NSU; a date without time", 's',
-            R"({"header":"ADM","operacao":12,"dados_transacao":"NsuTransOriginal:555,NroParcelas:1",)"
-            R"("requisicao":{"data_transacao":"06122026"}})",
-            dial("000-000 = ADM|001-000 = 0|009-000 = 0|012-001 = 555|025-000 = 555"));
 
         // The writers sort their lines as QStringList::sort() does, without calling it: where
         // a shortcut on the first code units could go wrong.
