@@ -135,7 +135,7 @@ QHash<QString, ProtocoloSitef::RequestKey> ProtocoloSitef::makeRequestKeys() con
         {TAG_012_000, {QStringLiteral("numero_transacao"), Condition::HasCncCnfNcn}},
         {TAG_022_000, {QStringLiteral("data_transacao"), Condition::HasCnc}},
         {TAG_023_000, {QStringLiteral("hora_transacao"), Condition::HasCnc}},
-        {TAG_027_000, {QStringLiteral("finalizacao"), Condition::HasCncCnf}},
+        {TAG_027_000, {QStringLiteral("finalizacao"), Condition::HasCncCnfNcn}},
         {TAG_375_017, {QStringLiteral("aplicacao"), Condition::Always}},
         {TAG_375_018, {QStringLiteral("versao_aplicacao"), Condition::Always}},
         {TAG_375_016, {QStringLiteral("estabelecimento"), Condition::Always}},

@@ -106,11 +106,11 @@ private slots:
             "000-000 = CNF\n022-000 = 20122018\n023-000 = 093517\n027-000 = F\n010-000 = REDE" + end,
             request("CNF", -6,
                     R"("finalizacao":"F","identificacao":"42","nome_rede":"REDE","registro_final":"0")"));
-        row("undo takes network and NSU only",
-            "000-000 = NCN\n010-000 = REDE\n012-000 = 77\n027-000 = F" + end,
-            request(
-                "NCN", -7,
-                R"("identificacao":"42","nome_rede":"REDE","numero_transacao":"77","registro_final":"0")"));
+        row("undo takes network, NSU and control code",
+            "000-000 = NCN\n010-000 = REDE\n012-000 = 77\n027-000 = F\n022-000 = 20122018" + end,
+            request("NCN", -7,
+                    R"("finalizacao":"F","identificacao":"42","nome_rede":"REDE","numero_transacao":"77",)"
+                    R"("registro_final":"0")"));
         row("cheque fields only for a code containing CHQ",
             "000-000 = CHQ\n005-000 = C\n006-000 = F\n007-000 = 123\n008-000 = 01012030\n000-000 = "
             "CRT\n005-000 = X" +
