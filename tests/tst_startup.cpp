@@ -233,6 +233,11 @@ private slots:
         for (const QJsonObject &done : s->returns("ConfirmarOperacaoTEF"))
             fate[amountOf[done["sequencial"].toInt()]]
                 << (done["confirmar"].toInt() ? "confirmed" : "undone");
+        QString books;
+        for (const QStringList &entries : qAsConst(fate))
+            books += entries.join(' ') + ' ';
+        qInfo("%d sales: %d approved, %d confirmed, %d undone", sales, int(books.count("approved")),
+              int(books.count("confirmed")), int(books.count("undone")));
         for (auto it = fate.cbegin(); it != fate.cend(); ++it)
             QCOMPARE(it.key() + ": " + it.value().join(' '),
                      it.key() + (product == 1 ? (heard.contains(it.key()) ? ": approved" : ": unheard")
