@@ -122,6 +122,7 @@ ServiceWiring::ServiceWiring(int produto, QQmlApplicationEngine &engine)
 ServiceWiring::ServiceWiring(int produto, QQmlApplicationEngine &engine, const Options &options)
     : m_engine(&engine)
     , m_produto(produto)
+    , m_shutdownWaitMs(options.shutdownWaitMs)
     , m_controller(options.makeController ? options.makeController(produto, options.libraryDirectory)
                                           : createController(produto, options.libraryDirectory,
                                                              // beside config_tef.json
@@ -141,8 +142,26 @@ ServiceWiring::ServiceWiring(int produto, QQmlApplicationEngine &engine, const O
                      &MonitoraDiretorio::processResponse);
     QObject::connect(m_controller, SIGNAL(finished()), m_monitor,
                      SLOT(signal_to_add_addObservadorDiretorio()));
+    // Queued like the answer, and ahead of it: the outcome is on disk before it is delivered.
+    QObject::connect(m_controller, &Base_Controller::outcomeDecided, m_monitor,
+                     &MonitoraDiretorio::recordOutcome);
+    QObject::connect(m_monitor, &MonitoraDiretorio::responseCommitted, m_controller,
+                     &Base_Controller::markAnswered);
 
+    recover();
     m_monitor->addObservadorDiretorio();
+}
+
+// Before the first request: what an earlier run took and did not finish gets its answer, and
+// what its library did that nobody was told of is undone.
+void ServiceWiring::recover() {
+    const QString unknown = m_monitor->recoverClaim();
+    if (!unknown.isEmpty()) {
+        m_controller->setJsonConfigs(unknown);
+        m_monitor->answerUnknown(m_controller->abandonedResponse(
+            QStringLiteral("Operação interrompida; resultado desconhecido. Confira antes de repetir")));
+    }
+    m_controller->recover(!unknown.isEmpty());
 }
 
 void ServiceWiring::loadWindow(bool inBackground) {
@@ -209,7 +228,7 @@ ServiceWiring::~ServiceWiring() {
         Log().info("[ServiceWiring] Encerrando operação em andamento");
         m_controller->interrupt();
         QMetaObject::invokeMethod(m_controller, "onClickButtonCancelar", Qt::DirectConnection);
-        ended = m_controller->wait(kShutdownWaitMs);
+        ended = m_controller->wait(static_cast<unsigned long>(m_shutdownWaitMs));
     }
     // Deliver what the controller thread queued: its answer for the monitor, and for the
     // window what Qt frees only on delivery.
@@ -220,12 +239,11 @@ ServiceWiring::~ServiceWiring() {
                                                 static_cast<QObject *>(nullptr));
     if (!ended) {
         // Deleting a running thread would abort the process and unload the library under the
-        // call: it is left to the exit. Its request is answered here, never as approved.
-        Log().critical("[ServiceWiring] Operação não terminou a tempo; controlador não destruído");
+        // call: it is left to the exit. Its claim stays: the next start answers the request,
+        // and undoes what the library did, instead of guessing now.
+        Log().critical("[ServiceWiring] Operação não terminou a tempo; controlador não destruído, "
+                       "requisição fica para a próxima partida");
         QObject::disconnect(m_controller, nullptr, m_monitor, nullptr);
-        if (m_monitor->awaitingResponse())
-            m_monitor->processResponse(m_controller->abandonedResponse(
-                QStringLiteral("Operação interrompida pelo encerramento do serviço")));
     }
     m_monitor->finishPendingWrites();
     if (ended)

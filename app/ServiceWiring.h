@@ -17,6 +17,10 @@ class WindowIncubation;
 // `controller`; the window loaded, hidden in the tray, and the monitor watching.
 class ServiceWiring {
 public:
+    // How long shutdown waits for a running operation to end after cancelling it: long enough
+    // for a library call that cannot be cancelled (the bridge's) to finish a card payment.
+    static constexpr int kShutdownWaitMs = 120000;
+
     struct Options {
         QString configDirectory;  // where config_tef.json lives; empty: the executable's directory
         QString libraryDirectory; // where the payment library lives; empty: the platform default
@@ -27,12 +31,15 @@ public:
         // request finishes it at once. Without it the window is loaded at construction, as one
         // of the engine's root objects (the in-process tests read it there).
         bool windowInBackground = false;
+        // How long shutdown waits for a running operation (kShutdownWaitMs in production).
+        int shutdownWaitMs = kShutdownWaitMs;
     };
 
     ServiceWiring(int produto, QQmlApplicationEngine &engine, const Options &options);
     ServiceWiring(int produto, QQmlApplicationEngine &engine);
     // Stops a running operation as the "CANCELAR" button would, waits for it (bounded) and
-    // deletes the controller, so its destructor ends the library's work and unloads it.
+    // deletes the controller, so its destructor ends the library's work and unloads it. An
+    // operation still running after the bound is answered by the next start.
     ~ServiceWiring();
 
     ServiceWiring(const ServiceWiring &) = delete;
@@ -46,15 +53,14 @@ public:
     static Base_Controller *createController(int produto, const QString &libraryDirectory,
                                              const QString &journalDirectory = QString());
 
-    // How long shutdown waits for a running operation to end after cancelling it.
-    static constexpr unsigned long kShutdownWaitMs = 10000;
-
 private:
+    void recover();
     void loadWindow(bool inBackground);
     void windowCreated();
 
     QQmlApplicationEngine *m_engine;
     int m_produto;
+    int m_shutdownWaitMs;
     std::unique_ptr<QQmlComponent> m_windowComponent;
     std::unique_ptr<WindowIncubation> m_incubation;
     Base_Controller *m_controller = nullptr;

@@ -1,8 +1,10 @@
 #include "controllers/Base_Controller.h"
 
 #include "base/Log.h"
+#include "base/Pause.h"
 #include "controllers/platform/BringWindowToFront.h"
 
+#include <QDeadlineTimer>
 #include <QLocale>
 
 Base_Controller::Base_Controller(QObject *parent)
@@ -21,6 +23,25 @@ QJsonObject Base_Controller::getJsonConfigs() const {
 
 void Base_Controller::run() {
     processTef();
+}
+
+void Base_Controller::markAnswered(const QString &, const QString &) {}
+
+void Base_Controller::recover(bool) {}
+
+void Base_Controller::answer(const QString &dados, int pauseMs) {
+    emit outcomeDecided(dados);
+    closingPause(pauseMs);
+    emit showWindow(false);
+    emit responseProcessTEF(dados);
+}
+
+void Base_Controller::closingPause(int milliseconds) {
+    QMutexLocker locker(&mutex);
+    const QDeadlineTimer deadline(Pause::scaled(milliseconds));
+    // interrupt() wakes the condition after its request, under the mutex: not missed.
+    while (!isInterruptionRequested() && !deadline.hasExpired())
+        condition.wait(&mutex, deadline);
 }
 
 void Base_Controller::bringWindowToFront() {

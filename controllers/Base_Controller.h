@@ -10,8 +10,6 @@
 // Thread base of the payment controllers. One operation runs per start(), in run() ->
 // processTef(). The window is driven only through the signals below (queued into the GUI
 // thread) and answers through the three invokable handlers (called in the GUI thread).
-// The order of the declarations is part of the interface: the window and the tests rely
-// on the meta-object's method order.
 class Base_Controller : public QThread {
     Q_OBJECT
 
@@ -35,12 +33,18 @@ signals:
     void addItemList(const QString &item);
     void clearItemsList();
     void responseProcessTEF(const QString &dados);
+    // The same document as responseProcessTEF, as soon as the library's part is over and
+    // before the closing pause: the answer is written down before anyone is told.
+    void outcomeDecided(const QString &dados);
 
 public slots:
     QJsonObject getJsonConfigs() const;
     // Parses the request document (compact JSON text) into jsonConfigs and prepares the
     // controller's own state. Called in the GUI thread before start().
     virtual void setJsonConfigs(const QString &value) = 0;
+    // A response the sales application may have read: `dados` is its document, `controle` its
+    // "027-000". Called in the GUI thread, also while an operation runs.
+    virtual void markAnswered(const QString &dados, const QString &controle);
 
 public:
     // estado 1: valorOfTextField is the text field's text; estado 2: it is the option
@@ -48,6 +52,13 @@ public:
     Q_INVOKABLE virtual void onClickButtonOK(const QString &valorOfTextField, int estado) = 0;
     Q_INVOKABLE virtual void onClickButtonVoltar() = 0;
     Q_INVOKABLE virtual void onClickButtonCancelar() = 0;
+    // Whether an operation runs: quitting from the tray waits for its end.
+    Q_INVOKABLE bool busy() const { return isRunning(); }
+
+    // At start, before the first request, in the calling thread: settles what an earlier run
+    // left. `unknownOutcome`: that run stopped in the middle of an operation, whose sales
+    // application has been told the outcome is unknown.
+    virtual void recover(bool unknownOutcome);
 
 protected:
     void run() override;
@@ -64,6 +75,11 @@ protected:
     // field, list, buttons); the band shows the amount `valor` when there is one. Emitted from
     // the controller thread before the window is shown, so it reaches the window first.
     void clearScreen(const QString &valor);
+    // Decides the answer at once, leaves the window up for `pauseMs` (cut short by a stop: the
+    // real answer is never held back), hides it and answers.
+    void answer(const QString &dados, int pauseMs);
+    // A pause that interrupt() ends.
+    void closingPause(int milliseconds);
 
 public:
     // Asks a running operation to end as "CANCELAR" would, at its next step, without

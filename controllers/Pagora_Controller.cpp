@@ -93,7 +93,7 @@ void Pagora_Controller::setJsonConfigs(const QString &value) {
     const QJsonObject document = objectOf(value);
     const QJsonObject params = document.value(QLatin1String("parametros")).toObject();
     auto newResponse = std::make_unique<RespostaTef>();
-    newResponse->setId(params.value(QLatin1String("identificacao")).toString().toInt());
+    newResponse->setId(params.value(QLatin1String("identificacao")).toString().toLongLong());
     newResponse->setHeader(document.value(QLatin1String("header")).toString());
     newResponse->setDocumentoFiscalVinculado(params.value(QLatin1String("documento")).toString());
     newResponse->setRequisicao(ProtocoloSitef::requestFallback(document));
@@ -135,14 +135,12 @@ void Pagora_Controller::processTef() {
         bringWindowToFront();
         emit showWindow(true);
         emit textChanged(errorText);
-        Pause::sleep(3000);
-        emit showWindow(false);
         QString json;
         {
             QMutexLocker locker(&mutex);
             json = resposta->toJsonString();
         }
-        emit responseProcessTEF(json);
+        answer(json, 3000);
         return;
     }
 
@@ -184,6 +182,15 @@ void Pagora_Controller::processTef() {
     if (!failure.isEmpty())
         emit textChanged(failure);
     finish(lastScreen, failure, currentOperation());
+}
+
+// A sale the library may hold for a decision that will never come: undone.
+void Pagora_Controller::recover(bool unknownOutcome) {
+    if (!unknownOutcome || !api.isLoaded())
+        return;
+    Log().critical("[Pagora_Controller] Operação interrompida pela parada anterior; desfazendo o que a "
+                   "biblioteca tiver pendente");
+    settle(0);
 }
 
 Pagora_Controller::Failure Pagora_Controller::settle(int decision) {
@@ -255,6 +262,13 @@ Pagora_Controller::Failure Pagora_Controller::captureLoop(QJsonObject &screen) {
     int sequence = 0;
     bool aborted = false;
     int unreadable = 0;
+    bool stepped = false; // the library has taken a step of this flow
+    // Stopped or cancelled before the library's first step: nothing is started there.
+    const auto notStarted = [this, &stepped](bool cancelled) {
+        if (stepped || !(cancelled || isInterruptionRequested()))
+            return Failure();
+        return cancelled ? QStringLiteral("Operação cancelada") : QStringLiteral("Operação interrompida");
+    };
     do {
         bool goOn;
         {
@@ -303,6 +317,8 @@ Pagora_Controller::Failure Pagora_Controller::captureLoop(QJsonObject &screen) {
         case 2:
             if (!api.realizarPagamentoTEF)
                 return missing("OrvixTEF_RealizarPagamentoTEF");
+            if (const Failure stopped = notStarted(cancelled); !stopped.isEmpty())
+                return stopped;
             reply = callStep(capture, bufferSize, [this, operation](char *buffer, int *size) {
                 api.realizarPagamentoTEF(operation, buffer, size);
             });
@@ -311,6 +327,8 @@ Pagora_Controller::Failure Pagora_Controller::captureLoop(QJsonObject &screen) {
         case 4:
             if (!api.realizarConfiguracao)
                 return missing("OrvixTEF_RealizarConfiguracao");
+            if (const Failure stopped = notStarted(cancelled); !stopped.isEmpty())
+                return stopped;
             reply = callStep(capture, bufferSize,
                              [this](char *buffer, int *size) { api.realizarConfiguracao(buffer, size); });
             called = true;
@@ -324,6 +342,8 @@ Pagora_Controller::Failure Pagora_Controller::captureLoop(QJsonObject &screen) {
             } else {
                 if (!api.realizarAdmTEF)
                     return missing("OrvixTEF_RealizarAdmTEF");
+                if (const Failure stopped = notStarted(cancelled); !stopped.isEmpty())
+                    return stopped;
                 reply = callStep(capture, bufferSize, [this, operation](char *buffer, int *size) {
                     api.realizarAdmTEF(operation, buffer, size);
                 });
@@ -333,6 +353,7 @@ Pagora_Controller::Failure Pagora_Controller::captureLoop(QJsonObject &screen) {
         }
 
         if (called) {
+            stepped = true;
             {
                 QMutexLocker locker(&mutex);
                 jsonCaptura = reply;
@@ -384,17 +405,14 @@ void Pagora_Controller::finish(const QJsonObject &lastScreen, const Failure &fai
     }
     // Time to read the last screen. Without one (confirmation, undo, "ATV") the sales
     // application, which sends "ATV" before every command, would wait for nothing.
-    if (windowShown)
-        Pause::sleep(3000);
-    windowShown = false;
-    emit showWindow(false);
     QString json;
     {
         QMutexLocker locker(&mutex);
         valorTransacao.clear();
         json = resposta->toJsonString();
     }
-    emit responseProcessTEF(json);
+    answer(json, windowShown ? 3000 : 0);
+    windowShown = false;
 }
 
 // Call with the mutex held. 0 means approved to the sales application: an error never
@@ -724,7 +742,7 @@ QString Pagora_Controller::abandonedResponse(const QString &message) const {
         doc = objectOf(resposta->toJsonString());
     }
     RespostaTef abandoned;
-    abandoned.setId(doc.value(QLatin1String("id")).toInt());
+    abandoned.setId(doc.value(QLatin1String("id")).toVariant().toLongLong());
     abandoned.setHeader(doc.value(QLatin1String("header")).toString());
     abandoned.setDocumentoFiscalVinculado(doc.value(QLatin1String("documento_fiscal_vinculado")).toString());
     abandoned.setTextoOperador(message);

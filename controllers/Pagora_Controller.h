@@ -37,6 +37,7 @@ public:
     Q_INVOKABLE void onClickButtonCancelar() override;
 
     QString abandonedResponse(const QString &message) const override;
+    void recover(bool unknownOutcome) override;
 
 protected:
     void processTef() override;

@@ -1,7 +1,6 @@
 #include "controllers/Q7_Bridge_Controller.h"
 
 #include "base/Log.h"
-#include "base/Pause.h"
 #include "exchange/ProtocoloSitef.h"
 
 #include <QJsonDocument>
@@ -85,6 +84,13 @@ void Q7_Bridge_Controller::setJsonConfigs(const QString &value) {
     record = std::move(next);
 }
 
+// The bridge library can neither be asked how an operation ended nor undo it: support settles it.
+void Q7_Bridge_Controller::recover(bool unknownOutcome) {
+    if (unknownOutcome)
+        Log().critical("[Q7_Bridge_Controller] A biblioteca Q7_Bridge não desfaz transações; a operação "
+                       "interrompida deve ser conferida");
+}
+
 void Q7_Bridge_Controller::onClickButtonOK(const QString &, int) {}
 void Q7_Bridge_Controller::onClickButtonVoltar() {}
 void Q7_Bridge_Controller::onClickButtonCancelar() {}
@@ -92,15 +98,14 @@ void Q7_Bridge_Controller::showScreen(const QJsonValue &) {}
 
 QString Q7_Bridge_Controller::abandonedResponse(const QString &mensagem) const {
     const Q7_Bridge_VO current = record ? *record : Q7_Bridge_VO();
-    return compact(QJsonObject{
-        {QStringLiteral("header"), current.operacao()},
-        {QStringLiteral("operacao"), current.operacao()},
-        {QStringLiteral("q7_pdv"), current.pdv()},
-        {QStringLiteral("identificadorTransacaoAutomacao"), QString::number(current.idTransacao())},
-        {QStringLiteral("q7_bridge_code"), codeError},
-        {QStringLiteral("q7_bridge_msg"), mensagem},
-        {QStringLiteral("resultadoTransacao"), codeError},
-        {QStringLiteral("mensagemResultado"), mensagem}});
+    return compact(QJsonObject{{QStringLiteral("header"), current.operacao()},
+                               {QStringLiteral("operacao"), current.operacao()},
+                               {QStringLiteral("q7_pdv"), current.pdv()},
+                               {QStringLiteral("identificadorTransacaoAutomacao"), current.identificacao()},
+                               {QStringLiteral("q7_bridge_code"), codeError},
+                               {QStringLiteral("q7_bridge_msg"), mensagem},
+                               {QStringLiteral("resultadoTransacao"), codeError},
+                               {QStringLiteral("mensagemResultado"), mensagem}});
 }
 
 void Q7_Bridge_Controller::processTef() {
@@ -111,7 +116,7 @@ void Q7_Bridge_Controller::processTef() {
     // Started without a request: answered as an unknown operation.
     const Q7_Bridge_VO current = record ? *record : Q7_Bridge_VO();
     const QString operacao = current.operacao();
-    const QString idTransacao = QString::number(current.idTransacao());
+    const QString idTransacao = current.identificacao();
     const QString pdv = current.pdv();
 
     if (operacao == protocolo.OP_NCN) {
@@ -155,6 +160,11 @@ void Q7_Bridge_Controller::processTef() {
         // Not a JSON object: the reply evaluation turns it into the unknown error.
         reply = jsonConfigs.value(msgErro).toString();
         showFailure(reply);
+    } else if (isInterruptionRequested()) {
+        // Stopped before the call: nothing was started, nothing charged.
+        const QString message = QStringLiteral("Operação interrompida");
+        showFailure(message);
+        reply = errorReply(message);
     } else {
         reply = callLibrary(current, protocolo, showFailure);
     }
@@ -188,9 +198,7 @@ void Q7_Bridge_Controller::processTef() {
     }
 
     // Leaves the operator time to read the status line.
-    Pause::sleep(3000);
-    emit showWindow(false);
-    emit responseProcessTEF(compact(result));
+    answer(compact(result), 3000);
     // What the window holds when it is shown again, for example from the tray.
     emit textChanged(QStringLiteral("%1\n%2").arg(statusLine, QStringLiteral("TEF em processamento....")));
     emit disableProgressBar(false);

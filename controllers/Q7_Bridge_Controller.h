@@ -31,6 +31,7 @@ public:
     Q_INVOKABLE void onClickButtonCancelar() override;
 
     QString abandonedResponse(const QString &mensagem) const override;
+    void recover(bool unknownOutcome) override;
 
 protected:
     void processTef() override;

@@ -22,6 +22,9 @@ void Q7_Bridge_VO::setIdTransacao(QString idTransacao) {
     bool ok = false;
     const int id = idTransacao.toInt(&ok, 10);
     m_idTransacao = ok ? id : -1;
+    bool whole = false;
+    idTransacao.toLongLong(&whole, 10);
+    m_identificacao = whole ? idTransacao : QString::number(m_idTransacao);
 }
 
 void Q7_Bridge_VO::setPdv(QString pdv) {

@@ -12,6 +12,9 @@ public:
 
     QString operacao() const { return m_operacao; }
     int idTransacao() const { return m_idTransacao; }
+    // The identification as the request wrote it, for the answer: also a number beyond int,
+    // which the library cannot take.
+    QString identificacao() const { return m_identificacao; }
     QString pdv() const { return m_pdv; }
     QString valorTotal() const { return m_valorTotal; }
     int tipoCartao() const { return m_tipoCartao; }
@@ -41,6 +44,7 @@ public:
 private:
     QString m_operacao;
     int m_idTransacao = -1;
+    QString m_identificacao;
     QString m_pdv;
     QString m_valorTotal;
     int m_tipoCartao = 0;

@@ -1,16 +1,11 @@
 #include "controllers/Q7_Tef_Controller.h"
 
 #include "base/Log.h"
-#include "base/Pause.h"
 #include "exchange/ProtocoloSitef.h"
 
 #include <QDateTime>
-#include <QFile>
-#include <QFileInfo>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QMutexLocker>
-#include <QSaveFile>
 
 namespace {
 
@@ -65,9 +60,7 @@ Q7_Tef_Controller::Q7_Tef_Controller(QObject *parent, const QString &libraryPath
     : Base_Controller(parent)
     , library(libraryPath)
     , record(std::make_unique<Q7_Tef_VO>())
-    , journalPath(journalDirectory.isEmpty() ? QString()
-                                             : journalDirectory + QStringLiteral("/pendentes.json")) {
-    restorePending();
+    , journal(journalDirectory.isEmpty() ? QString() : journalDirectory + QStringLiteral("/pendentes.json")) {
     library.load();
     if (!library.isLoaded()) {
         Log().critical("[Q7_Tef_Controller] Erro ao carregar a biblioteca do Q7_Tef");
@@ -206,94 +199,88 @@ void Q7_Tef_Controller::processTef() {
         refuse(QStringLiteral("Biblioteca Q7_Tef não carregada"));
     } else if (header == protocolo.OP_CNF || header == protocolo.OP_NCN) {
         finish(identificacao, settlePending(header == protocolo.OP_CNF ? 1 : 0));
+    } else if (header != protocolo.OP_CRT && header != protocolo.OP_CNC && header != protocolo.OP_ADM) {
+        Log().critical(QStringLiteral("[Q7_Tef_Controller] Operação desconhecida: ") + header);
+        refuse(QStringLiteral("Operação desconhecida"));
     } else {
         finish(identificacao, startOperation(protocolo));
     }
     Log().info("[Q7_Tef_Controller] FINALIZANDO OPERAÇÃO Q7_TEF");
 }
 
-// A journal that cannot be read is never overwritten by the empty list: it is set aside for
-// support, under a name of its own.
-void Q7_Tef_Controller::restorePending() {
-    if (journalPath.isEmpty() || !QFileInfo::exists(journalPath))
-        return;
-    const Log log;
-    QFile file(journalPath);
-    QJsonParseError error{};
-    const bool opened = file.open(QIODevice::ReadOnly);
-    const QJsonDocument document = opened ? QJsonDocument::fromJson(file.readAll(), &error) : QJsonDocument();
-    const QString openError = opened ? QString() : file.errorString();
-    file.close();
-    QList<Pending> restored;
-    bool valid = document.isObject() && document.object().value(QStringLiteral("pendentes")).isArray();
-    const QJsonArray entries = document.object().value(QStringLiteral("pendentes")).toArray();
-    for (const QJsonValue &value : entries) {
-        const QJsonObject entry = value.toObject();
-        valid = valid && entry.value(QStringLiteral("sequencial")).isString();
-        restored.append({entry.value(QStringLiteral("sequencial")).toString(),
-                         entry.value(QStringLiteral("id")).toInt(),
-                         entry.value(QStringLiteral("adicionado")).toString()});
-    }
-    if (!valid) {
-        QString aside = journalPath + QStringLiteral(".invalido");
-        for (int n = 2; QFileInfo::exists(aside); ++n)
-            aside = journalPath + QStringLiteral(".invalido.%1").arg(n);
-        const QString reason = !opened ? openError
-                               : error.error != QJsonParseError::NoError
-                                   ? error.errorString()
-                                   : QStringLiteral("formato inesperado");
-        log.critical(
-            QStringLiteral("[Q7_Tef_Controller] Arquivo %1 ilegível (%2); ").arg(journalPath, reason) +
-            (QFile::rename(journalPath, aside) ? QStringLiteral("movido para ") + aside
-                                               : QStringLiteral("impossível movê-lo para ") + aside));
-        return;
-    }
-    for (const Pending &pending : qAsConst(restored))
-        log.info(QStringLiteral("[Q7_Tef_Controller] Transação pendente restaurada: sequencial %1, id %2, "
-                                "adicionada em %3")
-                     .arg(pending.sequencial)
-                     .arg(pending.id)
-                     .arg(pending.adicionado));
-    pendingTransactions = restored;
-}
-
-// Replaced whole, through a temporary file and a rename: a crash leaves the old list or the
-// new one, never half of either.
-void Q7_Tef_Controller::savePending() const {
-    if (journalPath.isEmpty())
-        return;
-    QJsonArray entries;
-    for (const Pending &pending : pendingTransactions)
-        entries.append(QJsonObject{{QStringLiteral("sequencial"), pending.sequencial},
-                                   {QStringLiteral("id"), pending.id},
-                                   {QStringLiteral("adicionado"), pending.adicionado}});
-    const QByteArray bytes = QJsonDocument(QJsonObject{{QStringLiteral("pendentes"), entries}}).toJson();
-    QSaveFile file(journalPath);
-    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit()) {
-        Log().debug(QStringLiteral("[Q7_Tef_Controller] %1 gravado: %2 transações pendentes")
-                        .arg(journalPath)
-                        .arg(entries.size()));
-        return;
-    }
-    Log().critical(QStringLiteral("[Q7_Tef_Controller] Impossível gravar %1 (%2); as transações pendentes "
-                                  "não sobrevivem a um reinício")
-                       .arg(journalPath, file.errorString()));
-}
-
+// What a confirmation or undo names: its control code or NSU, or nothing (every transaction
+// answered since the last of them).
 QByteArray Q7_Tef_Controller::settlePending(int decisao) {
     if (!library.RecuperarOperacaoTEF)
         return missingEntryPoint("RecuperarOperacaoTEF");
+    QString controle;
+    QString nsu;
+    {
+        QMutexLocker locker(&mutex);
+        const QJsonObject parametros = jsonConfigs.value(QStringLiteral("parametros")).toObject();
+        controle = parametros.value(QStringLiteral("finalizacao")).toString();
+        nsu = parametros.value(QStringLiteral("numero_transacao")).toString();
+    }
+    const QList<PendingJournal::Entry> entries = journal.toSettle(controle, nsu);
+    if (entries.isEmpty() && !(controle.isEmpty() && nsu.isEmpty()))
+        Log().info(QStringLiteral("[Q7_Tef_Controller] Nenhuma transação pendente com controle '%1' ou NSU "
+                                  "'%2'; nada a liquidar")
+                       .arg(controle, nsu));
     // Nothing is settled then: the transactions stay pending for a library that can.
-    if (!pendingTransactions.isEmpty() && !library.ConfirmarOperacaoTEF)
+    if (!entries.isEmpty() && !library.ConfirmarOperacaoTEF)
         return missingEntryPoint("ConfirmarOperacaoTEF");
     library.RecuperarOperacaoTEF(buildStartJson().constData());
-    for (const Pending &pending : qAsConst(pendingTransactions))
-        library.ConfirmarOperacaoTEF(pending.sequencial.toInt(), decisao);
-    if (!pendingTransactions.isEmpty()) {
-        pendingTransactions.clear();
-        savePending();
-    }
+    settle(entries, decisao);
     return QByteArray();
+}
+
+void Q7_Tef_Controller::settle(const QList<PendingJournal::Entry> &entries, int decisao) {
+    for (const PendingJournal::Entry &entry : entries) {
+        const QByteArray reply = replyOf(library.ConfirmarOperacaoTEF(entry.sequencial.toInt(), decisao));
+        const QJsonObject result = parseObject(reply);
+        if (result.contains(QStringLiteral("codigo")) &&
+            result.value(QStringLiteral("codigo")).toInt(-1) == 0) {
+            journal.remove(entry.sequencial);
+            continue;
+        }
+        // Kept for the next confirmation, undo or start: support sees it meanwhile.
+        Log().critical(
+            QStringLiteral("[Q7_Tef_Controller] %1 da transação %2 (id %3) recusado pela biblioteca, "
+                           "segue pendente: %4")
+                .arg(decisao ? QStringLiteral("Confirmação") : QStringLiteral("Desfazimento"),
+                     entry.sequencial, entry.id, QString::fromUtf8(reply)));
+    }
+}
+
+// A transaction approved while its sales application was never told of it is undone: nobody
+// will confirm it, and the customer must not pay for a sale the store has no record of.
+void Q7_Tef_Controller::recover(bool) {
+    const QList<PendingJournal::Entry> unanswered = journal.unanswered();
+    for (const PendingJournal::Entry &entry : unanswered)
+        Log().critical(QStringLiteral("[Q7_Tef_Controller] Transação %1 (id %2) aprovada sem resposta "
+                                      "entregue; desfazendo")
+                           .arg(entry.sequencial, entry.id));
+    if (unanswered.isEmpty() || !library.isLoaded())
+        return;
+    if (!library.RecuperarOperacaoTEF || !library.ConfirmarOperacaoTEF) {
+        missingEntryPoint(library.RecuperarOperacaoTEF ? "ConfirmarOperacaoTEF" : "RecuperarOperacaoTEF");
+        return;
+    }
+    library.RecuperarOperacaoTEF(buildStartJson().constData());
+    settle(unanswered, 0);
+    if (library.FinalizarOperacaoTEF)
+        library.FinalizarOperacaoTEF(1);
+}
+
+void Q7_Tef_Controller::markAnswered(const QString &dados, const QString &controle) {
+    const QString sequencial = QJsonDocument::fromJson(dados.toUtf8())
+                                   .object()
+                                   .value(QStringLiteral("tef"))
+                                   .toObject()
+                                   .value(QStringLiteral("sequencial"))
+                                   .toString();
+    if (!sequencial.isEmpty())
+        journal.markAnswered(sequencial, controle);
 }
 
 QByteArray Q7_Tef_Controller::startOperation(const ProtocoloSitef &protocolo) {
@@ -320,18 +307,22 @@ QByteArray Q7_Tef_Controller::startOperation(const ProtocoloSitef &protocolo) {
     clearScreen(record->valor());
     bringWindowToFront();
     emit showWindow(true);
+    windowShown = true;
     emit textChanged(QStringLiteral("Processando transação..."));
 
     const bool completed = collect(protocolo, replyText);
-    emit disableProgressBar(true);
     if (completed) {
         const QJsonObject last = parseObject(replyText).value(QStringLiteral("tef")).toObject();
-        // On disk before the sale is answered: a restart between the two must not lose it.
-        pendingTransactions.append({last.value(QStringLiteral("sequencial")).toString(),
-                                    record->identificacao(),
-                                    QDateTime::currentDateTime().toString(Qt::ISODate)});
-        savePending();
+        const QString sequencial = last.value(QStringLiteral("sequencial")).toString();
+        // On disk the moment the approval is in, before anything else: a stop from here on
+        // either answers the sale or undoes it at the next start.
+        if (last.value(QStringLiteral("resultadoTransacao")).toString().trimmed() == QLatin1String("0") &&
+            !sequencial.isEmpty())
+            journal.add({sequencial, QString::number(record->identificacao()), QString(),
+                         last.value(QStringLiteral("nsuTerminal")).toString(),
+                         QDateTime::currentDateTime().toString(Qt::ISODate), false});
     }
+    emit disableProgressBar(true);
     return replyText;
 }
 
@@ -361,6 +352,17 @@ bool Q7_Tef_Controller::collect(const ProtocoloSitef &protocolo, QByteArray &rep
             if (cancelPending)
                 waitingForOperator = false;
             waitForOperatorLocked();
+            // Stopped before the first call: no payment is started at all.
+            if (first && (cancelPending || isInterruptionRequested())) {
+                replyText =
+                    QJsonDocument(QJsonObject{{QStringLiteral("codigo"), -1},
+                                              {QStringLiteral("mensagem"),
+                                               cancelPending ? QStringLiteral("Operação cancelada")
+                                                             : QStringLiteral("Operação interrompida")}})
+                        .toJson(QJsonDocument::Compact);
+                cancelPending = false;
+                break;
+            }
             // The first call carries the transaction, not the collection state: a cancel can
             // only go out from the second on.
             if (!first && (cancelPending || isInterruptionRequested())) {
@@ -424,9 +426,10 @@ void Q7_Tef_Controller::finish(const QJsonObject &identificacao, const QByteArra
     if (!requisicao.isEmpty())
         response.insert(QStringLiteral("requisicao"), requisicao);
 
-    Pause::sleep(1000);
-    emit showWindow(false);
-    emit responseProcessTEF(compact(response));
+    // Time to read the last screen; none when nothing was shown (a confirmation, a refused
+    // start), or the sales application's next request would wait for nothing.
+    answer(compact(response), windowShown ? 1000 : 0);
+    windowShown = false;
     emit textChanged(QStringLiteral("TEF em processamento..."));
     emit disableProgressBar(false);
     emit disableButtonOK(true);

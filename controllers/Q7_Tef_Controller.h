@@ -1,6 +1,7 @@
 #pragma once
 
 #include "controllers/Base_Controller.h"
+#include "controllers/PendingJournal.h"
 #include "controllers/Q7_Tef_API.h"
 #include "controllers/Q7_Tef_VO.h"
 
@@ -13,8 +14,9 @@ class ProtocoloSitef;
 
 // Controller of the step-wise Tef01 library (product 2). An operation is started, then the
 // library is called again and again; between the calls the operator sees the library's
-// prompts and answers them (the collection dialogue). Confirmation and undo requests of the
-// sales application settle the transactions finished since the last of them.
+// prompts and answers them (the collection dialogue). Approved transactions wait in a journal
+// until the sales application confirms or undoes them; one it was never told of is undone at
+// the next start.
 class Q7_Tef_Controller : public Base_Controller {
     Q_OBJECT
 
@@ -28,6 +30,7 @@ public:
 
 public slots:
     void setJsonConfigs(const QString &value) override;
+    void markAnswered(const QString &dados, const QString &controle) override;
 
 public:
     Q_INVOKABLE void onClickButtonOK(const QString &valorOfTextField, int estado) override;
@@ -35,6 +38,7 @@ public:
     Q_INVOKABLE void onClickButtonCancelar() override;
 
     QString abandonedResponse(const QString &mensagem) const override;
+    void recover(bool unknownOutcome) override;
 
 protected:
     void processTef() override;
@@ -51,16 +55,9 @@ protected:
     static bool needsCollection(const QJsonObject &reply);
 
 private:
-    // A transaction finished since the last confirmation or undo request: what the journal
-    // keeps of it (no card data).
-    struct Pending {
-        QString sequencial;
-        int id = 0;
-        QString adicionado; // local time, ISO 8601
-    };
-
-    void restorePending();
-    void savePending() const;
+    // Confirms (1) or undoes (0) each entry, each one off the journal as soon as the library
+    // says it is done.
+    void settle(const QList<PendingJournal::Entry> &entries, int decisao);
     QByteArray settlePending(int decisao);
     QByteArray startOperation(const ProtocoloSitef &protocolo);
     // Runs the dialogue from the accepted start reply; leaves the last reply in `replyText`.
@@ -76,6 +73,8 @@ private:
     // A cancel that came while the library worked: the collection state copied from its reply
     // would drop the "9", so it is sent on the next pass. Guarded by mutex.
     bool cancelPending = false;
-    QList<Pending> pendingTransactions; // controller thread only, after construction
-    QString journalPath;
+    PendingJournal journal;
+    // Whether this request showed the window, which then stays up for the closing pause.
+    // Controller thread only.
+    bool windowShown = false;
 };

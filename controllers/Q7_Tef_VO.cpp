@@ -19,7 +19,9 @@ void Q7_Tef_VO::setCodigoTransacao(const QString &value) {
 }
 
 void Q7_Tef_VO::setIdentificacao(const QString &value) {
-    m_identificacao = toIntOr(value, 1);
+    bool ok = false;
+    const qint64 number = value.toLongLong(&ok, 10);
+    m_identificacao = ok ? number : 1;
 }
 
 void Q7_Tef_VO::setAplicacao(const QString &value) {

@@ -11,7 +11,8 @@ public:
     int codigoTransacao() const { return m_codigoTransacao; }
     void setCodigoTransacao(const QString &value);
     // 1 when the request does not carry a number: the sales application always gets an id.
-    int identificacao() const { return m_identificacao; }
+    // Wider than int: sales applications count beyond it.
+    qint64 identificacao() const { return m_identificacao; }
     void setIdentificacao(const QString &value);
     QString aplicacao() const { return m_aplicacao; }
     void setAplicacao(const QString &value);
@@ -43,7 +44,7 @@ public:
 private:
     QString m_header;
     int m_codigoTransacao = 0;
-    int m_identificacao = 1;
+    qint64 m_identificacao = 1;
     QString m_aplicacao;
     QString m_versaoAplicacao;
     QString m_estabelecimento;

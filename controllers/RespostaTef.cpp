@@ -2,7 +2,7 @@
 
 #include <QJsonDocument>
 
-void RespostaTef::setId(int id) {
+void RespostaTef::setId(qint64 id) {
     resposta.insert(QStringLiteral("id"), id);
 }
 

@@ -6,7 +6,7 @@
 // The response document of one Pagora request, as the SiTef-layout writer reads it.
 class RespostaTef {
 public:
-    void setId(int id);
+    void setId(qint64 id);
     void setHeader(const QString &header);
     void setDocumentoFiscalVinculado(const QString &documento);
     void setTextoOperador(const QString &texto);

@@ -14,6 +14,7 @@
 #include <QTextCodec>
 
 #include <algorithm>
+#include <utility>
 
 MonitoraDiretorio *MonitoraDiretorio::s_instance = nullptr;
 
@@ -95,6 +96,11 @@ QStringList MonitoraDiretorio::listing(const QString &path) {
 void MonitoraDiretorio::addObservadorDiretorio() {
     if (m_stopped)
         return;
+    if (!m_leftoverDocument.isNull()) {
+        // Taken before the last stop and not finished: carried out before anything new.
+        handOver(std::exchange(m_leftoverDocument, QString()));
+        return;
+    }
     m_log.debug(QStringLiteral("[MonitoraDiretorio] Monitoramento iniciando em: ") + m_pathIn);
 
     if (!m_watcher->addPath(m_pathIn)) {
@@ -179,7 +185,19 @@ bool MonitoraDiretorio::readRequest(const QString &fileName) {
     if (!refused.isNull()) {
         m_log.critical(QStringLiteral("[MonitoraDiretorio] Arquivo ") + fileName +
                        QStringLiteral(" recusado: ") + reason);
-        handOver(fileName, refused);
+        const QFileInfo info(fileName);
+        if (info.isSymLink() || info.isDir()) {
+            // Nothing to take: answered where it stands. A link goes, never its target; what
+            // cannot be removed is left alone until it changes.
+            dropPendingWrites();
+            handOver(refused);
+            if (!QFile::remove(fileName) && (QFileInfo::exists(fileName) || QFileInfo(fileName).isSymLink()))
+                abandon(fileName);
+            return true;
+        }
+        if (!claim(fileName))
+            return false;
+        handOver(refused);
         return true;
     }
 
@@ -209,13 +227,17 @@ bool MonitoraDiretorio::readRequest(const QString &fileName) {
         retryLater(fileName);
         return false;
     }
+    if (!claim(fileName))
+        return false;
+    // What was taken is what runs, should the file have changed since it was read.
+    const QByteArray claimed = readClaim();
+    const QString request = claimed.isEmpty() ? text : decodeRequest(claimed, &windows1252);
     if (windows1252)
         m_log.info(QStringLiteral("[MonitoraDiretorio] Arquivo ") + m_fileReq +
                    QStringLiteral(" não é UTF-8 válido; lido como Windows-1252"));
-    m_log.debug(QStringLiteral("[MonitoraDiretorio] Dados do arquivo lido: ") + text);
+    m_log.debug(QStringLiteral("[MonitoraDiretorio] Dados do arquivo lido: ") + request);
 
-    const QString document = m_protocolo.parseRequest(text);
-    handOver(fileName, document);
+    handOver(m_protocolo.parseRequest(request));
     return true;
 }
 
@@ -246,23 +268,23 @@ QString MonitoraDiretorio::refusedRequest(const QString &fileName, QString *reas
     return QString::fromUtf8(QJsonDocument(document).toJson(QJsonDocument::Compact));
 }
 
-void MonitoraDiretorio::handOver(const QString &fileName, const QString &document) {
+void MonitoraDiretorio::handOver(const QString &document) {
     m_pendingRequest = false;
     m_pendingName.clear();
     m_failedReads = 0;
-    dropPendingWrites();
-    m_awaitingResponse = true;
+    m_claim.document = document;
     emit confJson(document);
     Pause::sleep(1000);
     emit startTefProcess();
-    // A link goes, never its target. A request that stays would be taken again at the next
-    // start of watching, and a payment made twice: it is left alone until it changes.
-    if (!QFile::remove(fileName) && (QFileInfo::exists(fileName) || QFileInfo(fileName).isSymLink())) {
-        m_log.critical(QStringLiteral("[MonitoraDiretorio] Impossível remover arquivo ") + fileName);
-        m_failedReads = kMaxReadAttempts;
-        m_abandonedStamp = fileStamp(fileName);
-    }
     signalToWriteSTS(document);
+}
+
+// Left alone until it changes (modification time or size): taken again as it is, it would
+// fail again, or run twice.
+void MonitoraDiretorio::abandon(const QString &fileName) {
+    m_log.critical(QStringLiteral("[MonitoraDiretorio] Impossível remover arquivo ") + fileName);
+    m_failedReads = kMaxReadAttempts;
+    m_abandonedStamp = fileStamp(fileName);
 }
 
 // The text ends at the first NUL byte. Under UTF-8 a file with invalid bytes is read as
@@ -324,24 +346,26 @@ void MonitoraDiretorio::signalToWriteSTS(QString info_json) {
                        error.errorString());
         return;
     }
-    const QJsonObject request = document.object();
-    const QString content =
-        QStringList{
-            m_protocolo.lineFormat.arg(m_protocolo.TAG_000_000,
-                                       request.value(QLatin1String("header")).toString()),
-            m_protocolo.lineFormat.arg(m_protocolo.TAG_001_000, request.value(QLatin1String("parametros"))
-                                                                    .toObject()
-                                                                    .value(QLatin1String("identificacao"))
-                                                                    .toString()),
-            m_protocolo.lineFormat.arg(m_protocolo.TAG_999_999, QStringLiteral("0"))}
-            .join(m_protocolo.lineSeparator) +
-        m_protocolo.lineSeparator;
+    const QString content = statusText(document.object());
 
     m_pendingStatus.clear();
     if (!writeStatusFile(content, true)) {
         m_pendingStatus = content;
         scheduleWriteRetry();
     }
+}
+
+QString MonitoraDiretorio::statusText(const QJsonObject &request) const {
+    return QStringList{
+               m_protocolo.lineFormat.arg(m_protocolo.TAG_000_000,
+                                          request.value(QLatin1String("header")).toString()),
+               m_protocolo.lineFormat.arg(m_protocolo.TAG_001_000, request.value(QLatin1String("parametros"))
+                                                                       .toObject()
+                                                                       .value(QLatin1String("identificacao"))
+                                                                       .toString()),
+               m_protocolo.lineFormat.arg(m_protocolo.TAG_999_999, QStringLiteral("0"))}
+               .join(m_protocolo.lineSeparator) +
+           m_protocolo.lineSeparator;
 }
 
 // One attempt; `report` logs a failure (the first attempt does, retries stay quiet).
@@ -381,12 +405,13 @@ bool MonitoraDiretorio::writeInPlace(const QString &fileName, const QByteArray &
 }
 
 void MonitoraDiretorio::processResponse(QString dados) {
-    m_awaitingResponse = false;
     const QJsonObject response = QJsonDocument::fromJson(dados.toUtf8()).object();
     const QString header = response.value(QLatin1String("header")).toString();
     if (header == m_protocolo.OP_CNF || header == m_protocolo.OP_NCN || header == m_protocolo.OP_ATV) {
         m_log.info(QStringLiteral("[MonitoraDiretorio] Operação ") + header +
                    QStringLiteral(" não requer arquivo intpos.001"));
+        // The status file was its answer; the settlement is done.
+        releaseClaim();
         return;
     }
 
@@ -396,32 +421,37 @@ void MonitoraDiretorio::processResponse(QString dados) {
     if (statusWritten)
         openResponseTemp(temp, true);
 
-    QString content;
-    switch (m_produto) {
-    case 0:
-        content = m_protocolo.buildSitefResponse(dados);
-        break;
-    case 1:
-        content = m_protocolo.buildBridgeResponse(dados);
-        break;
-    case 2:
-        content = m_protocolo.buildTefResponse(dados);
-        break;
-    default:
-        m_log.critical("Produto TEF inválido");
-        break;
-    }
-    m_log.info(QStringLiteral("[MonitoraDiretorio] Formato SiTef: ") + content);
+    if (m_claim.response.isNull())
+        recordOutcome(dados);
+    m_log.info(QStringLiteral("[MonitoraDiretorio] Formato SiTef: ") + m_claim.response);
+    deliverResponse(temp);
+}
 
-    m_pendingResponse = m_codec->fromUnicode(content);
+void MonitoraDiretorio::deliverResponse(QFile &temp) {
+    m_pendingResponse = m_codec->fromUnicode(m_claim.response);
     m_responsePending = true;
     // Never before the status file of the same request (unless that one cannot be written).
-    if (statusWritten && writeResponseFile(temp, m_pendingResponse, true)) {
+    if (m_pendingStatus.isNull() && writeResponseFile(temp, m_pendingResponse, true)) {
         m_responsePending = false;
         m_pendingResponse.clear();
+        responseDelivered();
         return;
     }
     scheduleWriteRetry();
+}
+
+QString MonitoraDiretorio::buildResponse(const QString &dados) const {
+    switch (m_produto) {
+    case 0:
+        return m_protocolo.buildSitefResponse(dados);
+    case 1:
+        return m_protocolo.buildBridgeResponse(dados);
+    case 2:
+        return m_protocolo.buildTefResponse(dados);
+    default:
+        m_log.critical("Produto TEF inválido");
+        return QString();
+    }
 }
 
 bool MonitoraDiretorio::openResponseTemp(QFile &temp, bool report) {
@@ -493,6 +523,7 @@ void MonitoraDiretorio::retryWrites() {
         if (writeResponseFile(temp, m_pendingResponse, false)) {
             m_responsePending = false;
             m_pendingResponse.clear();
+            responseDelivered();
         }
     }
     if (m_pendingStatus.isNull() && !m_responsePending) {
@@ -500,6 +531,7 @@ void MonitoraDiretorio::retryWrites() {
         return;
     }
     if (m_writeAttempts >= kMaxWriteAttempts) {
+        // A decided answer stays in its claim: the next start delivers it again.
         m_log.critical(QStringLiteral("[MonitoraDiretorio] Gravação em %1 abandonada após %2 tentativas")
                            .arg(m_pathOut)
                            .arg(m_writeAttempts));
@@ -529,10 +561,14 @@ void MonitoraDiretorio::finishPendingWrites() {
 }
 
 // What is still pending belongs to an earlier request, which its sales application no
-// longer waits for.
+// longer waits for: its answer is never delivered now.
 void MonitoraDiretorio::dropPendingWrites() {
     if (!m_pendingStatus.isNull() || m_responsePending)
         m_log.info("[MonitoraDiretorio] Gravação pendente descartada");
+    if (m_claim.held)
+        m_log.critical(QStringLiteral("[MonitoraDiretorio] Resposta não entregue descartada: ") +
+                       describe(m_claim.document));
+    releaseClaim();
     m_writeRetryTimer.stop();
     m_pendingStatus.clear();
     m_pendingResponse.clear();

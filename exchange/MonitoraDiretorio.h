@@ -6,12 +6,16 @@
 
 #include <QDateTime>
 #include <QHash>
+#include <QLockFile>
 #include <QObject>
 #include <QPair>
 #include <QStringList>
 #include <QTimer>
 
+#include <memory>
+
 class QFile;
+class QJsonObject;
 class QFileSystemWatcher;
 class QTextCodec;
 
@@ -37,8 +41,23 @@ public:
     // Shutdown, after the last answer: makes the writes still pending a few last attempts,
     // in place where a file cannot be replaced. Blocks for at most kShutdownWriteAttempts pauses.
     void finishPendingWrites();
-    // Whether the request handed over last still waits for its controller's answer.
-    bool awaitingResponse() const { return m_awaitingResponse; }
+
+    // A request is taken by renaming it to this name in path_in before it is read; the claim
+    // goes only once the request's fate is written (its response delivered, its settlement
+    // done). A claim found at start is a request whose stop came first.
+    static constexpr const char *kClaimName = "arquivo_tef.em_andamento";
+    // Held in path_in while the service runs: a second service on the same directory leaves
+    // the first one's claim alone.
+    static constexpr const char *kLockName = "arquivo_tef.lock";
+
+    // At start, before watching: deals with a claim left by an earlier run. An answer decided
+    // then is delivered again; a confirmation, undo or "ATV" is handed over again once watching
+    // starts. Returns the request document of a claim whose outcome is unknown (an operation
+    // that was running), to be answered with answerUnknown(); otherwise an empty text.
+    QString recoverClaim();
+    // Answers the claim recoverClaim() returned with `response`, a response document that
+    // does not approve.
+    void answerUnknown(const QString &response);
 
     // A request file that is empty or cannot be opened is retried this many times,
     // 250 ms apart, before it is left alone until it is written again.
@@ -61,12 +80,18 @@ public:
 signals:
     void confJson(QString json);
     void startTefProcess();
+    // A response file was delivered, or is delivered again after a restart: the client may
+    // have read it. `controle` is its "027-000" (empty when none).
+    void responseCommitted(const QString &document, const QString &controle);
 
 public slots:
     void slotDiretorioAtualizado(QString path);
     void processResponse(QString dados);
     void signal_to_add_addObservadorDiretorio();
     void signalToWriteSTS(QString info_json);
+    // The controller's outcome, decided before its closing pause: written into the claim at
+    // once, delivered with processResponse().
+    void recordOutcome(const QString &dados);
 
 private:
     explicit MonitoraDiretorio(const QString &configDirectory);
@@ -75,7 +100,17 @@ private:
     static QStringList listing(const QString &path);
     bool readRequest(const QString &fileName);
     QString refusedRequest(const QString &fileName, QString *reason);
-    void handOver(const QString &fileName, const QString &document);
+    void handOver(const QString &document);
+    bool claim(const QString &fileName);
+    void releaseClaim();
+    void responseDelivered();
+    void abandon(const QString &fileName);
+    QByteArray readClaim() const;
+    QString claimPath() const;
+    void deliverResponse(QFile &temp);
+    QString buildResponse(const QString &dados) const;
+    QString statusText(const QJsonObject &request) const;
+    static QString describe(const QString &document);
     void retryLater(const QString &fileName);
     QString decodeRequest(QByteArray bytes, bool *windows1252) const;
     static bool hasFinalLine(const QString &text);
@@ -113,7 +148,18 @@ private:
     // Re-checks a request directory that is missing or was removed.
     QTimer m_rewatchTimer;
     bool m_stopped = false;
-    bool m_awaitingResponse = false;
+
+    // The request taken (renamed to kClaimName) and what is known of its fate.
+    struct Claim {
+        bool held = false;
+        QString document; // the request document
+        QString response; // the response text once decided; null before
+        QString outcome;  // the response document it was built from
+    };
+    Claim m_claim;
+    // A confirmation or undo found claimed at start: handed over when watching starts.
+    QString m_leftoverDocument;
+    std::unique_ptr<QLockFile> m_lock;
 
     // Encoding of the request, status and response files ("codificacao").
     QTextCodec *m_codec;

@@ -144,7 +144,8 @@ public:
             return made;
         };
         m_wiring = std::make_unique<ServiceWiring>(
-            product, *m_engine, ServiceWiring::Options{dir.path(), Q7_BIN_DIR, makeController});
+            product, *m_engine,
+            ServiceWiring::Options{dir.path(), Q7_BIN_DIR, makeController, false, shutdownWaitMs});
     }
     // Shuts the service down as the application does after its event loop.
     void stop() { m_wiring.reset(); }
@@ -154,6 +155,7 @@ public:
 
     int listAnswer = -1;
     QString fieldAnswer;
+    int shutdownWaitMs = ServiceWiring::kShutdownWaitMs;
 
     Base_Controller *controller() const { return m_wiring->controller(); }
     QQuickWindow *window() const { return qobject_cast<QQuickWindow *>(m_engine->rootObjects().value(0)); }
@@ -194,8 +196,7 @@ public:
         for (const QString &name : {QString("q7_pagora_passivo"), QString(library)})
             QFile::copy(Q7_BIN_DIR "/" + name, path(name));
         ServiceFiles::writeConfig(product, "req", "resp", ", \"log\": 0");
-        if (scenario != "{}")
-            m_scenario = writeScenario(scenario);
+        setScenario(scenario);
         client.pollMs = 50;
         client.statusTimeoutMs = 20000;
         client.responseTimeoutMs = 30000;
@@ -208,20 +209,20 @@ public:
         // A killed service leaves its System V semaphores, and its segment, behind. Their keys
         // come from the files in the private TMPDIR; left there, they would outlive the directory,
         // and a later service of another user whose key matched would find the slot locked.
-        const QDir tmp(path("tmp"));
-        for (const QString &name : tmp.entryList({"qipc_*"}, QDir::Files)) {
-            const key_t key = ::ftok(QFile::encodeName(tmp.filePath(name)).constData(), 'Q');
-            const int semaphore = key == -1 ? -1 : ::semget(key, 1, 0);
-            if (semaphore != -1)
-                ::semctl(semaphore, 0, IPC_RMID);
-            const int segment = key == -1 ? -1 : ::shmget(key, 0, 0);
-            shmid_ds info{};
-            if (segment != -1 && ::shmctl(segment, IPC_STAT, &info) == 0 && info.shm_nattch == 0)
-                ::shmctl(segment, IPC_RMID, &info);
-        }
+        for (const QString &slot : QDir(dir.path()).entryList({"tmp*"}, QDir::Dirs))
+            removeSlot(QDir(path(slot)));
     }
-    // The replacement library's default play from the next start on.
-    void clearScenario() { m_scenario.clear(); }
+    // The replacement library plays `json` from its next call on, also in a service running now.
+    void setScenario(const QByteArray &json) { write("scenario.json", json); }
+    void clearScenario() { setScenario("{}"); }
+    // What the replacement libraries booked for `entryPoint` (sim::logReturn), in order.
+    QList<QJsonObject> returns(const QString &entryPoint) const {
+        QList<QJsonObject> found;
+        for (const QByteArray &line : read("calls.jsonl").split('\n'))
+            if (const QJsonDocument entry = QJsonDocument::fromJson(line); entry["retorno"] == entryPoint)
+                found << entry["valor"].toObject();
+        return found;
+    }
 
     // Starts the service in its directory, logging to `logName` there, with `extra` over the
     // test's own environment.
@@ -233,7 +234,7 @@ public:
         env.insert("Q7_LOG", path(logName));
         env.insert("TMPDIR", path("tmp"));
         env.insert("Q7_SIM_CALLS", path("calls.jsonl"));
-        env.insert("Q7_SIM_SCENARIO", m_scenario);
+        env.insert("Q7_SIM_SCENARIO", path("scenario.json"));
         env.insert(extra);
         process->setProcessEnvironment(env);
         process->setWorkingDirectory(dir.path());
@@ -265,6 +266,17 @@ public:
     }
 
 private:
-    QString m_scenario;
+    static void removeSlot(const QDir &tmp) {
+        for (const QString &name : tmp.entryList({"qipc_*"}, QDir::Files)) {
+            const key_t key = ::ftok(QFile::encodeName(tmp.filePath(name)).constData(), 'Q');
+            const int semaphore = key == -1 ? -1 : ::semget(key, 1, 0);
+            if (semaphore != -1)
+                ::semctl(semaphore, 0, IPC_RMID);
+            const int segment = key == -1 ? -1 : ::shmget(key, 0, 0);
+            shmid_ds info{};
+            if (segment != -1 && ::shmctl(segment, IPC_STAT, &info) == 0 && info.shm_nattch == 0)
+                ::shmctl(segment, IPC_RMID, &info);
+        }
+    }
     std::vector<std::unique_ptr<QProcess>> m_processes;
 };

@@ -111,6 +111,10 @@ public:
         }
         const bool ended = controller->wait(20000);
         QCoreApplication::sendPostedEvents();
+        // The monitor's part: the response was delivered.
+        const QStringList responses = of(QStringLiteral("responseProcessTEF"));
+        if (!responses.isEmpty())
+            controller->markAnswered(responses.last(), QString());
         return ended;
     }
 

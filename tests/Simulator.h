@@ -34,7 +34,7 @@ public:
             const QString text = call.value(QLatin1String("fn")).toString() + QLatin1Char(' ') +
                                  QString::fromUtf8(QJsonDocument(call.value(QLatin1String("args")).toObject())
                                                        .toJson(QJsonDocument::Compact));
-            if (!call.isEmpty() && text.contains(filter))
+            if (call.contains(QLatin1String("fn")) && text.contains(filter))
                 lines << text;
         }
         return lines;

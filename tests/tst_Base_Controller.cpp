@@ -8,26 +8,6 @@ class tst_Base_Controller : public QObject {
     Q_OBJECT
 
 private slots:
-    // The window and the queued connections rely on these methods, in this order.
-    void metaObjectOrder() {
-        const QMetaObject &meta = Base_Controller::staticMetaObject;
-        QCOMPARE(meta.superClass(), &QThread::staticMetaObject);
-        static const char *const kinds[] = {"method", "signal", "slot"};
-        QStringList actual;
-        for (int i = meta.methodOffset(); i < meta.methodCount(); ++i)
-            actual << kinds[meta.method(i).methodType()] + (' ' + meta.method(i).methodSignature());
-        QCOMPARE(actual.join(", "),
-                 "signal showMessageError(QString), signal textChanged(QString), "
-                 "signal firstTextChanged(QString), signal textfiledChanged(QString), "
-                 "signal showWindow(bool), signal disableButtonOK(bool), signal disableButtonVoltar(bool), "
-                 "signal disableButtonCancelar(bool), signal disableTextField(bool), "
-                 "signal disableListView(bool), signal disableProgressBar(bool), "
-                 "signal addItemList(QString), signal clearItemsList(), signal responseProcessTEF(QString), "
-                 "slot getJsonConfigs(), slot setJsonConfigs(QString), "
-                 "method onClickButtonOK(QString,int), method onClickButtonVoltar(), "
-                 "method onClickButtonCancelar()");
-    }
-
     void formatCurrency_data() {
         QTest::addColumn<QString>("valor");
         QTest::addColumn<QString>("texto"); // Qt writes a no-break space after the symbol

@@ -22,6 +22,7 @@ class tst_MainWindow : public QObject {
     std::unique_ptr<TestController> controller;
     std::unique_ptr<QQmlApplicationEngine> engine;
     QQuickWindow *window = nullptr;
+    QSemaphore operationEnds;
 
     QVariant eval(const QString &expression) {
         QQmlExpression expr(qmlContext(window), window, expression);
@@ -45,6 +46,10 @@ private slots:
     }
     void init() {
         controller = std::make_unique<TestController>();
+        // An operation runs until the test ends.
+        controller->operation = [this](TestController &) {
+            operationEnds.acquire();
+        };
         engine = std::make_unique<QQmlApplicationEngine>();
         QList<QQmlError> warnings;
         connect(engine.get(), &QQmlEngine::warnings, this,
@@ -64,6 +69,8 @@ private slots:
         disconnect(engine.get(), &QQmlEngine::warnings, this, nullptr);
     }
     void cleanup() {
+        if (controller->isRunning())
+            operationEnds.release();
         window = nullptr;
         engine.reset();
         controller.reset();
@@ -199,6 +206,9 @@ private slots:
             "show 0, show 1");
         row("Sim hides and quits", sair, "click:sim", "window.visible", "false",
             "show 0, show 1, show 0, quit");
+        row("Sair during an operation only says so", "c.start();" + sair, "click:nao",
+            "textInfo.text, sim.visible, popup.visible",
+            "Operação TEF em andamento.\nAguarde o fim para encerrar.|false|false", "show 0, show 1");
     }
     void reactions() {
         QFETCH(QString, script);

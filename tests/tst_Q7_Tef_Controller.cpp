@@ -81,13 +81,9 @@ private slots:
             saleThenConfirm);
         row("entry point not exported", QCoreApplication::applicationDirPath() + "/libQ7_Tef01_noPayment.so",
             {}, saleThenConfirm);
-        // Without a library call to answer it, a prompt would replay for ever; the wait it armed must
-        // not hold the next operation.
-        row("unknown operation ends after one pass", kLibrary,
-            QStringLiteral(R"({"IniciarOperacaoTEF":[%1,{"codigo":0,"mensagem":"","tef":{}}]})")
-                .arg(kList)
-                .toUtf8(),
-            {request("XYZ", R"({"identificacao":"6"})"),
+        // An operation the library has no entry point for never reaches it.
+        row("unknown operation refused, then an administrative one", kLibrary, {},
+            {request("CHQ", R"({"identificacao":"3000000001"})"),
              request("ADM", R"({"identificacao":"7","codigo_transacao":"2"})")});
         // The identification is how the sales application matches its request: it wins over the reply's.
         row("identification wins over the reply's", kLibrary,
@@ -221,7 +217,8 @@ private slots:
         QVERIFY(journal.isNull() || writeFile(path, journal));
         QVERIFY(!earlierInvalid || writeFile(path + ".invalido", "antes"));
 
-        Simulator sim;
+        // Confirms what it did not hand out itself: the restored entries.
+        Simulator sim(R"({"ConfirmarOperacaoTEF": {"codigo": 0}})");
         MessageCapture log("[Q7_Tef_Controller]");
         Q7_Tef_Controller c(nullptr, kLibrary, directory);
         SignalLog window(&c);
@@ -237,7 +234,7 @@ private slots:
         QCOMPARE(tef["resultadoTransacao"], QJsonValue("0")); // answered whatever the journal did
         const QJsonArray pending = QJsonDocument::fromJson(readFile(path))["pendentes"].toArray();
         QCOMPARE(pending.size(), writable ? restored.size() + 1 : 0);
-        QVERIFY(!writable || pending.last()["id"] == 5);
+        QVERIFY(!writable || pending.last()["id"] == "5");
 
         QVERIFY(window.play(request("NCN", R"({"identificacao":"6"})")));
         QStringList undone;
@@ -246,12 +243,69 @@ private slots:
                 << QStringLiteral(R"(ConfirmarOperacaoTEF {"confirmar":0,"sequencial":%1})").arg(sequencial);
         QCOMPARE(sim.calls("ConfirmarOperacaoTEF"), undone);
         const QStringList errors = MessageCapture::lines().filter("critical ");
-        QCOMPARE(errors.size(), critical.isEmpty() ? 0 : writable ? 1 : 2);
+        // Written at the approval, at the answer and at each settlement.
+        const int saves = 3 + restored.size();
+        QCOMPARE(errors.size(), critical.isEmpty() ? 0 : writable ? 1 : saves);
         QVERIFY2(critical.isEmpty() || errors.first().contains(critical), qPrintable(errors.join('\n')));
         // A journal that could not be written is never said to be.
-        QCOMPARE(MessageCapture::lines().filter(" gravado: ").size(), writable ? 2 : 0);
+        QCOMPARE(MessageCapture::lines().filter(" gravado: ").size(), writable ? saves : 0);
         QVERIFY(QJsonDocument::fromJson(readFile(path))["pendentes"].toArray().isEmpty());
         QCOMPARE(QFile::exists(path), writable);
+    }
+
+    // A confirmation or undo settles the transaction it names, or every answered one; what the
+    // library refuses stays for later; a start undoes what no sales application was told of.
+    void settlement_data() {
+        QTest::addColumn<QByteArray>("journal");      // null: a directory in its place, which cannot be read
+        QTest::addColumn<QByteArray>("confirmation"); // the library's reply to each settlement
+        QTest::addColumn<QString>("request");         // null: the start's recovery
+        QTest::addColumn<QStringList>("settled");     // "sequencial:decision", in order
+        QTest::addColumn<QStringList>("left");
+        const QByteArray two = R"({"pendentes": [
+            {"sequencial": "7", "id": "1", "controle": "A", "nsu": "000007", "respondida": true},
+            {"sequencial": "8", "id": "2", "controle": "B", "nsu": "000008", "respondida": false}]})";
+        const QByteArray ok = R"({"codigo": 0})";
+        const auto row = [&](const char *name, const QByteArray &journal, const QByteArray &reply,
+                             const QString &request, const QStringList &settled, const QStringList &left) {
+            QTest::newRow(name) << journal << reply << request << settled << left;
+        };
+        row("bare CNF: the answered only", two, ok, request("CNF", "{}"), {"7:1"}, {"8"});
+        row("CNF naming a control code", two, ok, request("CNF", R"({"finalizacao":"B"})"), {"8:1"}, {"7"});
+        row("NCN naming an NSU", two, ok, request("NCN", R"({"numero_transacao":"000007"})"), {"7:0"}, {"8"});
+        row("a transaction not held: nothing", two, ok,
+            request("CNF", R"({"finalizacao":"Z","numero_transacao":"9"})"), {}, {"7", "8"});
+        row("refused by the library: kept", two, R"({"codigo": 5, "mensagem": "Falha"})",
+            request("NCN", "{}"), {"7:0"}, {"7", "8"});
+        row("start: what was never answered is undone", two, ok, QString(), {"8:0"}, {"7"});
+        row("a journal that cannot be read is left alone", QByteArray(), ok, request("CNF", "{}"), {}, {});
+    }
+    void settlement() {
+        QFETCH(QByteArray, journal);
+        QFETCH(QByteArray, confirmation);
+        QFETCH(QString, request);
+        QFETCH(QStringList, settled);
+        QFETCH(QStringList, left);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("pendentes.json");
+        QVERIFY(journal.isNull() ? QDir().mkpath(path + "/x") : writeFile(path, journal));
+        Simulator sim("{\"ConfirmarOperacaoTEF\": " + confirmation + "}");
+        Q7_Tef_Controller c(nullptr, kLibrary, dir.path());
+        SignalLog window(&c);
+        if (request.isNull())
+            c.recover(false);
+        else
+            QVERIFY(window.play(request));
+        QStringList calls;
+        for (const QString &call : sim.calls("ConfirmarOperacaoTEF")) {
+            const QJsonObject args = QJsonDocument::fromJson(call.section(' ', 1).toUtf8()).object();
+            calls << QString("%1:%2").arg(args["sequencial"].toInt()).arg(args["confirmar"].toInt());
+        }
+        QCOMPARE(calls, settled);
+        QStringList kept;
+        for (const QJsonValue entry : QJsonDocument::fromJson(readFile(path))["pendentes"].toArray())
+            kept << entry["sequencial"].toString();
+        QCOMPARE(kept, left);
+        QCOMPARE(QFileInfo(path).isDir(), journal.isNull());
     }
 
     // The wait is armed before the prompt shows: an answer given before the thread reaches its wait

@@ -250,6 +250,21 @@ private slots:
         QCOMPARE(m_controller->requests.size(), 1);
     }
 
+    // A request that cannot be taken (the claim's name held: another service, no permission) is
+    // never run, and told once while it stays as it is.
+    void requestThatCannotBeTaken() {
+        QVERIFY(QDir().mkpath(m_req + QStringLiteral("/arquivo_tef.em_andamento/x")));
+        start();
+        QVERIFY(writeFile(m_request, kSale));
+        const QString told = QStringLiteral("Impossível tomar o arquivo %1").arg(m_request);
+        QTRY_COMPARE(logLines().filter(told).size(), 1);
+        QVERIFY(writeFile(m_req + QStringLiteral("/outro.txt"), "x")); // watched again: still left alone
+        QTRY_VERIFY(logLines().filter(QStringLiteral("FINALIZANDO")).size() >= 2);
+        QCOMPARE(logLines().filter(told).size(), 1);
+        QVERIFY(m_controller->requests.isEmpty() && !QFile::exists(m_status));
+        QCOMPARE(readFile(m_request), kSale);
+    }
+
     // Missing at start, or removed later: the request directory is watched once it exists.
     void requestDirectoryWatchedOnceItExists() {
         MonitoraDiretorio *monitor = create();

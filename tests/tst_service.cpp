@@ -232,24 +232,30 @@ private slots:
     }
 
     // A cancel that comes while a library step runs, from the operator or from the service
-    // stopping, goes out with the next step, and the operation ends there.
+    // stopping, goes out with the next step, and the operation ends there; one that comes while
+    // the library starts up starts no step at all.
     void cancelDuringSlowStep_data() {
         QTest::addColumn<int>("product");
         QTest::addColumn<bool>("shutdown");
-        for (bool shutdown : {false, true})
-            for (int product : {0, 2})
-                QTest::addRow("%d %s", product, shutdown ? "service stopped" : "CANCELAR")
-                    << product << shutdown;
+        QTest::addColumn<bool>("stepping");
+        for (bool stepping : {true, false})
+            for (bool shutdown : {false, true})
+                for (int product : {0, 2})
+                    QTest::addRow("%d %s %s", product, shutdown ? "service stopped" : "CANCELAR",
+                                  stepping ? "in a step" : "before the first step")
+                        << product << shutdown << stepping;
     }
     void cancelDuringSlowStep() {
         QFETCH(int, product);
         QFETCH(bool, shutdown);
+        QFETCH(bool, stepping);
         const QString step = product ? "RealizarPagamentoTEF" : "OrvixTEF_RealizarPagamentoTEF";
-        s->setScenario(QString(R"({"demoraMs": {"%1": 1000}})").arg(step).toUtf8());
+        const QString held = stepping ? step : product ? "IniciarOperacaoTEF" : "OrvixTEF_IniciarOperacaoTEF";
+        s->setScenario(QString(R"({"demoraMs": {"%1": 1000}})").arg(held).toUtf8());
         s->start(product);
         s->listAnswer = 0; // Pagora's sale menu: debit
         Exchange sale(s->client, request("CRT", 990));
-        QTRY_COMPARE_WITH_TIMEOUT(s->calls(step).size(), 1, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(s->calls(held).size(), 1, 20000);
         if (shutdown)
             s->stop();
         else
@@ -257,12 +263,51 @@ private slots:
 
         QTRY_VERIFY_WITH_TIMEOUT(sale.done(), 20000);
         QCOMPARE(sale.result().outcome, Outcome::Declined);
-        QCOMPARE(s->calls(step).size(), 2);
+        QCOMPARE(s->calls(step).size(), stepping ? 2 : 0);
+        if (!stepping)
+            return;
         const QJsonDocument sent = QJsonDocument::fromJson(
             s->calls(step).last()[product ? "dadosTransacao" : "captura"].toString().toUtf8());
         QCOMPARE(product ? sent["automacao_coleta_retorno"].toString()
                          : QString::number(sent["TipoFluxo"].toInt()),
                  QString(product ? "9" : "2"));
+    }
+
+    // A library call that outlasts the stop's wait is not answered by a guess: its claim stays,
+    // and the next start tells the sales application the outcome is unknown, and undoes what the
+    // library may hold where it can.
+    void callOutlastingTheStop_data() {
+        QTest::addColumn<int>("product");
+        QTest::addColumn<QString>("held");
+        QTest::addColumn<int>("undone"); // calls that undo the library's pending transaction
+        QTest::newRow("1") << 1 << "IniciaVenda" << 0;
+        QTest::newRow("0") << 0 << "OrvixTEF_RealizarPagamentoTEF" << 1;
+    }
+    void callOutlastingTheStop() {
+        QFETCH(int, product);
+        QFETCH(QString, held);
+        QFETCH(int, undone);
+        s->setScenario(QString(R"({"demoraMs": {"%1": 2000}})").arg(held).toUtf8());
+        s->shutdownWaitMs = 100;
+        s->listAnswer = 0;
+        s->start(product);
+        Exchange sale(s->client, request("CRT", 980));
+        QTRY_COMPARE_WITH_TIMEOUT(s->calls(held).size(), 1, 20000);
+        Base_Controller *running = s->controller();
+        s->stop();
+        MonitoraDiretorio::destroyInstance();
+        QVERIFY(QFile::exists(s->path("req/arquivo_tef.em_andamento")));
+        QVERIFY(!QFile::exists(s->path("resp/IntPos.001")));
+        QTRY_VERIFY_WITH_TIMEOUT(running->isFinished(), 20000);
+        delete running;
+
+        const int undoneBefore = s->calls("OrvixTEF_ConfirmarOperacaoTEF").size();
+        s->start(product);
+        QTRY_VERIFY_WITH_TIMEOUT(sale.done(), 20000);
+        QCOMPARE(sale.result().outcome, Outcome::Declined);
+        QVERIFY(field(sale.result().response, "030-000").contains("resultado desconhecido"));
+        QCOMPARE(s->calls("OrvixTEF_ConfirmarOperacaoTEF").size() - undoneBefore, undone);
+        QVERIFY(!QFile::exists(s->path("req/arquivo_tef.em_andamento")));
     }
 
     void tefposCommandLine_data() {

@@ -152,6 +152,8 @@ ApplicationWindow {
                 text: qsTr("Sair")
                 onTriggered: {
                     controller.showWindow(true)
+                    // Quitting in the middle of an operation would cut a payment short.
+                    popup.busy = controller.busy()
                     popup.open()
                 }
             }
@@ -161,6 +163,7 @@ ApplicationWindow {
     Popup {
         id: popup
         objectName: "popup"
+        property bool busy: false
         width: 300
         height: 150
         modal: true
@@ -172,7 +175,7 @@ ApplicationWindow {
         contentItem: Text {
             id: textInfo
             objectName: "textInfo"
-            text: "Deseja encerrar?"
+            text: popup.busy ? "Operação TEF em andamento.\nAguarde o fim para encerrar." : "Deseja encerrar?"
             color: "#000000"
             font.pixelSize: 16
             minimumPixelSize: 12
@@ -181,7 +184,9 @@ ApplicationWindow {
         }
 
         Button {
+            id: sim
             objectName: "sim"
+            visible: !popup.busy
             text: "Sim"
             anchors.right: parent.right
             anchors.bottom: parent.bottom
@@ -193,7 +198,7 @@ ApplicationWindow {
 
         Button {
             objectName: "nao"
-            text: "Não"
+            text: popup.busy ? "OK" : "Não"
             anchors.bottom: parent.bottom
             anchors.right: parent.right
             anchors.rightMargin: 110

@@ -90,6 +90,32 @@ void logCall(const char *entryPoint, const QJsonObject &arguments) {
         QThread::msleep(static_cast<unsigned long>(ms));
 }
 
+void logReturn(const char *entryPoint, const QJsonObject &value) {
+    const QString path = qEnvironmentVariable("Q7_SIM_CALLS");
+    QFile file(path);
+    State &s = state();
+    QMutexLocker locker(&s.mutex);
+    if (!path.isEmpty() && file.open(QIODevice::WriteOnly | QIODevice::Append))
+        file.write(QJsonDocument(QJsonObject{{QStringLiteral("retorno"), QString::fromLatin1(entryPoint)},
+                                             {QStringLiteral("valor"), value}})
+                       .toJson(QJsonDocument::Compact) +
+                   '\n');
+}
+
+QList<QJsonObject> returns(const char *entryPoint) {
+    QFile file(qEnvironmentVariable("Q7_SIM_CALLS"));
+    QList<QJsonObject> found;
+    if (!file.open(QIODevice::ReadOnly))
+        return found;
+    const QString name = QString::fromLatin1(entryPoint);
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        const QJsonObject entry = QJsonDocument::fromJson(line).object();
+        if (entry.value(QStringLiteral("retorno")).toString() == name)
+            found << entry.value(QStringLiteral("valor")).toObject();
+    }
+    return found;
+}
+
 const char *keep(const char *slot, const QByteArray &bytes) {
     State &s = state();
     QMutexLocker locker(&s.mutex);

@@ -16,6 +16,7 @@
 #include <QByteArray>
 #include <QJsonObject>
 #include <QJsonValue>
+#include <QList>
 #include <QString>
 
 namespace sim {
@@ -32,6 +33,13 @@ int callCount(const char *entryPoint);
 
 // Logs the call, then spends the scenario's "demoraMs" for `entryPoint`.
 void logCall(const char *entryPoint, const QJsonObject &arguments);
+
+// What a call did that outlives it (a transaction approved, confirmed, undone), appended to the
+// call log as {"retorno": name, "valor": {...}}: the books a test keeps, and the store from which
+// a library loaded again after a restart takes up its state, as a real one does from its own.
+void logReturn(const char *entryPoint, const QJsonObject &value);
+// Those lines of the call log for `entryPoint`, oldest first.
+QList<QJsonObject> returns(const char *entryPoint);
 
 // Keeps `bytes` alive until the next call to keep() for the same slot and returns a
 // zero-terminated pointer to them: for entry points that return text they own.

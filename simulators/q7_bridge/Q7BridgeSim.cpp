@@ -207,15 +207,29 @@ QByteArray compact(const QJsonObject &object) {
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
+// The outcome of a sale, cancellation or administrative call, in the call log's books.
+const char *booked(const char *entryPoint, const QByteArray &text) {
+    if (QByteArray(entryPoint).startsWith("Inicia")) {
+        const QJsonObject reply = QJsonDocument::fromJson(text).object();
+        QJsonObject outcome;
+        for (const char *key :
+             {"identificadorTransacaoAutomacao", "valorTotal", "q7_bridge_code", "resultadoTransacao"})
+            if (reply.contains(QLatin1String(key)))
+                outcome.insert(QLatin1String(key), reply.value(QLatin1String(key)));
+        sim::logReturn(entryPoint, outcome);
+    }
+    return sim::keep(entryPoint, text);
+}
+
 // Plays the scenario's next reply for `entryPoint`; `approved` makes the approval.
 template <typename Approval> const char *answer(const char *entryPoint, Approval approved) {
     const QJsonValue reply = sim::nextReply(entryPoint);
     if (reply.isNull())
         return nullptr;
     if (reply.isUndefined() || reply == QJsonValue(QStringLiteral("approved")))
-        return sim::keep(entryPoint, compact(approved()));
+        return booked(entryPoint, compact(approved()));
     if (reply == QJsonValue(QStringLiteral("empty")))
-        return sim::keep(entryPoint, QByteArray());
+        return booked(entryPoint, QByteArray());
 
     const QJsonObject form = reply.toObject();
     if (form.value(QStringLiteral("approved")).isObject()) {
@@ -223,21 +237,21 @@ template <typename Approval> const char *answer(const char *entryPoint, Approval
         const QJsonObject changes = form.value(QStringLiteral("approved")).toObject();
         for (auto it = changes.begin(); it != changes.end(); ++it)
             object.insert(it.key(), it.value());
-        return sim::keep(entryPoint, compact(object));
+        return booked(entryPoint, compact(object));
     }
     if (form.contains(QStringLiteral("declined")))
-        return sim::keep(entryPoint,
-                         compact({{QStringLiteral("q7_bridge_code"), form.value(QStringLiteral("declined"))},
-                                  {QStringLiteral("q7_bridge_msg"), form.value(QStringLiteral("message"))}}));
+        return booked(entryPoint,
+                      compact({{QStringLiteral("q7_bridge_code"), form.value(QStringLiteral("declined"))},
+                               {QStringLiteral("q7_bridge_msg"), form.value(QStringLiteral("message"))}}));
     if (form.value(QStringLiteral("reply")).isObject())
-        return sim::keep(entryPoint, compact(form.value(QStringLiteral("reply")).toObject()));
+        return booked(entryPoint, compact(form.value(QStringLiteral("reply")).toObject()));
     if (form.value(QStringLiteral("text")).isString())
-        return sim::keep(entryPoint, form.value(QStringLiteral("text")).toString().toUtf8());
+        return booked(entryPoint, form.value(QStringLiteral("text")).toString().toUtf8());
 
     // A scenario mistake shows up as a failure the tests can see.
-    return sim::keep(entryPoint, compact({{QStringLiteral("q7_bridge_code"), 99},
-                                          {QStringLiteral("q7_bridge_msg"),
-                                           QStringLiteral("Resposta de cenário inválida")}}));
+    return booked(entryPoint, compact({{QStringLiteral("q7_bridge_code"), 99},
+                                       {QStringLiteral("q7_bridge_msg"),
+                                        QStringLiteral("Resposta de cenário inválida")}}));
 }
 
 QJsonObject ok(QJsonObject extra = {}) {

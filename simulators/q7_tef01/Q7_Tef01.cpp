@@ -11,7 +11,9 @@
 //   "cancelamento": the reply to a cancel; by default a result "9", "OPERACAO CANCELADA".
 // Missing members play the default: the start is accepted, a dialogue is one message step
 // followed by an approved final reply whose receipts are made from the transaction document,
-// and a confirmation or undo answers for the sequence numbers this library handed out.
+// and a confirmation or undo answers for the sequence numbers this library handed out. What
+// it handed out and settled is also written to the call log (sim::logReturn), from where the
+// library takes it up again when it is loaded anew, as after a restart of the service.
 //
 // Every dialogue call is checked against the previous reply: an accepted start, the
 // first-call flag (1 on the first call after the start, 0 afterwards), a JSON object as the
@@ -52,6 +54,17 @@ struct Operation {
 };
 
 struct Library {
+    Library() {
+        for (const char *entryPoint : {"RealizarPagamentoTEF", "RealizarAdmTEF"})
+            for (const QJsonObject &done : sim::returns(entryPoint)) {
+                const int sequencial = done.value(QStringLiteral("sequencial")).toInt();
+                unsettled.insert(sequencial);
+                nextSequencial = qMax(nextSequencial, sequencial + 1);
+            }
+        for (const QJsonObject &settled : sim::returns("ConfirmarOperacaoTEF"))
+            unsettled.remove(settled.value(QStringLiteral("sequencial")).toInt());
+    }
+
     QMutex mutex;
     Operation operation;
     int produto = 0;
@@ -153,7 +166,6 @@ QString comprovante(const QString &via, const QString &descricao, const QString 
 QJsonObject approved(Library &lib, bool pagamento, int tipoOuOperacao) {
     const QJsonObject &transacao = lib.operation.transacao;
     const int sequencial = lib.nextSequencial++;
-    lib.unsettled.insert(sequencial);
     const QString autorizacao = QStringLiteral("%1").arg(100000 + sequencial * 7919 % 900000);
     const QString valor = transacao.value(QStringLiteral("transacao_valor")).toString();
     QString forma = transacao.value(QStringLiteral("transacao_pagamento")).toString();
@@ -313,8 +325,12 @@ const char *dialogue(const char *entryPoint, const char *firstName, int first, c
         op.concluded = true;
         bool isNumber = false;
         const int sequencial = op.lastTef.value(QStringLiteral("sequencial")).toString().toInt(&isNumber);
-        if (isNumber)
+        if (isNumber) {
             lib.unsettled.insert(sequencial);
+            sim::logReturn(entryPoint, {{QStringLiteral("sequencial"), sequencial},
+                                        {kResultado, op.lastTef.value(kResultado)},
+                                        {QStringLiteral("transacao"), op.transacao}});
+        }
     }
     return answer(entryPoint, text);
 }
@@ -400,13 +416,19 @@ Q7_TEF01_EXPORT const char *ConfirmarOperacaoTEF(int sequencial, int confirmar) 
     QJsonObject fallback;
     if (confirmar != 0 && confirmar != 1)
         fallback = refusal(QStringLiteral("Decisão inválida: %1").arg(confirmar));
-    else if (!lib.unsettled.remove(sequencial))
+    else if (!lib.unsettled.contains(sequencial))
         fallback = reply(1, QStringLiteral("Transação %1 não encontrada").arg(sequencial));
     else
         fallback = reply(0, (confirmar ? QStringLiteral("Transação %1 confirmada")
                                        : QStringLiteral("Transação %1 desfeita"))
                                 .arg(sequencial));
-    return answer("ConfirmarOperacaoTEF", scripted("ConfirmarOperacaoTEF", fallback));
+    const QByteArray text = scripted("ConfirmarOperacaoTEF", fallback);
+    // Settled only when the reply says so: a scripted refusal leaves it pending.
+    if (QJsonDocument::fromJson(text).object().value(QStringLiteral("codigo")).toInt(-1) == 0 &&
+        lib.unsettled.remove(sequencial))
+        sim::logReturn("ConfirmarOperacaoTEF", {{QStringLiteral("sequencial"), sequencial},
+                                                {QStringLiteral("confirmar"), confirmar}});
+    return answer("ConfirmarOperacaoTEF", text);
 }
 
 Q7_TEF01_EXPORT const char *FinalizarOperacaoTEF(int finalizar) {

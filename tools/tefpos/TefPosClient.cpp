@@ -110,7 +110,9 @@ TefPosClient::Result TefPosClient::send(Fields fields) const {
     }
 
     const QString responsePath = responseDir + QLatin1Char('/') + requestName;
-    QDeadlineTimer responseDeadline(responseTimeoutMs < 0 ? QDeadlineTimer::Forever : responseTimeoutMs);
+    // Both branches a QDeadlineTimer: as an int, Forever would be a deadline of 0 ms.
+    const QDeadlineTimer responseDeadline =
+        responseTimeoutMs < 0 ? QDeadlineTimer(QDeadlineTimer::Forever) : QDeadlineTimer(responseTimeoutMs);
     for (;;) {
         if (QFile::exists(responsePath)) {
             const QByteArray bytes = readAll(responsePath);
