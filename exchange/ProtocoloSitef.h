@@ -153,8 +153,7 @@ private:
         IsCrt,
         HasChq,
         HasCncCnfNcn,
-        HasCnc,
-        HasCncCnf
+        HasCnc
     };
     struct RequestKey {
         QString member;

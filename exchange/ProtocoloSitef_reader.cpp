@@ -82,8 +82,6 @@ bool ProtocoloSitef::accepts(Condition condition, const QString &operation) cons
         return operation.contains(OP_CNC) || operation.contains(OP_CNF) || operation.contains(OP_NCN);
     case Condition::HasCnc:
         return operation.contains(OP_CNC);
-    case Condition::HasCncCnf:
-        return operation.contains(OP_CNC) || operation.contains(OP_CNF);
     }
     return false;
 }
