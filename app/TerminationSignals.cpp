@@ -37,6 +37,8 @@ void quitOnTerminationSignals() {
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGTERM, &action, nullptr);
     ::sigaction(SIGINT, &action, nullptr);
+    // The end of a session can come as a hangup.
+    ::sigaction(SIGHUP, &action, nullptr);
 }
 
 #else
