@@ -12,12 +12,47 @@
 #include <QRegularExpression>
 #include <QStringList>
 #include <QTest>
+#include <algorithm>
+#include <functional>
 #include <memory>
+#include <utility>
+
+// What the operator window shows, as the controller's signals leave it: one line of what is
+// visible, so that signals that only reorder how a screen is built leave it as it is.
+struct Screen {
+    bool shown = false, field = false, list = false, ok = false, voltar = false, cancelar = false,
+         busy = false;
+    QString band, text, error, fieldText;
+    QStringList items;
+
+    QString render() const {
+        QStringList parts{shown ? "shown" : "hidden"};
+        for (const auto &[name, value] :
+             {std::pair<const char *, QString>{"band", band}, {"text", text}, {"error", error}})
+            if (!value.isEmpty())
+                parts << QStringLiteral("%1 \"%2\"").arg(QLatin1String(name), value);
+        if (field)
+            parts << "field \"" + fieldText + '"';
+        if (list)
+            parts << "list [" + items.join(", ") + ']';
+        QStringList buttons;
+        for (const auto &[name, on] :
+             {std::pair<const char *, bool>{"OK", ok}, {"VOLTAR", voltar}, {"CANCELAR", cancelar}})
+            if (on)
+                buttons << QLatin1String(name);
+        if (!buttons.isEmpty())
+            parts << "buttons " + buttons.join(' ');
+        if (busy)
+            parts << QStringLiteral("busy");
+        return parts.join(QStringLiteral(" | "));
+    }
+};
 
 // Every controller signal as "name:argument" (flags as 0 or 1), in emission order: what the
 // controller's thread emits in `lines`, what the test's thread emits (a handler or a screen the test
-// calls itself) in `gui`. Each is in a fixed order whenever the operator answers. play() drives one
-// request through the controller as the operator window would.
+// calls itself) in `gui`. The window they build is kept as a Screen; `events` holds what the
+// operator saw at each prompt, each action, and each answer with the screen it left. play()
+// drives one request through the controller as the operator window would.
 class SignalLog : public QObject {
 public:
     explicit SignalLog(Base_Controller *c)
@@ -25,38 +60,77 @@ public:
         // Shared with the connections: a signal still on its way never writes into a dead log.
         const auto shared = state;
         const QThread *test = thread();
-        const auto add = [shared, test](const QString &line) {
+        const auto add = [shared, test](const QString &line, const std::function<void(Screen &)> &apply) {
             QMutexLocker locker(&shared->mutex);
             (QThread::currentThread() == test ? shared->gui : shared->lines) << line;
+            apply(shared->screen);
         };
-        const auto text = [=](void (Base_Controller::*signal)(const QString &), const char *name) {
+        const auto text = [=](void (Base_Controller::*signal)(const QString &), const char *name,
+                              QString Screen::*member) {
             connect(
-                c, signal, this, [=](const QString &v) { add(QLatin1String(name) + ':' + v); },
+                c, signal, this,
+                [=](const QString &v) {
+                    add(QLatin1String(name) + ':' + v, [&](Screen &s) { s.*member = v; });
+                },
                 Qt::DirectConnection);
         };
-        const auto flag = [=](void (Base_Controller::*signal)(bool), const char *name) {
+        // The "disable" signals hide their element when true.
+        const auto flag = [=](void (Base_Controller::*signal)(bool), const char *name, bool Screen::*member,
+                              bool hides) {
             connect(
-                c, signal, this, [=](bool v) { add(QLatin1String(name) + (v ? ":1" : ":0")); },
+                c, signal, this,
+                [=](bool v) {
+                    add(QLatin1String(name) + (v ? ":1" : ":0"), [&](Screen &s) { s.*member = v != hides; });
+                },
                 Qt::DirectConnection);
         };
-        text(&Base_Controller::showMessageError, "showMessageError");
-        text(&Base_Controller::textChanged, "textChanged");
-        text(&Base_Controller::firstTextChanged, "firstTextChanged");
-        text(&Base_Controller::textfiledChanged, "textfiledChanged");
-        flag(&Base_Controller::showWindow, "showWindow");
-        flag(&Base_Controller::disableButtonOK, "disableButtonOK");
-        flag(&Base_Controller::disableButtonVoltar, "disableButtonVoltar");
-        flag(&Base_Controller::disableButtonCancelar, "disableButtonCancelar");
-        flag(&Base_Controller::disableTextField, "disableTextField");
-        flag(&Base_Controller::disableListView, "disableListView");
-        flag(&Base_Controller::disableProgressBar, "disableProgressBar");
-        text(&Base_Controller::addItemList, "addItemList");
+        text(&Base_Controller::showMessageError, "showMessageError", &Screen::error);
+        text(&Base_Controller::textChanged, "textChanged", &Screen::text);
+        text(&Base_Controller::firstTextChanged, "firstTextChanged", &Screen::band);
+        text(&Base_Controller::textfiledChanged, "textfiledChanged", &Screen::fieldText);
+        flag(&Base_Controller::showWindow, "showWindow", &Screen::shown, false);
+        flag(&Base_Controller::disableButtonOK, "disableButtonOK", &Screen::ok, true);
+        flag(&Base_Controller::disableButtonVoltar, "disableButtonVoltar", &Screen::voltar, true);
+        flag(&Base_Controller::disableButtonCancelar, "disableButtonCancelar", &Screen::cancelar, true);
+        flag(&Base_Controller::disableTextField, "disableTextField", &Screen::field, true);
+        flag(&Base_Controller::disableListView, "disableListView", &Screen::list, true);
+        flag(&Base_Controller::disableProgressBar, "disableProgressBar", &Screen::busy, true);
         connect(
-            c, &Base_Controller::clearItemsList, this, [=] { add(QStringLiteral("clearItemsList")); },
+            c, &Base_Controller::addItemList, this,
+            [=](const QString &v) { add("addItemList:" + v, [&](Screen &s) { s.items << v; }); },
             Qt::DirectConnection);
-        text(&Base_Controller::responseProcessTEF, "responseProcessTEF");
+        connect(
+            c, &Base_Controller::clearItemsList, this,
+            [=] { add(QStringLiteral("clearItemsList"), [](Screen &s) { s.items.clear(); }); },
+            Qt::DirectConnection);
+        // The window the operator reads during the closing pause.
+        connect(
+            c, &Base_Controller::outcomeDecided, this,
+            [=] {
+                QMutexLocker locker(&shared->mutex);
+                shared->snapshot();
+            },
+            Qt::DirectConnection);
+        connect(
+            c, &Base_Controller::responseProcessTEF, this,
+            [=](const QString &v) {
+                QMutexLocker locker(&shared->mutex);
+                shared->lines << "responseProcessTEF:" + v;
+                shared->snapshot();
+                shared->events << "answer " + v;
+            },
+            Qt::DirectConnection);
     }
 
+    // The window as the signals so far leave it.
+    QString screen() const {
+        QMutexLocker locker(&state->mutex);
+        return state->screen.render();
+    }
+    QStringList events() const {
+        QMutexLocker locker(&state->mutex);
+        return state->events;
+    }
     // What the controller's thread emitted, and the operator's actions with what each one emitted.
     QStringList lines() const {
         QMutexLocker locker(&state->mutex);
@@ -100,7 +174,10 @@ public:
                 shown.lastIndexOf("disableListView:0") > shown.lastIndexOf("disableTextField:0");
             const bool button = action == QLatin1String("VOLTAR") || action == QLatin1String("CANCELAR");
             state->mutex.lock();
+            // What the operator saw, once, and the answer given.
+            state->snapshot();
             state->gui << (button ? "> " + action : "> OK \"" + action + '"');
+            state->events << state->gui.last();
             state->mutex.unlock();
             if (action == QLatin1String("VOLTAR"))
                 controller->onClickButtonVoltar();
@@ -111,6 +188,9 @@ public:
         }
         const bool ended = controller->wait(20000);
         QCoreApplication::sendPostedEvents();
+        state->mutex.lock();
+        state->snapshot(); // what the window holds until the next request
+        state->mutex.unlock();
         // The monitor's part: the response was delivered.
         const QStringList responses = of(QStringLiteral("responseProcessTEF"));
         if (!responses.isEmpty())
@@ -123,26 +203,41 @@ private:
         QMutex mutex;
         QStringList lines;
         QStringList gui;
+        Screen screen;
+        QStringList events;
+        QString shown; // the last screen in `events`
+        // Call with the mutex held: the screen, unless the operator saw it as it is already.
+        void snapshot() {
+            const QString now = screen.render();
+            if (now != shown)
+                events << now;
+            shown = now;
+        }
     };
     std::shared_ptr<State> state = std::make_shared<State>();
     Base_Controller *controller;
     int answered = 0;
 };
 
-// A run as text: the library's calls, the signals of the controller's thread, the operator's actions
-// with what each one emitted, and the log; one to a line, line breaks inside a value written as \n.
+// A run as text, one to a line, line breaks inside a value written as \n: the library's calls;
+// the window at each prompt, the operator's actions, and each answer with the window it left; and
+// the log but for the lines every operation writes.
 inline QStringList transcript(const QStringList &calls, const SignalLog &window, const QStringList &log) {
+    static const QRegularExpression routine(
+        QStringLiteral("carregada com sucesso|setJsonConfigs|INICIANDO OPERA|FINALIZANDO (OPERA|Q7_PAGORA)|"
+                       "FIM DA OPERA|Operação identificada|liberada$|PRONTO PARA SER ENCERRADO"));
     QStringList lines;
-    const auto add = [&lines](const char *title, QStringList items) {
-        lines << QString::fromLatin1(title);
+    const auto add = [&lines](const QString &prefix, QStringList items) {
         for (QString &item : items)
-            lines << "    " + item.replace('\r', "\\r").replace('\n', "\\n");
+            lines << prefix + item.replace('\r', "\\r").replace('\n', "\\n");
     };
-    add("calls", calls);
-    add("window", window.lines());
-    if (!window.gui().isEmpty())
-        add("operator", window.gui());
-    add("log", log);
+    add(QStringLiteral("call "), calls);
+    add(QString(), window.events());
+    QStringList kept = log;
+    kept.erase(std::remove_if(kept.begin(), kept.end(),
+                              [](const QString &line) { return routine.match(line).hasMatch(); }),
+               kept.end());
+    add(QStringLiteral("log "), kept);
     return lines;
 }
 
