@@ -62,12 +62,13 @@ public:
         write(name, json);
         return path(name);
     }
-    // Arguments of every call of `entryPoint` the replacement libraries received, in order.
-    QList<QJsonObject> calls(const QString &entryPoint) const {
+    // Arguments of every call of `entryPoint` the replacement libraries received, in order; with
+    // `bookings`, what they booked for it instead (sim::logReturn).
+    QList<QJsonObject> calls(const QString &entryPoint, bool bookings = false) const {
         QList<QJsonObject> found;
-        for (const QByteArray &line : read("calls.jsonl").split('\n'))
-            if (const QJsonDocument call = QJsonDocument::fromJson(line); call["fn"] == entryPoint)
-                found << call["args"].toObject();
+        for (const auto &[name, value] : callLog(path("calls.jsonl"), bookings))
+            if (name == entryPoint)
+                found << value;
         return found;
     }
     // What the Tef01 library was given as the operator's answers, call by call: "|PARCELADO|42".
@@ -215,15 +216,6 @@ public:
     // The replacement library plays `json` from its next call on, also in a service running now.
     void setScenario(const QByteArray &json) { write("scenario.json", json); }
     void clearScenario() { setScenario("{}"); }
-    // What the replacement libraries booked for `entryPoint` (sim::logReturn), in order.
-    QList<QJsonObject> returns(const QString &entryPoint) const {
-        QList<QJsonObject> found;
-        for (const QByteArray &line : read("calls.jsonl").split('\n'))
-            if (const QJsonDocument entry = QJsonDocument::fromJson(line); entry["retorno"] == entryPoint)
-                found << entry["valor"].toObject();
-        return found;
-    }
-
     // Starts the service in its directory, logging to `logName` there, with `extra` over the
     // test's own environment.
     QProcess *start(const QString &logName = "service.log", const QProcessEnvironment &extra = {}) {

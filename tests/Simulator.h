@@ -29,12 +29,10 @@ public:
     // Every call so far as "Name {compact arguments}", those that contain `filter`.
     QStringList calls(const QString &filter = QString()) const {
         QStringList lines;
-        for (const QByteArray &line : readFile(dir.filePath(QStringLiteral("calls.jsonl"))).split('\n')) {
-            const QJsonObject call = QJsonDocument::fromJson(line).object();
-            const QString text = call.value(QLatin1String("fn")).toString() + QLatin1Char(' ') +
-                                 QString::fromUtf8(QJsonDocument(call.value(QLatin1String("args")).toObject())
-                                                       .toJson(QJsonDocument::Compact));
-            if (call.contains(QLatin1String("fn")) && text.contains(filter))
+        for (const auto &[name, arguments] : callLog(dir.filePath(QStringLiteral("calls.jsonl")))) {
+            const QString text = name + QLatin1Char(' ') +
+                                 QString::fromUtf8(QJsonDocument(arguments).toJson(QJsonDocument::Compact));
+            if (text.contains(filter))
                 lines << text;
         }
         return lines;

@@ -2,6 +2,10 @@
 
 #include <QDate>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QList>
+#include <QPair>
 #include <QRegularExpression>
 #include <QStringList>
 
@@ -15,6 +19,20 @@ inline QByteArray readFile(const QString &path) {
 inline bool writeFile(const QString &path, const QByteArray &bytes) {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// The replacement libraries' call log (SimSupport.h), in order: each call's name and arguments
+// ({"fn", "args"}), or with `bookings` each booking's ({"retorno", "valor"}).
+inline QList<QPair<QString, QJsonObject>> callLog(const QString &path, bool bookings = false) {
+    const QLatin1String kind(bookings ? "retorno" : "fn");
+    const QLatin1String member(bookings ? "valor" : "args");
+    QList<QPair<QString, QJsonObject>> found;
+    for (const QByteArray &line : readFile(path).split('\n')) {
+        const QJsonObject entry = QJsonDocument::fromJson(line).object();
+        if (entry.value(kind).isString())
+            found.append({entry.value(kind).toString(), entry.value(member).toObject()});
+    }
+    return found;
 }
 
 inline QString dailyLog(const QString &dir) {

@@ -223,14 +223,14 @@ private slots:
         QMap<QString, QStringList> fate;
         QMap<int, QString> amountOf;
         const QString entryPoint = product == 1 ? "IniciaVenda" : "RealizarPagamentoTEF";
-        for (const QJsonObject &done : s->returns(entryPoint)) {
+        for (const QJsonObject &done : s->calls(entryPoint, true)) {
             const QString amount = product == 1 ? done["valorTotal"].toString()
                                                 : done["transacao"]["transacao_valor"].toString();
             if (done[product == 1 ? "q7_bridge_code" : "resultadoTransacao"].toVariant().toInt() == 0)
                 fate[amount] << "approved";
             amountOf[done["sequencial"].toInt()] = amount;
         }
-        for (const QJsonObject &done : s->returns("ConfirmarOperacaoTEF"))
+        for (const QJsonObject &done : s->calls("ConfirmarOperacaoTEF", true))
             fate[amountOf[done["sequencial"].toInt()]]
                 << (done["confirmar"].toInt() ? "confirmed" : "undone");
         QString books;
