@@ -236,8 +236,8 @@ public:
         return process;
     }
     // Starts the service and waits until it watches the request directory; null if it does not.
-    QProcess *startWatching(const QString &logName = "service.log") {
-        QProcess *process = start(logName);
+    QProcess *startWatching(const QString &logName = "service.log", const QProcessEnvironment &extra = {}) {
+        QProcess *process = start(logName, extra);
         return QTest::qWaitFor([&] { return logged("Monitoramento iniciando em: req", logName); }, 30000)
                    ? process
                    : nullptr;

@@ -3,8 +3,10 @@
 // did not take stays where the sales application put it, and the next start answers that one.
 #include "ServiceHarness.h"
 
+#include <QDeadlineTimer>
 #include <QJsonArray>
 #include <QLibraryInfo>
+#include <functional>
 
 namespace {
 
@@ -23,6 +25,55 @@ QByteArray statusOf(const QString &operation, int id) {
 const char *const kLibrary[] = {"libAPITEFOrvix.so", "libQ7_Bridge.so", "libQ7_Tef01.so"};
 
 } // namespace
+
+// A private X server (Xvfb) and xdotool, for what only a real window shows: the keyboard of an
+// operator without a mouse.
+class XDisplay {
+public:
+    static std::unique_ptr<XDisplay> start() {
+        const QString xvfb = qEnvironmentVariable("Q7_XVFB");
+        if (xvfb.isEmpty() || qEnvironmentVariableIsEmpty("Q7_XDOTOOL"))
+            return nullptr;
+        auto x = std::make_unique<XDisplay>();
+        x->server.start(xvfb, {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "1024x768x24"});
+        if (!QTest::qWaitFor([&] { return x->server.canReadLine(); }, 20000))
+            return nullptr;
+        x->env.insert("DISPLAY", ':' + QString(x->server.readLine()).trimmed());
+        x->env.insert("QT_QPA_PLATFORM", "xcb");
+        return x;
+    }
+    ~XDisplay() {
+        server.terminate();
+        server.waitForFinished(10000);
+    }
+    QString xdo(const QStringList &arguments) const {
+        QProcess tool;
+        QProcessEnvironment all = QProcessEnvironment::systemEnvironment();
+        all.insert(env);
+        tool.setProcessEnvironment(all);
+        tool.start(qEnvironmentVariable("Q7_XDOTOOL"), arguments);
+        tool.waitForFinished(20000);
+        return QString(tool.readAllStandardOutput()).trimmed();
+    }
+    // Types `keys` into the visible window named `title` until `done`, again every second, since
+    // keys that come before the prompt is up go nowhere.
+    bool press(const QString &title, const QString &keys, const std::function<bool()> &done) const {
+        const auto once = [&] {
+            const QString window = xdo({"search", "--onlyvisible", "--name", title}).section('\n', 0, 0);
+            if (!window.isEmpty() && xdo({"windowfocus", "--sync", window}).isEmpty())
+                xdo(QStringList{"key", "--delay", "100"} + keys.split(' '));
+        };
+        const QDeadlineTimer deadline(60000);
+        while (!done() && !deadline.hasExpired()) {
+            once();
+            static_cast<void>(QTest::qWaitFor(done, 1000));
+        }
+        return done();
+    }
+
+    QProcess server;
+    QProcessEnvironment env;
+};
 
 class TestStartup : public QObject {
     Q_OBJECT
@@ -114,35 +165,47 @@ private slots:
     // only now it undoes, one never answered it undoes without naming it. The replacement
     // library's books must then agree: each approval confirmed if recorded, else undone, once
     // (the bridge, which cannot undo, never approves unheard); no request run twice or left
-    // without its answer. Q7_KILL_SWEEP=N plays N sales a row.
+    // without its answer. Product 0 needs an operator at its window: an X display.
+    // Q7_KILL_SWEEP=N plays N sales a row.
     void killPoints_data() {
         QTest::addColumn<int>("product");
         QTest::addColumn<QString>("moment");
-        QTest::addColumn<QByteArray>("scenario"); // what holds the library at that moment
-        const auto row = [](int product, const char *moment, const char *scenario) {
-            QTest::addRow("%d %s", product, moment) << product << QString(moment) << QByteArray(scenario);
-        };
-        for (int product : {1, 2}) {
-            row(product, "request claimed", "{}");
-            row(product, "library call running",
-                product == 1 ? R"({"demoraMs": {"IniciaVenda": 60000}})"
-                             : R"({"demoraMs": {"RealizarPagamentoTEF": 60000}})");
-            row(product, "answer decided", "{}");
-            row(product, "response written", "{}");
-            row(product, "CNF claimed",
-                product == 1 ? "{}" : R"({"demoraMs": {"RecuperarOperacaoTEF": 60000}})");
+        QTest::addColumn<QString>("held"); // the library call under way at that moment, held there
+        const char *const step[] = {"OrvixTEF_RealizarPagamentoTEF", "IniciaVenda", "RealizarPagamentoTEF"};
+        const char *const settling[] = {"OrvixTEF_ConfirmarOperacaoTEF", "", "RecuperarOperacaoTEF"};
+        for (int product : {1, 2, 0}) {
+            const auto row = [product](const char *moment, const char *held) {
+                QTest::addRow("%d %s", product, moment) << product << QString(moment) << QString(held);
+            };
+            row("request claimed", "");
+            row("library call running", step[product]);
+            row("answer decided", "");
+            row("response written", "");
+            row("CNF claimed", settling[product]);
         }
-        row(2, "CNF between two settlements", R"({"demoraMs": {"ConfirmarOperacaoTEF": 1500}})");
+        QTest::addRow("2 CNF between two settlements") << 2 << "CNF between two settlements"
+                                                       << "";
     }
     void killPoints() {
         QFETCH(int, product);
         QFETCH(QString, moment);
-        QFETCH(QByteArray, scenario);
+        QFETCH(QString, held);
+        std::unique_ptr<XDisplay> x;
+        if (product == 0 && !(x = XDisplay::start()))
+            QSKIP("needs Xvfb and xdotool, named by Q7_XVFB and Q7_XDOTOOL");
+        const QProcessEnvironment display = x ? x->env : QProcessEnvironment();
         make(product);
-        QProcess *service = s->startWatching();
+        QProcess *service = s->startWatching("service.log", display);
         QVERIFY(service);
+        // Product 0's operator: debit in the sale menu, a "1" for the card's last digits.
+        const auto waitFor = [&](const std::function<bool()> &done) {
+            return x ? x->press("Orvix Pay - Pagora", "1 Return", done) : QTest::qWaitFor(done, 60000);
+        };
         const QString claim = s->path("req/arquivo_tef.em_andamento");
         const bool confirming = moment.startsWith("CNF");
+        const QString stepCall = product == 1   ? "IniciaVenda"
+                                 : product == 2 ? "RealizarPagamentoTEF"
+                                                : "OrvixTEF_RealizarPagamentoTEF";
         QMap<QString, QByteArray> recorded; // amount -> its approved response, to be confirmed
         QStringList confirmed;              // amounts it recorded
         QStringList heard;                  // amounts it was told were approved
@@ -160,34 +223,31 @@ private slots:
         for (int n = 0, id = 100; n < sales; ++n, id += 10) {
             const QString amount = QString::number(1000 + n);
             for (int i = 0; confirming && i < (moment.contains("two") ? 2 : 1); ++i) {
-                const TefPosClient::Result sold = s->client.send(sale(id + i, amount + QString::number(i)));
-                QCOMPARE(sold.outcome, TefPosClient::Outcome::Approved);
-                recorded[amount + QString::number(i)] = sold.response;
+                Exchange sold(s->client, sale(id + i, amount + QString::number(i)));
+                QVERIFY(waitFor([&] { return sold.done(); }));
+                QCOMPARE(sold.result().outcome, TefPosClient::Outcome::Approved);
+                recorded[amount + QString::number(i)] = sold.result().response;
             }
-            const int calls = s->calls("IniciaVenda").size() + s->calls("RealizarPagamentoTEF").size() +
-                              s->calls("RecuperarOperacaoTEF").size();
-            s->setScenario(scenario);
+            const int calls = s->calls(held).size();
+            s->setScenario(moment.contains("two") ? R"({"demoraMs": {"ConfirmarOperacaoTEF": 1500}})"
+                           : held.isEmpty()       ? "{}"
+                                            : QString(R"({"demoraMs": {"%1": 60000}})").arg(held).toUtf8());
             QFile::remove(s->path("resp/IntPos.001")); // an answer given again after the last stop
             QVERIFY(s->write("req/IntPos.tmp",
                              s->client.encode(confirming ? fields("CNF", id + 5) : sale(id + 5, amount))) &&
                     QFile::rename(s->path("req/IntPos.tmp"), s->path("req/IntPos.001")));
-            QVERIFY2(QTest::qWaitFor(
-                         [&] {
-                             if (moment.contains("claimed") && (product == 1 || !confirming))
-                                 return QFile::exists(claim);
-                             if (moment.contains("running") || moment == "CNF claimed")
-                                 return s->calls("IniciaVenda").size() +
-                                            s->calls("RealizarPagamentoTEF").size() +
-                                            s->calls("RecuperarOperacaoTEF").size() >
-                                        calls;
-                             if (moment.contains("two")) // the first one off the journal
-                                 return QJsonDocument::fromJson(s->read("pendentes.json"))["pendentes"]
-                                            .toArray()
-                                            .size() == 1;
-                             return moment == "answer decided" ? readFile(claim).startsWith('{')
-                                                               : QFile::exists(s->path("resp/IntPos.001"));
-                         },
-                         30000),
+            QVERIFY2(waitFor([&] {
+                         if (!held.isEmpty())
+                             return s->calls(held).size() > calls;
+                         if (moment.contains("claimed"))
+                             return QFile::exists(claim);
+                         if (moment.contains("two")) // the first one off the journal
+                             return QJsonDocument::fromJson(s->read("pendentes.json"))["pendentes"]
+                                        .toArray()
+                                        .size() == 1;
+                         return moment == "answer decided" ? readFile(claim).startsWith('{')
+                                                           : QFile::exists(s->path("resp/IntPos.001"));
+                     }),
                      qPrintable(moment));
             service->kill();
             service->waitForFinished();
@@ -198,11 +258,11 @@ private slots:
             const bool taken = !QFile::remove(s->path("req/IntPos.001"));
             for (const char *stale : {"resp/IntPos.001", "resp/IntPos.Sts"})
                 QFile::remove(s->path(stale));
-            service = s->startWatching(QString("restart%1.log").arg(n));
+            service = s->startWatching(QString("restart%1.log").arg(n), display);
             QVERIFY(service);
-            if (field(response, "009-000") == "0")
+            if (field(response, "009-000") == "0") {
                 recorded[amount] = response;
-            else if (!confirming && taken) {
+            } else if (!confirming && taken) {
                 // Answered by the recovery, before anything else.
                 response = s->read("resp/IntPos.001");
                 QCOMPARE(field(response, "001-000"), QString::number(id + 5));
@@ -220,19 +280,20 @@ private slots:
             heard << recorded.keys();
             recorded.clear();
         }
-        // The library's books: approvals by amount, settlements by sequence number.
+        // The library's books: approvals and settlements by amount (Tef01 settles by sequence number).
         QMap<QString, QStringList> fate;
         QMap<int, QString> amountOf;
-        const QString entryPoint = product == 1 ? "IniciaVenda" : "RealizarPagamentoTEF";
-        for (const QJsonObject &done : s->calls(entryPoint, true)) {
-            const QString amount = product == 1 ? done["valorTotal"].toString()
-                                                : done["transacao"]["transacao_valor"].toString();
+        for (const QJsonObject &done : s->calls(stepCall, true)) {
+            const QString amount = product == 0   ? done["valor"].toString()
+                                   : product == 1 ? done["valorTotal"].toString()
+                                                  : done["transacao"]["transacao_valor"].toString();
             if (done[product == 1 ? "q7_bridge_code" : "resultadoTransacao"].toVariant().toInt() == 0)
                 fate[amount] << "approved";
             amountOf[done["sequencial"].toInt()] = amount;
         }
-        for (const QJsonObject &done : s->calls("ConfirmarOperacaoTEF", true))
-            fate[amountOf[done["sequencial"].toInt()]]
+        const QString settles = product ? "ConfirmarOperacaoTEF" : "OrvixTEF_ConfirmarOperacaoTEF";
+        for (const QJsonObject &done : s->calls(settles, true))
+            fate[product ? amountOf[done["sequencial"].toInt()] : done["valor"].toString()]
                 << (done["confirmar"].toInt() ? "confirmed" : "undone");
         QString books;
         for (const QStringList &entries : qAsConst(fate))
@@ -246,13 +307,16 @@ private slots:
                                                                 : ": approved undone"));
         // Each sale reached the library once.
         QStringList firstCalls;
-        for (const QJsonObject &call : s->calls(entryPoint))
-            if (product == 1 || call["novaTransacao"].toInt() == 1)
-                firstCalls << (product == 1
-                                   ? call["valorTotal"].toString()
-                                   : QJsonDocument::fromJson(
-                                         call["dadosTransacao"].toString().toUtf8())["transacao_valor"]
-                                         .toString());
+        for (const QJsonObject &call : s->calls(stepCall)) {
+            const QJsonObject sent =
+                QJsonDocument::fromJson(call[product ? "dadosTransacao" : "captura"].toString().toUtf8())
+                    .object();
+            if (product == 1)
+                firstCalls << call["valorTotal"].toString();
+            else if (product == 2 ? call["novaTransacao"].toInt() == 1
+                                  : sent["SequenciaCaptura"].toInt() == 0)
+                firstCalls << sent[product ? "transacao_valor" : "InfoCaptura"].toString();
+        }
         QCOMPARE(firstCalls.size(), QSet<QString>(firstCalls.begin(), firstCalls.end()).size());
         QCOMPARE(QJsonDocument::fromJson(s->read("pendentes.json"))["pendentes"].toArray().size(), 0);
     }
@@ -327,24 +391,9 @@ private slots:
 
     // Keyboard only, in a real X window: a stray Tab must not take the keys away from the prompt.
     void keyboardAnswersInARealWindow() {
-        const QString xvfb = qEnvironmentVariable("Q7_XVFB");
-        const QString xdotool = qEnvironmentVariable("Q7_XDOTOOL");
-        if (xvfb.isEmpty() || xdotool.isEmpty())
+        const std::unique_ptr<XDisplay> x = XDisplay::start();
+        if (!x)
             QSKIP("needs Xvfb and xdotool, named by Q7_XVFB and Q7_XDOTOOL");
-        QProcess server;
-        server.start(xvfb, {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "1024x768x24"});
-        QTRY_VERIFY_WITH_TIMEOUT(server.canReadLine(), 20000);
-        QProcessEnvironment x11 = QProcessEnvironment::systemEnvironment();
-        x11.insert("DISPLAY", ':' + QString(server.readLine()).trimmed());
-        x11.insert("QT_QPA_PLATFORM", "xcb");
-        const auto xdo = [&](const QStringList &arguments) {
-            QProcess tool;
-            tool.setProcessEnvironment(x11);
-            tool.start(xdotool, arguments);
-            tool.waitForFinished(20000);
-            return QString(tool.readAllStandardOutput()).trimmed();
-        };
-
         make(2, R"({"RealizarPagamentoTEF": [
             {"codigo": 0, "tef": {"mensagemResultado": "DIGITE O CODIGO", "automacao_coleta_tipo": "N",
              "automacao_coleta_retorno": "0", "automacao_coleta_sequencial": "1"}},
@@ -352,19 +401,14 @@ private slots:
         // Waiting before the start: the window, otherwise built after the monitor watches, must
         // be whole before this request's prompt reaches it.
         QVERIFY(s->write("req/IntPos.001", request("CRT", 18)));
-        QProcess *service = s->start("service.log", x11);
+        QProcess *service = s->start("service.log", x->env);
         QTRY_VERIFY_WITH_TIMEOUT(s->logged("automacao_coleta_tipo"), 30000);
-        const QString window = xdo({"search", "--sync", "--onlyvisible", "--name", "Orvix Pay - Pagora"});
-        QVERIFY(!window.isEmpty());
-        xdo({"windowfocus", "--sync", window});
-        QTest::qWait(500); // the prompt's signals reach the window a moment after the log line
-        xdo({"key", "--delay", "100", "Tab", "4", "3", "2", "1", "Return"});
-        QTRY_COMPARE_WITH_TIMEOUT(s->collected(), QString("|4321"), 20000);
+        QVERIFY(
+            x->press("Orvix Pay - Pagora", "Tab 4 3 2 1 Return", [&] { return !s->collected().isEmpty(); }));
+        QCOMPARE(s->collected(), QString("|4321"));
         QTRY_VERIFY_WITH_TIMEOUT(s->read("resp/IntPos.001").contains("009-000 = 0"), 20000);
         service->terminate();
         QVERIFY(service->waitForFinished(30000));
-        server.terminate();
-        QVERIFY(server.waitForFinished(10000));
     }
 };
 

@@ -25,7 +25,9 @@
 // A list answer ("InfoCaptura") is the chosen row counted from 0.
 //
 // Call log (Q7_SIM_CALLS): every call with its arguments; step calls with the document
-// received ("captura") and the size on entry ("tamanho").
+// received ("captura") and the size on entry ("tamanho"). An approved payment or cancellation
+// is booked there (sim::logReturn) and waits for the next confirmation or undo, which settles
+// it; a library loaded anew, as after a restart of the service, takes that up from the log.
 
 #include "SimSupport.h"
 
@@ -36,6 +38,7 @@
 #include <QTime>
 #include <QtGlobal>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -340,6 +343,19 @@ int resultado(const char *entryPoint) {
     return sim::nextReply(entryPoint).toInt(0);
 }
 
+// The amount of the approval that waits for a confirmation or undo; empty when none. Each
+// settlement settles the one approval then waiting.
+QString &pendente() {
+    static QString valor = [] {
+        QList<QJsonObject> approvals = sim::returns("OrvixTEF_RealizarPagamentoTEF");
+        approvals += sim::returns("OrvixTEF_RealizarAdmTEF");
+        return approvals.size() > sim::returns("OrvixTEF_ConfirmarOperacaoTEF").size()
+                   ? approvals.last().value(QStringLiteral("valor")).toString()
+                   : QString();
+    }();
+    return valor;
+}
+
 // One call of a step function: plays the scenario's reply or the built-in flow and writes
 // the answer into the buffer without ever going past what the service gave.
 int passo(const char *entryPoint, Funcao funcao, int operacao, char *buffer, int *tamanho) {
@@ -365,6 +381,13 @@ int passo(const char *entryPoint, Funcao funcao, int operacao, char *buffer, int
             QJsonDocument(reply.value(QLatin1String("documento")).toObject()).toJson(QJsonDocument::Compact);
     else
         saida = QJsonDocument(proximaTela(funcao, operacao, entrada)).toJson(QJsonDocument::Compact);
+    const QJsonObject tela = QJsonDocument::fromJson(saida).object();
+    if (funcao != Funcao::Configuracao && tela.value(QLatin1String("SequenciaCaptura")).toInt() == 99 &&
+        tela.value(QLatin1String("Status")).toInt(-1) == 0) {
+        pendente() =
+            entrada.value(QLatin1String("Dados")).toObject().value(QLatin1String("Valor")).toString();
+        sim::logReturn(entryPoint, {{QStringLiteral("valor"), pendente()}});
+    }
     if (!reply.contains(QLatin1String("texto")))
         saida = QString::fromUtf8(saida).toLocal8Bit();
 
@@ -423,7 +446,12 @@ Q_DECL_EXPORT int OrvixTEF_RealizarConfiguracao(char *buffer, int *tamanho) {
 
 Q_DECL_EXPORT int OrvixTEF_ConfirmarOperacaoTEF(int confirmar) {
     sim::logCall("OrvixTEF_ConfirmarOperacaoTEF", QJsonObject{{QStringLiteral("confirmar"), confirmar}});
-    return resultado("OrvixTEF_ConfirmarOperacaoTEF");
+    const int result = resultado("OrvixTEF_ConfirmarOperacaoTEF");
+    if (result == 0 && !pendente().isEmpty())
+        sim::logReturn("OrvixTEF_ConfirmarOperacaoTEF",
+                       {{QStringLiteral("valor"), std::exchange(pendente(), QString())},
+                        {QStringLiteral("confirmar"), confirmar}});
+    return result;
 }
 
 #ifndef APITEF_ORVIX_PARCIAL
