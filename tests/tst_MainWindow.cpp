@@ -2,7 +2,7 @@
 #include "TestController.h"
 #include "app/WindowTypes.h"
 
-#include <QElapsedTimer>
+#include <QTimer>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQmlExpression>
@@ -265,17 +265,16 @@ private slots:
     void errorBoxHidesAfterTheFirstErrorOfABurst() {
         const int interval = 1000; // shrunk from 3000 ms; the timer is the window's own
         run(QString("time.interval = %1; c.showMessageError('primeiro')").arg(interval));
-        QElapsedTimer clock;
-        clock.start();
         QTest::qWait(interval * 4 / 10);
         run("c.showMessageError('segundo')");
-        const qint64 second = clock.elapsed();
         QCOMPARE(values("rectangle2.visible, element2.text"), QString("true|segundo"));
-        QTRY_COMPARE(values("rectangle2.visible, element2.text"), QString("false|"));
-        // A timer restarted by the second error would hide the box only at second + interval.
-        const qint64 hiddenAt = clock.elapsed();
-        QVERIFY2(hiddenAt >= interval * 9 / 10 && hiddenAt < second + interval * 9 / 10,
-                 qPrintable(QString::number(hiddenAt)));
+        // Timers fire in the order of their deadlines, however busy the machine: the window's,
+        // started with the first error, comes before this one; restarted by the second, after it.
+        QString when;
+        QTimer::singleShot(interval - interval / 5, this,
+                           [&] { when = values("rectangle2.visible, element2.text"); });
+        QTRY_VERIFY(!when.isEmpty());
+        QCOMPARE(when, QString("false|"));
     }
 
     // The screens as the controllers draw them: everything hidden, then what the screen shows.
