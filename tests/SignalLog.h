@@ -62,8 +62,11 @@ public:
         const QThread *test = thread();
         const auto add = [shared, test](const QString &line, const std::function<void(Screen &)> &apply) {
             QMutexLocker locker(&shared->mutex);
-            (QThread::currentThread() == test ? shared->gui : shared->lines) << line;
+            const bool handler = QThread::currentThread() == test;
+            (handler ? shared->gui : shared->lines) << line;
             apply(shared->screen);
+            if (handler && shared->pressing)
+                apply(shared->pressed);
         };
         const auto text = [=](void (Base_Controller::*signal)(const QString &), const char *name,
                               QString Screen::*member) {
@@ -178,6 +181,8 @@ public:
             state->snapshot();
             state->gui << (button ? "> " + action : "> OK \"" + action + '"');
             state->events << state->gui.last();
+            state->pressed = state->screen;
+            state->pressing = true;
             state->mutex.unlock();
             if (action == QLatin1String("VOLTAR"))
                 controller->onClickButtonVoltar();
@@ -185,6 +190,13 @@ public:
                 controller->onClickButtonCancelar();
             else
                 controller->onClickButtonOK(action, list ? 2 : 1);
+            // What the press itself left on the window, whatever the controller's thread does
+            // meanwhile.
+            state->mutex.lock();
+            state->pressing = false;
+            if (state->pressed.render() != state->shown)
+                state->events << (state->shown = state->pressed.render());
+            state->mutex.unlock();
         }
         const bool ended = controller->wait(20000);
         QCoreApplication::sendPostedEvents();
@@ -205,7 +217,9 @@ private:
         QStringList gui;
         Screen screen;
         QStringList events;
-        QString shown; // the last screen in `events`
+        QString shown;  // the last screen in `events`
+        Screen pressed; // the screen at a prompt with what the operator's press changed on it
+        bool pressing = false;
         // Call with the mutex held: the screen, unless the operator saw it as it is already.
         void snapshot() {
             const QString now = screen.render();
