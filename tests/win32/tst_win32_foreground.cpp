@@ -1,12 +1,13 @@
 // Brings the operator window to the front while a window of another thread or another
-// process holds the foreground and the keyboard focus, then checks foreground, topmost,
-// focus and that a key typed next reaches the operator window. Runs under Wine on Xvfb.
+// process holds the foreground and the keyboard focus, and compares what an operator would
+// notice (the window in front, on top, with the focus, a key typed next reaching it) with what
+// each row expects. Runs under Wine on Xvfb.
 #include "controllers/platform/Win32Foreground.h"
 
 #include <cstdio>
 #include <cstring>
-#include <functional>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -44,10 +45,11 @@ bool pumpUntil(HANDLE handle, DWORD ms) {
         }
         if (!handle && g_keys > 0)
             return true;
-        const DWORD left = ms == INFINITE ? INFINITE : end - GetTickCount();
-        if (ms != INFINITE && static_cast<LONG>(left) <= 0)
+        const auto left = static_cast<LONG>(end - GetTickCount());
+        if (left <= 0)
             return false;
-        if (MsgWaitForMultipleObjects(handle ? 1 : 0, &handle, FALSE, left, QS_ALLINPUT) == WAIT_OBJECT_0 &&
+        if (MsgWaitForMultipleObjects(handle ? 1 : 0, &handle, FALSE, DWORD(left), QS_ALLINPUT) ==
+                WAIT_OBJECT_0 &&
             handle)
             return true;
     }
@@ -60,62 +62,50 @@ int rival(HANDLE ready, HANDLE quit) {
     SetForegroundWindow(window);
     SetFocus(window);
     SetEvent(ready);
-    pumpUntil(quit, INFINITE);
+    pumpUntil(quit, 600000);
     DestroyWindow(window);
     return g_keys;
 }
 
-// Runs `f` in a new thread; the handle is signalled when it ends.
-template <typename F> HANDLE startThread(F &f) {
-    return CreateThread(
-        nullptr, 0,
-        [](LPVOID function) -> DWORD {
-            (*static_cast<F *>(function))();
-            return 0;
-        },
-        &f, 0, nullptr);
-}
-
-std::wstring eventName(const char *what, DWORD pid) {
-    return L"Q7Win32ForegroundTest_" + std::wstring(what, what + std::strlen(what)) + L"_" +
-           std::to_wstring(pid);
-}
-
 enum class Rival { None, Thread, Process };
 
-// A rival running in another thread of this process or in a child process of this program.
+// A rival in another thread of this process or in a child process of this program, which
+// inherits the two events.
 class RivalParty {
 public:
-    explicit RivalParty(Rival kind)
-        : kind(kind) {
-        if (kind == Rival::None)
-            return;
-        const DWORD pid = GetCurrentProcessId();
-        ready = CreateEventW(nullptr, TRUE, FALSE, eventName("ready", pid).c_str());
-        quit = CreateEventW(nullptr, TRUE, FALSE, eventName("quit", pid).c_str());
-        wchar_t path[MAX_PATH];
-        GetModuleFileNameW(nullptr, path, MAX_PATH);
-        std::wstring command = L"\"" + std::wstring(path) + L"\" --rival " + std::to_wstring(pid);
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
-        if (kind == Rival::Thread)
-            thread = startThread(runRival);
-        else
-            CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+    explicit RivalParty(Rival kind) {
+        SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
+        ready = CreateEventW(&inherited, TRUE, FALSE, nullptr);
+        quit = CreateEventW(&inherited, TRUE, FALSE, nullptr);
+        if (kind == Rival::Thread) {
+            thread = std::thread([this] { keys = rival(ready, quit); });
+        } else if (kind == Rival::Process) {
+            wchar_t path[MAX_PATH];
+            GetModuleFileNameW(nullptr, path, MAX_PATH);
+            std::wstring command = L"\"" + std::wstring(path) + L"\" --rival " +
+                                   std::to_wstring(reinterpret_cast<UINT_PTR>(ready)) + L' ' +
+                                   std::to_wstring(reinterpret_cast<UINT_PTR>(quit));
+            STARTUPINFOW startup{};
+            startup.cb = sizeof startup;
+            CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
                            &process);
-        pumpUntil(ready, 20000);
+        }
+        if (kind != Rival::None)
+            pumpUntil(ready, 20000);
     }
-    ~RivalParty() { stop(); }
+    ~RivalParty() {
+        stop();
+        CloseHandle(ready);
+        CloseHandle(quit);
+    }
+    RivalParty(const RivalParty &) = delete;
+    RivalParty &operator=(const RivalParty &) = delete;
 
     // Ends the rival; returns the keys it got.
     int stop() {
-        if (kind == Rival::None || !quit)
-            return keys;
         SetEvent(quit);
-        if (thread) {
-            WaitForSingleObject(thread, 20000);
-            CloseHandle(thread);
-        }
+        if (thread.joinable())
+            thread.join();
         if (process.hProcess) {
             WaitForSingleObject(process.hProcess, 20000);
             DWORD code = 0;
@@ -123,40 +113,23 @@ public:
             keys = static_cast<int>(code);
             CloseHandle(process.hProcess);
             CloseHandle(process.hThread);
+            process = {};
         }
-        CloseHandle(ready);
-        CloseHandle(quit);
-        quit = nullptr;
         return keys;
-    }
-    RivalParty(const RivalParty &) = delete;
-    RivalParty &operator=(const RivalParty &) = delete;
-
-    bool holdsForeground() const {
-        DWORD pid = 0;
-        const DWORD thread = GetWindowThreadProcessId(GetForegroundWindow(), &pid);
-        if (kind == Rival::Thread)
-            return thread == GetThreadId(this->thread);
-        return kind == Rival::Process && pid == process.dwProcessId;
     }
 
 private:
-    const Rival kind;
-    HANDLE ready = nullptr;
-    HANDLE quit = nullptr;
+    HANDLE ready;
+    HANDLE quit;
     int keys = 0;
-    std::function<void()> runRival = [this] {
-        keys = rival(ready, quit);
-    };
-    HANDLE thread = nullptr;
+    std::thread thread;
     PROCESS_INFORMATION process{};
 };
 
-enum class Windows { None, HelperOnly, Operator };
-
 struct Row {
     const char *name;
-    Windows windows;
+    bool operatorWindow; // otherwise only a hidden helper window, or none
+    bool helper;
     Rival rival;
     bool fromWindowThread; // as the service does it; otherwise from a worker thread
     bool passHandle;       // otherwise the process search has to find the window
@@ -164,81 +137,68 @@ struct Row {
 };
 
 const Row kRows[] = {
-    {"no window of the process", Windows::None, Rival::None, false, false, false},
-    {"only a hidden helper window", Windows::HelperOnly, Rival::None, false, false, false},
-    {"rival thread, worker asks", Windows::Operator, Rival::Thread, false, true, false},
-    {"rival process, worker asks", Windows::Operator, Rival::Process, false, true, false},
-    {"rival process, window thread asks", Windows::Operator, Rival::Process, true, true, false},
-    {"rival process, hidden window", Windows::Operator, Rival::Process, false, true, true},
-    {"rival process, search finds the window", Windows::Operator, Rival::Process, false, false, false},
-    {"rival process, search keeps the hidden window", Windows::Operator, Rival::Process, false, false, true},
+    {"no window of the process", false, false, Rival::None, false, false, false},
+    {"only a hidden helper window", false, true, Rival::None, false, false, false},
+    {"rival thread, worker asks", true, true, Rival::Thread, false, true, false},
+    {"rival process, worker asks", true, true, Rival::Process, false, true, false},
+    {"rival process, window thread asks", true, true, Rival::Process, true, true, false},
+    {"rival process, hidden window", true, true, Rival::Process, false, true, true},
+    {"rival process, search finds the window", true, true, Rival::Process, false, false, false},
+    {"rival process, search keeps the hidden window", true, true, Rival::Process, false, false, true},
 };
 
 HWND g_helper = nullptr;
 HWND g_operator = nullptr;
 
-std::string check(const Row &row) {
+// What the operator would notice after the call, as one line.
+std::string run(const Row &row) {
     // Like the windows Qt makes for itself (the tray icon's): hidden, top-level.
-    if (row.windows != Windows::None && !g_helper)
+    if (row.helper && !g_helper)
         g_helper = makeWindow(L"helper", false);
-    if (g_helper)
-        ShowWindow(g_helper, SW_HIDE);
-    if (row.windows == Windows::Operator && !g_operator)
+    if (row.operatorWindow && !g_operator)
         g_operator = makeWindow(L"operator", true);
     if (g_operator) {
         SetWindowPos(g_operator, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE);
         ShowWindow(g_operator, row.hidden ? SW_HIDE : SW_SHOWNA);
     }
-
     g_keys = 0;
     RivalParty party(row.rival);
-    if (row.rival != Rival::None && !party.holdsForeground())
-        return "the rival did not get the foreground, " + title(GetForegroundWindow()) + " has it";
+    const std::string before = title(GetForegroundWindow());
 
-    const HWND handle = row.passHandle ? g_operator : nullptr;
     win32::FrontResult result;
+    const HWND handle = row.passHandle ? g_operator : nullptr;
     if (row.fromWindowThread) {
         result = win32::bringToFront(handle);
     } else {
-        auto ask = [&] {
+        const HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        std::thread worker([&] {
             result = win32::bringToFront(handle);
-        };
-        const HANDLE worker = startThread(ask);
+            SetEvent(done);
+        });
         // The calls send messages to this thread's window: keep dispatching while they run.
-        pumpUntil(worker, 20000);
-        CloseHandle(worker);
+        pumpUntil(done, 20000);
+        worker.join();
+        CloseHandle(done);
     }
 
-    if (row.windows != Windows::Operator) {
-        if (result.window || result.placed || result.error != ERROR_INVALID_WINDOW_HANDLE)
-            return "expected no window and error 1400, got error " + std::to_string(result.error);
-        return IsWindowVisible(g_helper) ? "the hidden helper window was shown" : "";
-    }
-    if (result.window != g_operator)
-        return "acted on another window than the operator window";
-    if (!result.placed)
-        return "SetWindowPos failed with " + std::to_string(result.error);
-    if (!IsWindowVisible(g_operator))
-        return "not visible";
-    if (!(GetWindowLongW(g_operator, GWL_EXSTYLE) & WS_EX_TOPMOST))
-        return "not topmost";
-    if (GetForegroundWindow() != g_operator)
-        return "the foreground window is " + title(GetForegroundWindow());
+    std::string seen = "acted on " + title(result.window) +
+                       (result.placed ? ", placed" : ", error " + std::to_string(result.error)) +
+                       (g_helper && IsWindowVisible(g_helper) ? "; helper shown" : "");
+    if (!row.operatorWindow)
+        return seen;
     GUITHREADINFO gui{};
     gui.cbSize = sizeof gui;
-    if (!GetGUIThreadInfo(0, &gui) || gui.hwndFocus != g_operator)
-        return "the keyboard focus is on " + title(gui.hwndFocus);
-    if (IsWindowVisible(g_helper))
-        return "the hidden helper window was shown";
-
+    GetGUIThreadInfo(0, &gui);
+    seen += "; " + before + " had the front; front " + title(GetForegroundWindow()) + ", focus " +
+            title(gui.hwndFocus) + (IsWindowVisible(g_operator) ? "; shown" : "; hidden") +
+            (GetWindowLongW(g_operator, GWL_EXSTYLE) & WS_EX_TOPMOST ? ", topmost" : "");
     INPUT keys[2]{};
     keys[0].type = keys[1].type = INPUT_KEYBOARD;
     keys[0].ki.wVk = keys[1].ki.wVk = kKey;
     keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
     SendInput(2, keys, sizeof(INPUT));
-    if (!pumpUntil(nullptr, 3000))
-        return "the key did not reach the operator window";
-    return party.stop() ? "the key also reached the rival" : "";
+    const bool ours = pumpUntil(nullptr, 3000);
+    return seen + "; key to" + (ours ? " the operator" : "") + (party.stop() ? " the rival" : "");
 }
 
 } // namespace
@@ -247,20 +207,22 @@ int main(int argc, char **argv) {
     WNDCLASSW windowClass{0,       countKeys, 0,       0,       GetModuleHandleW(nullptr),
                           nullptr, nullptr,   nullptr, nullptr, kClass};
     RegisterClassW(&windowClass);
-
-    if (argc == 3 && std::strcmp(argv[1], "--rival") == 0) {
-        const DWORD parent = std::stoul(argv[2]);
-        const HANDLE ready = OpenEventW(EVENT_ALL_ACCESS, FALSE, eventName("ready", parent).c_str());
-        const HANDLE quit = OpenEventW(EVENT_ALL_ACCESS, FALSE, eventName("quit", parent).c_str());
-        return ready && quit ? rival(ready, quit) : 255;
-    }
+    if (argc == 4 && std::strcmp(argv[1], "--rival") == 0)
+        return rival(reinterpret_cast<HANDLE>(std::stoull(argv[2])),
+                     reinterpret_cast<HANDLE>(std::stoull(argv[3])));
 
     int failed = 0;
     for (const Row &row : kRows) {
-        const std::string failure = check(row);
-        failed += !failure.empty();
-        std::printf("%s %s%s%s\n", failure.empty() ? "PASS" : "FAIL", row.name, failure.empty() ? "" : ": ",
-                    failure.c_str());
+        const std::string expected = row.operatorWindow
+                                         ? "acted on operator, placed; rival had the front; front "
+                                           "operator, focus operator; shown, topmost; key to "
+                                           "the operator"
+                                         : "acted on none, error 1400";
+        const std::string seen = run(row);
+        failed += seen != expected;
+        std::printf("%s %s\n", seen == expected ? "PASS" : "FAIL", row.name);
+        if (seen != expected)
+            std::printf("  seen:     %s\n  expected: %s\n", seen.c_str(), expected.c_str());
         std::fflush(stdout);
     }
     std::printf("%d passed, %d failed\n", int(std::size(kRows)) - failed, failed);
