@@ -10,6 +10,20 @@
 #include <QQuickWindow>
 #include <QSGRendererInterface>
 
+namespace {
+
+// Where config_tef.json and the journal live: beside the executable unless the build names
+// a directory, as the installed build does, whose code nobody but root may change.
+QString stateDirectory() {
+#ifdef Q7_STATE_DIR
+    return QStringLiteral(Q7_STATE_DIR);
+#else
+    return QString();
+#endif
+}
+
+} // namespace
+
 int main(int argc, char *argv[]) {
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
     QApplication app(argc, argv);
@@ -18,7 +32,7 @@ int main(int argc, char *argv[]) {
     if (QGuiApplication::platformName() == QLatin1String("offscreen"))
         QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
 
-    ConfigTef config;
+    ConfigTef config(stateDirectory());
     Log log;
     log.info("Q7_PAGORA_PASSIVO");
     log.info(QStringLiteral("Versão: ") + QString::fromUtf8(kVersionText));
@@ -42,6 +56,7 @@ int main(int argc, char *argv[]) {
     QQmlApplicationEngine engine;
     ServiceWiring::Options options;
     options.windowInBackground = true;
+    options.configDirectory = stateDirectory();
     ServiceWiring wiring(produto, engine, options);
     return app.exec();
 }
