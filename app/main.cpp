@@ -10,6 +10,8 @@
 #include <QQuickWindow>
 #include <QSGRendererInterface>
 
+#include <memory>
+
 namespace {
 
 // Where config_tef.json and the journal live: beside the executable unless the build names
@@ -51,12 +53,17 @@ int main(int argc, char *argv[]) {
         return -1;
     }
 
-    // Before the wiring starts watching: from then on a stop request must end the loop cleanly.
-    quitOnTerminationSignals();
     QQmlApplicationEngine engine;
+    // Its destruction is the stop: it stops taking requests, ends a running operation and
+    // writes its answer.
+    std::unique_ptr<ServiceWiring> wiring;
+    // Before the wiring starts watching: from then on a stop request must end the loop cleanly.
+    quitOnTerminationSignals([&wiring] { wiring.reset(); });
     ServiceWiring::Options options;
     options.windowInBackground = true;
     options.configDirectory = stateDirectory();
-    ServiceWiring wiring(produto, engine, options);
-    return app.exec();
+    wiring = std::make_unique<ServiceWiring>(produto, engine, options);
+    const int status = app.exec();
+    wiring.reset();
+    return status;
 }
