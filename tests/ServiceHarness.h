@@ -31,15 +31,12 @@
 #include <sys/sem.h>
 #include <sys/shm.h>
 
-// The Windows lane: ServiceProcess runs the Windows build under Wine, from the deployed folder
-// that Q7_WINDOWS_DEPLOY names, with the replacement libraries of Q7_WINDOWS_BIN; the stop
-// requests of Windows come from the helper Q7_STOP_SENDER.
+// The Windows lane: ServiceProcess runs the deployed folder Q7_WINDOWS_DEPLOY under Wine.
 inline bool underWine() {
     return qEnvironmentVariableIsSet("Q7_WINDOWS_DEPLOY");
 }
 
-// A helper that does what Windows or a sales application does (tests/win32/stop_sender.cpp);
-// its output, or null when it failed.
+// What Windows does to the service (tests/win32/stop_sender.cpp); null when it failed.
 inline QByteArray windowsHelper(const QStringList &arguments) {
     QProcess helper;
     helper.start("wine", QStringList{qEnvironmentVariable("Q7_STOP_SENDER")} + arguments);
@@ -302,8 +299,8 @@ public:
     }
 
 private:
-    // The deployed folder's files as links beside the service's own configuration, so it reads
-    // that one; APITEFOrvix where Windows loads it from, in the Wine prefix.
+    // The deployed folder linked beside the service's own configuration; APITEFOrvix where
+    // Windows loads it from.
     void linkWindowsBuild(const QString &library) {
         const QDir deploy(qEnvironmentVariable("Q7_WINDOWS_DEPLOY"));
         for (const QFileInfo &entry : deploy.entryInfoList(QDir::NoDotAndDotDot | QDir::AllEntries))

@@ -275,8 +275,7 @@ private slots:
     // Missing at start, or removed later: the request directory is watched once it exists.
     void requestDirectoryWatchedOnceItExists() {
 #ifdef Q_OS_WIN
-        // A watched directory that is removed stays, delete-pending, while the watch's handle is
-        // open: under Wine its removal is noticed only sometimes. Open on Windows.
+        // A watched directory that is removed stays delete-pending while the watch is open.
         QSKIP("the removal of a watched directory is not reliably told on Windows (Wine)");
 #endif
         MonitoraDiretorio *monitor = create();
@@ -451,13 +450,9 @@ private:
         return monitor;
     }
 
-    void start(const QByteArray &extra = QByteArray()) {
-        create(extra)->addObservadorDiretorio();
-    }
+    void start(const QByteArray &extra = QByteArray()) { create(extra)->addObservadorDiretorio(); }
 
-    QStringList logLines() const {
-        return ::logLines(dailyLog(m_dir->filePath(QStringLiteral("logs"))));
-    }
+    QStringList logLines() const { return ::logLines(dailyLog(m_dir->filePath(QStringLiteral("logs")))); }
 
     QScopedPointer<QTemporaryDir> m_dir;
     QString m_req;

@@ -332,10 +332,9 @@ private slots:
         QVERIFY(!QFile::exists(s->path("req/IntPos.001")));
     }
 
-    // The Windows build under Wine (Q7_WINDOWS_DEPLOY, scripts/build-windows): a sale of each
-    // product from request to response, product 0's answered with keys in its window (xdotool
-    // on the lane's display), and a status file that the sales application holds open, which
-    // Windows refuses to replace: the service then writes it in place.
+    // The Windows build under Wine (scripts/build-windows): a sale of each product from request to
+    // response, product 0's answered with keys in its window; a status file the sales application
+    // holds open, which Windows refuses to replace: the service writes it in place.
     void windowsLane_data() {
         QTest::addColumn<int>("product");
         QTest::addColumn<bool>("statusHeld");
@@ -352,39 +351,34 @@ private slots:
         make(product);
         QProcess *service = s->startWatching();
         QVERIFY(service);
+        QProcess holder;
         if (statusHeld) {
             QVERIFY(s->write("resp/IntPos.Sts", "earlier"));
-            QProcess holder;
             holder.start("wine",
                          {qEnvironmentVariable("Q7_STOP_SENDER"), "hold", s->path("resp/IntPos.Sts")});
             QVERIFY(holder.waitForReadyRead(60000) && holder.readLine().trimmed() == "held");
             QVERIFY(s->write("req/IntPos.001", request("ATV", 23)));
             QTRY_COMPARE_WITH_TIMEOUT(s->read("resp/IntPos.Sts"), statusOf("ATV", 23), 30000);
             QVERIFY(s->logged("Arquivo de status gravado diretamente em"));
-            holder.closeWriteChannel();
-            QVERIFY(holder.waitForFinished(30000));
-            return;
+            return holder.closeWriteChannel();
         }
         Exchange sale(s->client, fields("CRT", 21));
+        const auto xdo = [](const QStringList &arguments) {
+            QProcess tool;
+            tool.start("xdotool", arguments);
+            return tool.waitForFinished(60000) ? QString(tool.readAllStandardOutput()).trimmed() : QString();
+        };
+        const auto stepsDone = [&] {
+            return s->calls("OrvixTEF_RealizarPagamentoTEF").size();
+        };
         if (product == 0) {
-            const auto xdo = [](const QStringList &arguments) {
-                QProcess tool;
-                tool.start("xdotool", arguments);
-                tool.waitForFinished(60000);
-                return QString(tool.readAllStandardOutput()).trimmed();
-            };
-            // The sale menu comes with the window; the card's digits after two library steps.
             const QString window = xdo({"search", "--sync", "--onlyvisible", "--name", "Orvix Pay - Pagora"});
-            QVERIFY(!window.isEmpty());
             xdo({"windowfocus", "--sync", window});
-            // Under Wine the window takes keys a while after it is shown and active: Return (on
-            // the first row, debit) again until the library has the answer.
-            for (int i = 0;
-                 i < 15 && !QTest::qWaitFor(
-                               [&] { return s->calls("OrvixTEF_RealizarPagamentoTEF").size() >= 2; }, 2000);
-                 ++i)
+            // Under Wine the window takes keys a while after it is shown and active: Return on the
+            // menu's first row (debit) again until the library has the answer; then the card's digits.
+            for (int i = 0; i < 15 && !QTest::qWaitFor([&] { return stepsDone() >= 2; }, 2000); ++i)
                 xdo({"key", "Return"});
-            QVERIFY(s->calls("OrvixTEF_RealizarPagamentoTEF").size() >= 2);
+            QVERIFY(stepsDone() >= 2);
             QTest::qWait(500);
             xdo({"key", "--delay", "100", "1", "2", "3", "4", "Return"});
         }
@@ -394,18 +388,16 @@ private slots:
         QVERIFY(product ||
                 s->calls("OrvixTEF_RealizarPagamentoTEF").last()["captura"].toString().contains("1234"));
         s->stopPolitely(service);
-        QVERIFY(service->waitForFinished(30000));
-        QCOMPARE(service->exitCode(), 0);
+        QVERIFY(service->waitForFinished(30000) && service->exitCode() == 0);
     }
 
-    // The installer under Wine, silent: installed for the user, the service started from its
-    // folder answers an ATV; uninstalled, what was installed goes and the configuration, the
-    // journal and the library a store puts there stay, unless /PURGE asks for the first two.
+    // The installer under Wine, silent: the service started from the installed folder answers an
+    // ATV; the uninstaller removes what was installed and keeps the configuration, the journal
+    // and the library a store puts there, unless /PURGE asks for the first two.
     void windowsInstaller_data() {
         QTest::addColumn<QString>("option");
         QTest::addColumn<QStringList>("left");
-        QTest::newRow("kept") << QString()
-                              << QStringList{"config_tef.json", "pendentes.json", "Q7_Bridge.dll"};
+        QTest::newRow("kept") << "/S" << QStringList{"config_tef.json", "pendentes.json", "Q7_Bridge.dll"};
         QTest::newRow("purged") << "/PURGE" << QStringList{"Q7_Bridge.dll"};
     }
     void windowsInstaller() {
@@ -416,25 +408,23 @@ private slots:
         const auto wine = [](const QStringList &arguments) {
             QProcess process;
             process.start("wine", arguments);
-            return process.waitForFinished(180000) ? process.exitCode() : -1;
+            return process.waitForFinished(180000) && process.exitCode() == 0;
         };
-        QCOMPARE(wine({qEnvironmentVariable("Q7_WINDOWS_INSTALLER"), "/S"}), 0);
+        QVERIFY(wine({qEnvironmentVariable("Q7_WINDOWS_INSTALLER"), "/S"}));
         const QDir users(qEnvironmentVariable("WINEPREFIX") + "/drive_c/users");
         const QString user = users.filePath(users.entryList(QDir::Dirs | QDir::NoDotAndDotDot)
                                                 .filter(QRegularExpression("^(?!Public$)"))
                                                 .value(0));
         const QDir installed(user + "/AppData/Local/Programs/q7_pagora_passivo");
-        const QString menu = user + "/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/";
-        QVERIFY(QFile::exists(installed.filePath("q7_pagora_passivo.exe")));
-        QVERIFY(QFile::exists(menu + "Orvix Pagora.lnk") && QFile::exists(menu + "StartUp/Orvix Pagora.lnk"));
+        const QStringList links{
+            user + "/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Orvix Pagora.lnk",
+            user + "/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/StartUp/Orvix Pagora.lnk"};
+        QVERIFY(QFile::exists(links[0]) && QFile::exists(links[1]));
 
         ServiceFiles files;
         QVERIFY(QDir().mkpath(files.client.requestDir) && QDir().mkpath(files.client.responseDir));
-        QVERIFY(writeFile(installed.filePath("config_tef.json"),
-                          QString(R"({"path_in": "Z:%1", "path_out": "Z:%2", "file_req": "IntPos.001", )"
-                                  R"("file_resp": "IntPos.Sts", "produto_tef": 1})")
-                              .arg(files.client.requestDir, files.client.responseDir)
-                              .toUtf8()));
+        files.writeConfig(1, "Z:" + files.client.requestDir, "Z:" + files.client.responseDir, "");
+        QVERIFY(QFile::rename(files.path("config_tef.json"), installed.filePath("config_tef.json")));
         QVERIFY(writeFile(installed.filePath("pendentes.json"), "{}"));
         QVERIFY(QFile::copy(qEnvironmentVariable("Q7_WINDOWS_BIN") + "/Q7_Bridge.dll",
                             installed.filePath("Q7_Bridge.dll")));
@@ -445,17 +435,13 @@ private slots:
         service.start("wine", {installed.filePath("q7_pagora_passivo.exe")});
         files.client.statusTimeoutMs = 60000;
         QCOMPARE(files.client.send(fields("ATV", 31)).status, statusOf("ATV", 31));
-        QVERIFY(!windowsHelper({"close"}).isNull());
-        QVERIFY(service.waitForFinished(60000));
-        QCOMPARE(service.exitCode(), 0);
+        QVERIFY(!windowsHelper({"close"}).isNull() && service.waitForFinished(60000) &&
+                service.exitCode() == 0);
 
-        QCOMPARE(wine(QStringList{installed.filePath("uninstall.exe"), "/S", option}.filter(
-                     QRegularExpression("."))),
-                 0);
+        QVERIFY(wine({installed.filePath("uninstall.exe"), "/S", option}));
         // The uninstaller runs on from a copy of itself.
         QTRY_COMPARE_WITH_TIMEOUT(installed.entryList(QDir::AllEntries | QDir::NoDotAndDotDot), left, 60000);
-        QVERIFY(!QFile::exists(menu + "Orvix Pagora.lnk") &&
-                !QFile::exists(menu + "StartUp/Orvix Pagora.lnk"));
+        QVERIFY(!QFile::exists(links[0]) && !QFile::exists(links[1]));
         QVERIFY(QDir(installed).removeRecursively());
     }
 
