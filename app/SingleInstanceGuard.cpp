@@ -2,6 +2,10 @@
 
 #include <QCryptographicHash>
 
+#ifdef Q_OS_WIN
+#include "controllers/platform/Win32SingleInstance.h"
+#endif
+
 QString SingleInstanceGuard::generateKeyHash(const QString &id, const QString &suffix) {
     QCryptographicHash hash(QCryptographicHash::Sha1);
     hash.addData(id.toUtf8());
@@ -52,6 +56,14 @@ bool SingleInstanceGuard::tryToRun() {
         release();
         return false;
     }
+#ifdef Q_OS_WIN
+    // The segment is of this logon session only: one copy per machine needs the global namespace.
+    const QString global = QStringLiteral("Global\\") + m_memoryKey;
+    if (!win32::claimMachineWide(reinterpret_cast<const wchar_t *>(global.utf16()))) {
+        release();
+        return false;
+    }
+#endif
     return true;
 }
 

@@ -21,7 +21,7 @@ void onSignal(int) {
 
 } // namespace
 
-void quitOnTerminationSignals() {
+void quitOnTerminationSignals(std::function<void()>) {
     if (g_pipe[0] >= 0 || ::socketpair(AF_UNIX, SOCK_STREAM, 0, g_pipe) != 0)
         return;
     auto *notifier = new QSocketNotifier(g_pipe[1], QSocketNotifier::Read, QCoreApplication::instance());
@@ -41,8 +41,43 @@ void quitOnTerminationSignals() {
     ::sigaction(SIGHUP, &action, nullptr);
 }
 
+#elif defined(Q_OS_WIN)
+#include "base/Log.h"
+#include "controllers/platform/Win32SessionEnd.h"
+
+namespace {
+
+std::function<void()> g_stopNow;
+
+void endSession(void *) {
+    Log().info("Fim da sessão do Windows: encerrando");
+    if (g_stopNow)
+        g_stopNow();
+    QCoreApplication::quit();
+}
+
+void close(void *) {
+    QCoreApplication::quit();
+}
+
+} // namespace
+
+void quitOnTerminationSignals(std::function<void()> stopNow) {
+    if (g_stopNow)
+        return;
+    g_stopNow = stopNow ? std::move(stopNow) : [] {
+    };
+    win32::StopHandlers handlers;
+    handlers.endSession = endSession;
+    handlers.close = close;
+    handlers.reason = L"Operação TEF em andamento. Aguarde o fim para encerrar.";
+    if (!win32::watchStopRequests(handlers))
+        Log().critical(QStringLiteral("Fim da sessão do Windows não será tratado: ") +
+                       QString::number(GetLastError()));
+}
+
 #else
 
-void quitOnTerminationSignals() {}
+void quitOnTerminationSignals(std::function<void()>) {}
 
 #endif

@@ -10,6 +10,22 @@
 #include <QQuickWindow>
 #include <QSGRendererInterface>
 
+#include <memory>
+
+namespace {
+
+// Where config_tef.json and the journal live: beside the executable unless the build names
+// a directory, as the installed build does, whose code nobody but root may change.
+QString stateDirectory() {
+#ifdef Q7_STATE_DIR
+    return QStringLiteral(Q7_STATE_DIR);
+#else
+    return QString();
+#endif
+}
+
+} // namespace
+
 int main(int argc, char *argv[]) {
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
     QApplication app(argc, argv);
@@ -18,7 +34,7 @@ int main(int argc, char *argv[]) {
     if (QGuiApplication::platformName() == QLatin1String("offscreen"))
         QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
 
-    ConfigTef config;
+    ConfigTef config(stateDirectory());
     Log log;
     log.info("Q7_PAGORA_PASSIVO");
     log.info(QStringLiteral("Versão: ") + QString::fromUtf8(kVersionText));
@@ -37,11 +53,17 @@ int main(int argc, char *argv[]) {
         return -1;
     }
 
-    // Before the wiring starts watching: from then on a stop request must end the loop cleanly.
-    quitOnTerminationSignals();
     QQmlApplicationEngine engine;
+    // Its destruction is the stop: it stops taking requests, ends a running operation and
+    // writes its answer.
+    std::unique_ptr<ServiceWiring> wiring;
+    // Before the wiring starts watching: from then on a stop request must end the loop cleanly.
+    quitOnTerminationSignals([&wiring] { wiring.reset(); });
     ServiceWiring::Options options;
     options.windowInBackground = true;
-    ServiceWiring wiring(produto, engine, options);
-    return app.exec();
+    options.configDirectory = stateDirectory();
+    wiring = std::make_unique<ServiceWiring>(produto, engine, options);
+    const int status = app.exec();
+    wiring.reset();
+    return status;
 }

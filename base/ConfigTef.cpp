@@ -115,13 +115,31 @@ void ConfigTef::carregar() {
     }
 }
 
+// Elsewhere than on Windows "C:/Cliente/Req", the default, is a relative path: creating it
+// would leave a "C:" folder in whatever the working directory is. Such a path is left to
+// whoever makes it; the monitor waits for it to exist.
+bool ConfigTef::creatable(const QString &path) const {
+#ifdef Q_OS_WIN
+    Q_UNUSED(path)
+    return true;
+#else
+    const bool drive = path.size() >= 2 && path.at(0).isLetter() && path.at(0).unicode() < 128 &&
+                       path.at(1) == QLatin1Char(':');
+    if (drive)
+        m_log.info(QStringLiteral("Caminho com unidade do Windows não é criado: ") + path);
+    return !drive;
+#endif
+}
+
 void ConfigTef::criarDiretorios() {
-    if (!QDir(getPathIn()).exists())
+    if (!QDir(getPathIn()).exists() && creatable(getPathIn()))
         QDir().mkpath(getPathIn());
-    if (!QDir(getPathOut()).exists())
-        QDir().mkpath(getPathOut());
-    else
+    if (!QDir(getPathOut()).exists()) {
+        if (creatable(getPathOut()))
+            QDir().mkpath(getPathOut());
+    } else {
         m_log.debug("Diretórios já existentes");
+    }
 }
 
 QString ConfigTef::text(const char *key) const {

@@ -38,6 +38,7 @@ public:
 
 private:
     QString text(const char *key) const;
+    bool creatable(const QString &path) const;
 
     QString m_directory;
     QJsonObject m_values;

@@ -244,6 +244,14 @@ bool MonitoraDiretorio::readRequest(const QString &fileName) {
 // A file that is not a plain request of a sane size is answered as an invalid request
 // without being followed or read whole: the document for it, or a null text for a request
 // to read as usual.
+// What Windows calls a link (QFile::link makes one there) is a file of its own that file
+// functions never follow; taken as a request it would only be read as garbage.
+bool MonitoraDiretorio::isShortcut(const QString &fileName) {
+    static const QByteArray header("\x4c\0\0\0\x01\x14\x02\0\0\0\0\0\xc0\0\0\0\0\0\0\x46", 20);
+    QFile file(fileName);
+    return file.open(QIODevice::ReadOnly) && file.read(header.size()) == header;
+}
+
 QString MonitoraDiretorio::refusedRequest(const QString &fileName, QString *reason) {
     const QFileInfo info(fileName);
     QString text;
@@ -259,6 +267,8 @@ QString MonitoraDiretorio::refusedRequest(const QString &fileName, QString *reas
             bool windows1252 = false;
             text = decodeRequest(file.read(kMaxRequestBytes), &windows1252);
         }
+    } else if (isShortcut(fileName)) { // a regular file: opening it cannot block
+        *reason = QStringLiteral("é um atalho do Windows");
     } else {
         return QString();
     }

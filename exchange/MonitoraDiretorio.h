@@ -100,6 +100,7 @@ private:
     static QStringList listing(const QString &path);
     bool readRequest(const QString &fileName);
     QString refusedRequest(const QString &fileName, QString *reason);
+    static bool isShortcut(const QString &fileName);
     void handOver(const QString &document);
     bool claim(const QString &fileName);
     void releaseClaim();

@@ -31,6 +31,20 @@
 #include <sys/sem.h>
 #include <sys/shm.h>
 
+// The Windows lane: ServiceProcess runs the deployed folder Q7_WINDOWS_DEPLOY under Wine.
+inline bool underWine() {
+    return qEnvironmentVariableIsSet("Q7_WINDOWS_DEPLOY");
+}
+
+// What Windows does to the service (tests/win32/stop_sender.cpp); null when it failed.
+inline QByteArray windowsHelper(const QStringList &arguments) {
+    QProcess helper;
+    helper.start("wine", QStringList{qEnvironmentVariable("Q7_STOP_SENDER")} + arguments);
+    helper.closeWriteChannel();
+    const bool ok = helper.waitForFinished(300000) && helper.exitCode() == 0;
+    return ok ? helper.readAllStandardOutput() : QByteArray();
+}
+
 // A field of a request or response file, such as "009-000"; null when absent.
 inline QString field(const QByteArray &file, const char *tag) {
     return TefPosClient::value(TefPosClient::parse(QString::fromUtf8(file)), QLatin1String(tag));
@@ -194,8 +208,11 @@ public:
     // for the replacement library from the first start on.
     ServiceProcess(int product, const char *library, const QByteArray &scenario = "{}") {
         QDir().mkpath(path("tmp"));
-        for (const QString &name : {QString("q7_pagora_passivo"), QString(library)})
-            QFile::copy(Q7_BIN_DIR "/" + name, path(name));
+        if (underWine())
+            linkWindowsBuild(QString(library).remove(QRegularExpression("^lib|\\.so$")) + ".dll");
+        else
+            for (const QString &name : {QString("q7_pagora_passivo"), QString(library)})
+                QFile::copy(Q7_BIN_DIR "/" + name, path(name));
         ServiceFiles::writeConfig(product, "req", "resp", ", \"log\": 0");
         setScenario(scenario);
         client.pollMs = 50;
@@ -224,14 +241,23 @@ public:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.remove("Q7_LOG_PATH");
         env.insert("Q7_LOG", path(logName));
-        env.insert("TMPDIR", path("tmp"));
+        // Under Wine the lane's TMPDIR stays: Wine finds its server through it, and the
+        // single-instance objects live there.
+        if (!underWine())
+            env.insert("TMPDIR", path("tmp"));
         env.insert("Q7_SIM_CALLS", path("calls.jsonl"));
         env.insert("Q7_SIM_SCENARIO", path("scenario.json"));
         env.insert(extra);
         process->setProcessEnvironment(env);
         process->setWorkingDirectory(dir.path());
         process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process->start(path("q7_pagora_passivo"), QStringList());
+        if (underWine()) {
+            env.remove("QT_QPA_PLATFORM"); // the Windows platform, on the lane's display
+            process->setProcessEnvironment(env);
+            process->start("wine", {path("q7_pagora_passivo.exe")});
+        } else {
+            process->start(path("q7_pagora_passivo"), QStringList());
+        }
         process->waitForStarted(10000);
         return process;
     }
@@ -242,8 +268,15 @@ public:
                    ? process
                    : nullptr;
     }
+    // Stops the service politely: SIGTERM, or under Wine a close as taskkill without /F sends.
+    void stopPolitely(QProcess *service) const {
+        if (underWine())
+            windowsHelper({"close"});
+        else
+            service->terminate();
+    }
     bool logged(const QString &text, const QString &logName = "service.log") const {
-        return QString::fromUtf8(read(logName)).contains(text);
+        return logText(read(logName)).contains(text);
     }
     // Whether a service holds this directory's single-instance slot.
     bool slotTaken() const {
@@ -258,6 +291,18 @@ public:
     }
 
 private:
+    // The deployed folder linked beside the service's own configuration; APITEFOrvix where
+    // Windows loads it from.
+    void linkWindowsBuild(const QString &library) {
+        const QDir deploy(qEnvironmentVariable("Q7_WINDOWS_DEPLOY"));
+        for (const QFileInfo &entry : deploy.entryInfoList(QDir::NoDotAndDotDot | QDir::AllEntries))
+            QFile::link(entry.absoluteFilePath(), path(entry.fileName()));
+        const QString built = qEnvironmentVariable("Q7_WINDOWS_BIN") + "/" + library;
+        const QString fixedPath = qEnvironmentVariable("WINEPREFIX") + "/drive_c/APITEFOrvix/BIN";
+        QDir().mkpath(fixedPath);
+        QFile::remove(fixedPath + "/" + library);
+        QFile::link(built, library == "APITEFOrvix.dll" ? fixedPath + "/" + library : path(library));
+    }
     static void removeSlot(const QDir &tmp) {
         for (const QString &name : tmp.entryList({"qipc_*"}, QDir::Files)) {
             const key_t key = ::ftok(QFile::encodeName(tmp.filePath(name)).constData(), 'Q');

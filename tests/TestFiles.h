@@ -8,6 +8,7 @@
 #include <QPair>
 #include <QRegularExpression>
 #include <QStringList>
+#include <QTextCodec>
 
 // Whole-file reads and writes for the suites' fixtures: empty when unreadable, false unless
 // every byte was written.
@@ -39,13 +40,21 @@ inline QString dailyLog(const QString &dir) {
     return dir + QDate::currentDate().toString(QStringLiteral("/ddMMyy")) + QStringLiteral("_Q7-LOG.txt");
 }
 
+// Log files are in the local 8-bit encoding of the machine that wrote them; the Windows build's,
+// under Wine in the Windows lane (Q7_WINDOWS_DEPLOY), writes Windows-1252.
+inline QString logText(const QByteArray &raw) {
+    static QTextCodec *const windows =
+        qEnvironmentVariableIsSet("Q7_WINDOWS_DEPLOY") ? QTextCodec::codecForName("windows-1252") : nullptr;
+    return windows ? windows->toUnicode(raw) : QString::fromLocal8Bit(raw);
+}
+
 // The lines of a log file, each without its time-stamp header, which must be there.
 inline QStringList logLines(const QString &path) {
     static const QRegularExpression header(
         QStringLiteral("^\\{\\d\\d/\\d\\d/\\d\\d \\d\\d:\\d\\d:\\d\\d\\}\\{Q7_PAGORA_PASSIVO\\}"));
     QStringList lines;
     for (const QByteArray &raw : readFile(path).split('\n')) {
-        const QString line = QString::fromLocal8Bit(raw);
+        const QString line = logText(raw);
         if (!line.isEmpty())
             lines << (header.match(line).hasMatch() ? line.mid(38) : QStringLiteral("no header: ") + line);
     }

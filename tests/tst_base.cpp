@@ -33,12 +33,21 @@ class TestBase : public QObject {
 
 private slots:
     void init() {
+        m_clienteExisted = QFileInfo::exists(QStringLiteral("C:/Cliente"));
         m_dir.reset(new QTemporaryDir);
         QVERIFY(QDir::setCurrent(m_dir->path()) && QDir().mkpath(QStringLiteral("logs")));
         qunsetenv("Q7_LOG");
         qputenv("Q7_LOG_PATH", m_dir->filePath(QStringLiteral("logs")).toLocal8Bit());
     }
     void cleanup() {
+#ifdef Q_OS_WIN
+        // The defaults are absolute on Windows: what a row made there goes, and only that.
+        if (!m_clienteExisted) {
+            QDir(QStringLiteral("C:/Cliente")).rmdir(QStringLiteral("Req"));
+            QDir(QStringLiteral("C:/Cliente")).rmdir(QStringLiteral("Resp"));
+            QDir().rmdir(QStringLiteral("C:/Cliente"));
+        }
+#endif
         qunsetenv("Q7_LOG");
         qunsetenv("Q7_LOG_PATH");
         QDir::setCurrent(QDir::tempPath());
@@ -181,8 +190,11 @@ private slots:
             QStringLiteral("C:/Cliente/Req C:/Cliente/Resp IntPos.001 IntPos.Sts 0 utf-8 padrao ");
         const QString unset = QStringLiteral("    0 utf-8 padrao ");
         const QString mine = QStringLiteral("req resp IntPos.001 IntPos.Sts ");
-        const QStringList creation{info("Arquivo não existe"), debug("log: 0"),
-                                   info("Arquivo criado com sucesso")};
+        QStringList creation{info("Arquivo não existe"), debug("log: 0"), info("Arquivo criado com sucesso")};
+#ifndef Q_OS_WIN
+        for (const char *drivePath : {"C:/Cliente/Req", "C:/Cliente/Resp"})
+            creation << info("Caminho com unidade do Windows não é criado: ") + QLatin1String(drivePath);
+#endif
         const QStringList setAside{debug("Arquivo existe mas não contém as chaves necessárias"),
                                    info("Arquivo inválido, renomeado para config_tefOLD.json")};
         // Empty settings mean empty paths, and the current directory always exists.
@@ -260,12 +272,16 @@ private slots:
                 .join(QLatin1Char(' ')),
             read);
         QCOMPARE(logLines(dailyLog(QStringLiteral("logs"))), log);
+        // A drive path is made on Windows only; elsewhere it would land in the working directory.
+        const bool drivesMade = QDir::isAbsolutePath(QStringLiteral("C:/"));
         for (const QString &dir : {config.getPathIn(), config.getPathOut()})
-            QVERIFY2(dir.isEmpty() || QFileInfo(dir).isDir(), qPrintable(dir));
+            QVERIFY2(dir.isEmpty() || QFileInfo(dir).isDir() == (drivesMade || !dir.startsWith("C:")),
+                     qPrintable(dir));
     }
 
 private:
     QScopedPointer<QTemporaryDir> m_dir;
+    bool m_clienteExisted = false;
 };
 
 QTEST_GUILESS_MAIN(TestBase)

@@ -12,12 +12,14 @@
 #include <QTextCodec>
 #include <QThread>
 
+#ifndef Q_OS_WIN
 #include <cerrno>
 #include <dlfcn.h>
 
 namespace {
 // A file the sales application keeps open cannot be replaced on Windows, while it may still be
-// written: renames onto a name ending in this fail here the same way.
+// written: renames onto a name ending in this fail here the same way. On Windows a real open
+// handle does it.
 const char *g_heldName = nullptr;
 } // namespace
 
@@ -31,6 +33,7 @@ extern "C" int rename(const char *from, const char *to) {
     static const auto real = reinterpret_cast<Rename>(dlsym(RTLD_NEXT, "rename"));
     return real(from, to);
 }
+#endif
 
 // Stands in for a payment controller: records each request and answers with `response`.
 class FakeController : public QThread {
@@ -99,7 +102,11 @@ private slots:
         delete m_controller;
         m_controller = nullptr;
         qunsetenv("Q7_LOG_PATH");
+#ifdef Q_OS_WIN
+        m_held.close();
+#else
         g_heldName = nullptr;
+#endif
     }
 
     // One request file in (product 1): the request the controller gets, the status file, the
@@ -267,6 +274,10 @@ private slots:
 
     // Missing at start, or removed later: the request directory is watched once it exists.
     void requestDirectoryWatchedOnceItExists() {
+#ifdef Q_OS_WIN
+        // A watched directory that is removed stays delete-pending while the watch is open.
+        QSKIP("the removal of a watched directory is not reliably told on Windows (Wine)");
+#endif
         MonitoraDiretorio *monitor = create();
         QVERIFY(QDir(m_req).removeRecursively());
         monitor->addObservadorDiretorio();
@@ -295,7 +306,12 @@ private slots:
             QTest::newRow(kind) << kind << QString::fromUtf8(reason) << status;
         };
         row("large", "maior que 65536 bytes", kSaleStatus); // 300 MB
+#ifdef Q_OS_WIN
+        row("link", "é um atalho do Windows", unnamed); // what QFile::link makes there
+#else
         row("link", "é um link simbólico", unnamed);
+#endif
+        row("shortcut", "é um atalho do Windows", unnamed);
         row("directory", "não é um arquivo comum", unnamed);
     }
     void refusedRequestFiles() {
@@ -312,6 +328,10 @@ private slots:
             QFile file(made);
             QVERIFY(file.open(QIODevice::WriteOnly) && file.write(kSale) == kSale.size());
             QVERIFY(file.resize(300 * 1024 * 1024));
+        } else if (kind == "shortcut") {
+            // A shell link's header, then what would name its target.
+            QVERIFY(writeFile(made, QByteArray("L\0\0\0\x01\x14\x02\0\0\0\0\0\xc0\0\0\0\0\0\0F", 20) +
+                                        target.toUtf8()));
         } else {
             QVERIFY(kind == "link" ? QFile::link(target, made) : QDir().mkpath(made + QStringLiteral("/x")));
         }
@@ -375,7 +395,13 @@ private slots:
             QVERIFY(QDir().mkpath(m_response + QStringLiteral("/aberto")));
         } else if (fault == "status held") {
             QVERIFY(writeFile(m_status, "earlier"));
+#ifdef Q_OS_WIN
+            // Qt opens without FILE_SHARE_DELETE: the file may be written, not replaced.
+            m_held.setFileName(m_status);
+            QVERIFY(m_held.open(QIODevice::ReadOnly));
+#else
             g_heldName = "/IntPos.Sts";
+#endif
         } else { // the temporary file blocked
             QVERIFY(QDir().mkpath(temporary + QStringLiteral("/x")));
         }
@@ -435,6 +461,7 @@ private:
     QString m_status;
     QString m_response;
     FakeController *m_controller = nullptr;
+    QFile m_held; // the status file as the sales application holds it open
 };
 
 QTEST_GUILESS_MAIN(TestMonitora)

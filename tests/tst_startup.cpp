@@ -135,13 +135,14 @@ private slots:
         QVERIFY(first->waitForFinished(10000));
         QProcess *third = s->startWatching("third.log");
         QVERIFY(third);
-        // SIGTERM when idle: a clean exit that unloads the library and frees the slot.
-        third->terminate();
+        // SIGTERM (a close on Windows) when idle: a clean exit that unloads the library and frees
+        // the slot.
+        s->stopPolitely(third);
         QVERIFY(third->waitForFinished(30000));
         QCOMPARE(third->exitStatus(), QProcess::NormalExit);
         QCOMPARE(third->exitCode(), 0);
         QVERIFY(s->logged("{Info} \t\t [Base_Controller] Destruído", "third.log"));
-        QVERIFY(!s->slotTaken());
+        QVERIFY(underWine() || !s->slotTaken());
     }
 
     // A second service on the same request directory, with a slot of its own: whichever takes a
@@ -321,9 +322,9 @@ private slots:
         QCOMPARE(QJsonDocument::fromJson(s->read("pendentes.json"))["pendentes"].toArray().size(), 0);
     }
 
-    // SIGTERM while an operation runs and the next request already waits: the operation is
-    // stopped as "CANCELAR" would and answered; the waiting request is neither taken nor
-    // passed to the library, and the next start answers it.
+    // SIGTERM (on Windows: the end of the session) while an operation runs and the next request
+    // already waits: the operation is stopped as "CANCELAR" would and answered; the waiting
+    // request is neither taken nor passed to the library, and the next start answers it.
     void stoppedMidOperation_data() {
         QTest::addColumn<int>("product");
         QTest::addColumn<QByteArray>("scenario");
@@ -365,11 +366,18 @@ private slots:
         const int callsBefore = s->calls(secondCall).size();
         QVERIFY(s->write("req/IntPos.001", request(waiting, 12)));
 
-        first->terminate();
+        if (underWine()) {
+            const QByteArray told = windowsHelper({"endsession"});
+            QVERIFY2(told.contains("query answered 1"), told.constData());
+            // Windows may end the process as soon as the handler returns: the answer is there by then.
+            QVERIFY(QFile::exists(s->path("resp/IntPos.001")));
+        } else {
+            first->terminate();
+        }
         QVERIFY(first->waitForFinished(30000));
         QCOMPARE(first->exitStatus(), QProcess::NormalExit);
         QCOMPARE(first->exitCode(), 0);
-        QVERIFY(!s->slotTaken());
+        QVERIFY(underWine() || !s->slotTaken());
         // The controller was destroyed, so its library was unloaded.
         QVERIFY(s->logged("{Info} \t\t [Base_Controller] Destruído"));
 
@@ -387,6 +395,119 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(s->read("resp/IntPos.Sts"), statusOf(waiting, 12), 30000);
         QTRY_COMPARE_WITH_TIMEOUT(s->calls(secondCall).size(), callsBefore + 1, 30000);
         QVERIFY(!QFile::exists(s->path("req/IntPos.001")));
+    }
+
+    // The Windows build under Wine (scripts/build-windows): a sale of each product from request to
+    // response, product 0's answered with keys in its window; a status file the sales application
+    // holds open, which Windows refuses to replace: the service writes it in place.
+    void windowsLane_data() {
+        QTest::addColumn<int>("product");
+        QTest::addColumn<bool>("statusHeld");
+        QTest::newRow("0 sale answered in the window") << 0 << false;
+        QTest::newRow("1 sale") << 1 << false;
+        QTest::newRow("2 sale") << 2 << false;
+        QTest::newRow("1 status file held open") << 1 << true;
+    }
+    void windowsLane() {
+        QFETCH(int, product);
+        QFETCH(bool, statusHeld);
+        if (!underWine())
+            QSKIP("the Windows build under Wine: scripts/build-windows runs it");
+        make(product);
+        QProcess *service = s->startWatching();
+        QVERIFY(service);
+        QProcess holder;
+        if (statusHeld) {
+            QVERIFY(s->write("resp/IntPos.Sts", "earlier"));
+            holder.start("wine",
+                         {qEnvironmentVariable("Q7_STOP_SENDER"), "hold", s->path("resp/IntPos.Sts")});
+            QVERIFY(holder.waitForReadyRead(60000) && holder.readLine().trimmed() == "held");
+            QVERIFY(s->write("req/IntPos.001", request("ATV", 23)));
+            QTRY_COMPARE_WITH_TIMEOUT(s->read("resp/IntPos.Sts"), statusOf("ATV", 23), 30000);
+            QVERIFY(s->logged("Arquivo de status gravado diretamente em"));
+            return holder.closeWriteChannel();
+        }
+        Exchange sale(s->client, fields("CRT", 21));
+        const auto xdo = [](const QStringList &arguments) {
+            QProcess tool;
+            tool.start("xdotool", arguments);
+            return tool.waitForFinished(60000) ? QString(tool.readAllStandardOutput()).trimmed() : QString();
+        };
+        const auto stepsDone = [&] {
+            return s->calls("OrvixTEF_RealizarPagamentoTEF").size();
+        };
+        if (product == 0) {
+            const QString window = xdo({"search", "--sync", "--onlyvisible", "--name", "Orvix Pay - Pagora"});
+            xdo({"windowfocus", "--sync", window});
+            // Under Wine the window takes keys a while after it is shown and active: Return on the
+            // menu's first row (debit) again until the library has the answer; then the card's digits.
+            for (int i = 0; i < 15 && !QTest::qWaitFor([&] { return stepsDone() >= 2; }, 2000); ++i)
+                xdo({"key", "Return"});
+            QVERIFY(stepsDone() >= 2);
+            QTest::qWait(500);
+            xdo({"key", "--delay", "100", "1", "2", "3", "4", "Return"});
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(sale.done(), 60000);
+        QCOMPARE(sale.result().status, statusOf("CRT", 21));
+        QCOMPARE(sale.result().outcome, TefPosClient::Outcome::Approved);
+        QVERIFY(product ||
+                s->calls("OrvixTEF_RealizarPagamentoTEF").last()["captura"].toString().contains("1234"));
+        s->stopPolitely(service);
+        QVERIFY(service->waitForFinished(30000) && service->exitCode() == 0);
+    }
+
+    // The installer under Wine, silent: the service started from the installed folder answers an
+    // ATV; the uninstaller removes what was installed and keeps the configuration, the journal
+    // and the library a store puts there, unless /PURGE asks for the first two.
+    void windowsInstaller_data() {
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<QStringList>("left");
+        QTest::newRow("kept") << "/S" << QStringList{"config_tef.json", "pendentes.json", "Q7_Bridge.dll"};
+        QTest::newRow("purged") << "/PURGE" << QStringList{"Q7_Bridge.dll"};
+    }
+    void windowsInstaller() {
+        QFETCH(QString, option);
+        QFETCH(QStringList, left);
+        if (!underWine())
+            QSKIP("the Windows build under Wine: scripts/build-windows runs it");
+        const auto wine = [](const QStringList &arguments) {
+            QProcess process;
+            process.start("wine", arguments);
+            return process.waitForFinished(180000) && process.exitCode() == 0;
+        };
+        QVERIFY(wine({qEnvironmentVariable("Q7_WINDOWS_INSTALLER"), "/S"}));
+        const QDir users(qEnvironmentVariable("WINEPREFIX") + "/drive_c/users");
+        const QString user = users.filePath(users.entryList(QDir::Dirs | QDir::NoDotAndDotDot)
+                                                .filter(QRegularExpression("^(?!Public$)"))
+                                                .value(0));
+        const QDir installed(user + "/AppData/Local/Programs/q7_pagora_passivo");
+        const QStringList links{
+            user + "/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Orvix Pagora.lnk",
+            user + "/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/StartUp/Orvix Pagora.lnk"};
+        QVERIFY(QFile::exists(links[0]) && QFile::exists(links[1]));
+
+        ServiceFiles files;
+        QVERIFY(QDir().mkpath(files.client.requestDir) && QDir().mkpath(files.client.responseDir));
+        files.writeConfig(1, "Z:" + files.client.requestDir, "Z:" + files.client.responseDir, "");
+        QVERIFY(QFile::rename(files.path("config_tef.json"), installed.filePath("config_tef.json")));
+        QVERIFY(writeFile(installed.filePath("pendentes.json"), "{}"));
+        QVERIFY(QFile::copy(qEnvironmentVariable("Q7_WINDOWS_BIN") + "/Q7_Bridge.dll",
+                            installed.filePath("Q7_Bridge.dll")));
+        QProcess service;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove("QT_QPA_PLATFORM");
+        service.setProcessEnvironment(environment);
+        service.start("wine", {installed.filePath("q7_pagora_passivo.exe")});
+        files.client.statusTimeoutMs = 60000;
+        QCOMPARE(files.client.send(fields("ATV", 31)).status, statusOf("ATV", 31));
+        QVERIFY(!windowsHelper({"close"}).isNull() && service.waitForFinished(60000) &&
+                service.exitCode() == 0);
+
+        QVERIFY(wine({installed.filePath("uninstall.exe"), "/S", option}));
+        // The uninstaller runs on from a copy of itself.
+        QTRY_COMPARE_WITH_TIMEOUT(installed.entryList(QDir::AllEntries | QDir::NoDotAndDotDot), left, 60000);
+        QVERIFY(!QFile::exists(links[0]) && !QFile::exists(links[1]));
+        QVERIFY(QDir(installed).removeRecursively());
     }
 
     // Keyboard only, in a real X window: a stray Tab must not take the keys away from the prompt.

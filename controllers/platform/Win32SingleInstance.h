@@ -1,0 +1,20 @@
+#pragma once
+
+// Plain Win32, no Qt, like Win32Foreground.h.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+namespace win32 {
+
+// Claims `name` (a mutex, "Global\..." for the whole machine) for the rest of the process;
+// false when another process holds it, also one of another account that may not open it.
+// Objects of the session's own namespace, such as those of QSharedMemory, would allow one copy
+// per logon session; a named mutex in the global namespace needs no privilege.
+bool claimMachineWide(const wchar_t *name);
+
+} // namespace win32
