@@ -12,6 +12,7 @@
 #include <QRegularExpression>
 #include <QStringList>
 #include <QTest>
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <utility>
@@ -275,10 +276,12 @@ inline QStringList golden(const QString &file, const QStringList &actual) {
 
 // One `paths` row: the requests played in turn on a fresh controller of type C loading `library`
 // (the operator's `actions` answer the first one's prompts), with the log lines under `logPrefix`
-// (a literal); the whole run as a transcript.
+// (a literal); the whole run as a transcript. What every controller that loads its library does
+// when it is made and destroyed, `lifecycle` (transcript lines), is left out when all of it is
+// there, and shown whole otherwise.
 template <class C>
 QStringList playPaths(const QString &library, const QByteArray &scenario, const QStringList &requests,
-                      const QStringList &actions, const char *logPrefix) {
+                      const QStringList &actions, const char *logPrefix, const QStringList &lifecycle) {
     Simulator sim(scenario);
     MessageCapture log(logPrefix);
     auto controller = std::make_unique<C>(nullptr, library);
@@ -287,5 +290,10 @@ QStringList playPaths(const QString &library, const QByteArray &scenario, const 
         if (!window.play(requests.at(i), i == 0 ? actions : QStringList()))
             return {QStringLiteral("not answered: ") + requests.at(i)};
     controller.reset();
-    return transcript(sim.calls(), window, MessageCapture::lines());
+    QStringList lines = transcript(sim.calls(), window, MessageCapture::lines());
+    if (std::all_of(lifecycle.cbegin(), lifecycle.cend(),
+                    [&lines](const QString &line) { return lines.count(line) == 1; }))
+        for (const QString &line : lifecycle)
+            lines.removeOne(line);
+    return lines;
 }

@@ -147,7 +147,13 @@ private slots:
         QFETCH(QString, request);
         QFETCH(QStringList, actions);
         const QStringList actual =
-            playPaths<Pagora_Controller>(library, scenario, {request}, actions, "[Pagora_Controller]");
+            playPaths<Pagora_Controller>(library, scenario, {request}, actions, "[Pagora_Controller]",
+                                         {"call OrvixTEF_FinalizarOperacaoTEF {\"codigo\":1}",
+                                          "log info [Pagora_Controller] API carregada com sucesso",
+                                          "log info [Pagora_Controller] FINALIZANDO Q7_PAGORA_PASSIVO...",
+                                          "log info [Pagora_Controller] Q7_PAGORA_Passivo PRONTO PARA SER "
+                                          "ENCERRADO COM SEGURANÇA",
+                                          "log info [Pagora_Controller] Biblioteca TEF liberada"});
         QCOMPARE(actual, golden("pagora-paths.txt", actual));
     }
 

@@ -47,8 +47,10 @@ private slots:
         QFETCH(QString, library);
         QFETCH(QByteArray, scenario);
         QFETCH(QString, request);
-        const QStringList actual =
-            playPaths<Q7_Bridge_Controller>(library, scenario, {request}, {}, "[Q7_Bridge_Controller]");
+        const QStringList actual = playPaths<Q7_Bridge_Controller>(
+            library, scenario, {request}, {}, "[Q7_Bridge_Controller]",
+            {"log info [Q7_Bridge_Controller] API carregada com sucesso",
+             "log info [Q7_Bridge_Controller] Biblioteca Q7_Bridge liberada"});
         QCOMPARE(actual, golden("bridge-paths.txt", actual));
     }
 

@@ -123,7 +123,10 @@ private slots:
         QFETCH(QStringList, actions);
         // The library prints the time of day on its receipts.
         const QStringList actual =
-            playPaths<Q7_Tef_Controller>(library, scenario, requests, actions, "[Q7_Tef_Controller]")
+            playPaths<Q7_Tef_Controller>(library, scenario, requests, actions, "[Q7_Tef_Controller]",
+                                         {"call SetClientTCP {\"ip\":\"127.0.0.1\",\"porta\":60906}",
+                                          "log info [Q7_Tef_Controller] API carregada com sucesso",
+                                          "log info [Q7_Tef_Controller] Biblioteca Q7_Tef liberada"})
                 .replaceInStrings(QRegularExpression("\\d\\d/\\d\\d/\\d{4}"), "dd/mm/yyyy")
                 .replaceInStrings(QRegularExpression("\\d\\d:\\d\\d:\\d\\d"), "hh:mm:ss");
         QCOMPARE(actual, golden("tef-paths.txt", actual));
