@@ -94,13 +94,6 @@ public:
                            .toString();
         return answers.join('|');
     }
-    // Its confirmations as "sequencial:confirmar".
-    QStringList confirmations() const {
-        QStringList found;
-        for (const QJsonObject &call : calls("ConfirmarOperacaoTEF"))
-            found << QString("%1:%2").arg(call["sequencial"].toInt()).arg(call["confirmar"].toInt());
-        return found;
-    }
 
     QTemporaryDir dir;
     TefPosClient client;

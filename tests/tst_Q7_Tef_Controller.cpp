@@ -185,119 +185,81 @@ private slots:
                  call);
     }
 
-    // Product 2's pending transactions live in pendentes.json beside the configuration, so that a
-    // confirmation or undo after a restart settles them; a journal that fails never stops a sale.
-    void pendingJournal_data() {
-        QTest::addColumn<QByteArray>("journal");  // found at start; null: none
-        QTest::addColumn<bool>("earlierInvalid"); // a pendentes.json.invalido is there already
-        QTest::addColumn<bool>("writable");
-        QTest::addColumn<QStringList>("restored"); // what the undo settles before today's sale
-        QTest::addColumn<QString>("critical");
-        QTest::newRow("none yet") << QByteArray() << false << true << QStringList() << QString();
-        QTest::newRow("restored in order")
-            << QByteArray(R"({"pendentes": [{"sequencial": "7", "id": 3, "adicionado": "2026-12-01T10:00:00"},
-                                            {"sequencial": "8", "id": 4, "adicionado": "2026-12-01T10:05:00"}]})")
-            << false << true << QStringList{"7", "8"} << QString();
-        QTest::newRow("corrupt: set aside")
-            << QByteArray("{quebrado") << false << true << QStringList() << "pendentes.json ilegível";
-        QTest::newRow("corrupt: an earlier copy is kept")
-            << QByteArray(R"({"pendentes": [{"sequencial": 7}]})") << true << true << QStringList()
-            << "pendentes.json ilegível";
-        QTest::newRow("directory not writable")
-            << QByteArray() << false << false << QStringList() << "Impossível gravar";
-    }
-    void pendingJournal() {
-        QFETCH(QByteArray, journal);
-        QFETCH(bool, earlierInvalid);
-        QFETCH(bool, writable);
-        QFETCH(QStringList, restored);
-        QFETCH(QString, critical);
-        QTemporaryDir dir;
-        // Not writable, also for root: the journal's directory is a file.
-        const QString directory = writable ? dir.path() : dir.filePath("arquivo");
-        const QString path = directory + "/pendentes.json";
-        QVERIFY(writable || writeFile(directory, "x"));
-        QVERIFY(journal.isNull() || writeFile(path, journal));
-        QVERIFY(!earlierInvalid || writeFile(path + ".invalido", "antes"));
-
-        // Confirms what it did not hand out itself: the restored entries.
-        Simulator sim(R"({"ConfirmarOperacaoTEF": {"codigo": 0}})");
-        MessageCapture log("[Q7_Tef_Controller]");
-        Q7_Tef_Controller c(nullptr, kLibrary, directory);
-        SignalLog window(&c);
-        if (critical.contains("ilegível")) {
-            QVERIFY(!QFile::exists(path));
-            QCOMPARE(readFile(path + (earlierInvalid ? ".invalido.2" : ".invalido")), journal);
-            QCOMPARE(readFile(path + ".invalido"),
-                     earlierInvalid ? QByteArray("antes") : journal); // left as it was
-        }
-
-        QVERIFY(window.play(kSale));
-        const QJsonObject tef = window.response()["tef"].toObject();
-        QCOMPARE(tef["resultadoTransacao"], QJsonValue("0")); // answered whatever the journal did
-        const QJsonArray pending = QJsonDocument::fromJson(readFile(path))["pendentes"].toArray();
-        QCOMPARE(pending.size(), writable ? restored.size() + 1 : 0);
-        QVERIFY(!writable || pending.last()["id"] == "5");
-
-        QVERIFY(window.play(request("NCN", R"({"identificacao":"6"})")));
-        QStringList undone;
-        for (const QString &sequencial : restored + QStringList{tef["sequencial"].toString()})
-            undone
-                << QStringLiteral(R"(ConfirmarOperacaoTEF {"confirmar":0,"sequencial":%1})").arg(sequencial);
-        QCOMPARE(sim.calls("ConfirmarOperacaoTEF"), undone);
-        const QStringList errors = MessageCapture::lines().filter("critical ");
-        // Written at the approval, at the answer and at each settlement.
-        const int saves = 3 + restored.size();
-        QCOMPARE(errors.size(), critical.isEmpty() ? 0 : writable ? 1 : saves);
-        QVERIFY2(critical.isEmpty() || errors.first().contains(critical), qPrintable(errors.join('\n')));
-        // A journal that could not be written is never said to be.
-        QCOMPARE(MessageCapture::lines().filter(" gravado: ").size(), writable ? saves : 0);
-        QVERIFY(QJsonDocument::fromJson(readFile(path))["pendentes"].toArray().isEmpty());
-        QCOMPARE(QFile::exists(path), writable);
-    }
-
-    // A confirmation or undo settles the transaction it names, or every answered one; what the
-    // library refuses stays for later; a start undoes what no sales application was told of.
-    void settlement_data() {
-        QTest::addColumn<QByteArray>("journal");      // null: a directory in its place, which cannot be read
+    // Product 2's approved transactions wait in pendentes.json beside the configuration, also
+    // across a restart. A confirmation or undo settles the transaction it names, or every answered
+    // one; what the library refuses stays for later; a start undoes what no sales application was
+    // told of. A journal that fails never stops a sale: one that does not parse is set aside, one
+    // that cannot be read is left alone, one that cannot be written is told.
+    void journal_data() {
+        QTest::addColumn<QByteArray>("journal");      // found at start; null: none
+        QTest::addColumn<QString>("fault");           // "unreadable", "unwritable", "earlier copy"
         QTest::addColumn<QByteArray>("confirmation"); // the library's reply to each settlement
-        QTest::addColumn<QString>("request");         // null: the start's recovery
+        QTest::addColumn<QStringList>("requests");    // played in turn; "start": the start's recovery
         QTest::addColumn<QStringList>("settled");     // "sequencial:decision", in order
         QTest::addColumn<QStringList>("left");
+        QTest::addColumn<int>("critical"); // lines logged at that level
         const QByteArray two = R"({"pendentes": [
             {"sequencial": "7", "id": "1", "controle": "A", "nsu": "000007", "respondida": true},
             {"sequencial": "8", "id": "2", "controle": "B", "nsu": "000008", "respondida": false}]})";
         const QByteArray ok = R"({"codigo": 0})";
-        const auto row = [&](const char *name, const QByteArray &journal, const QByteArray &reply,
-                             const QString &request, const QStringList &settled, const QStringList &left) {
-            QTest::newRow(name) << journal << reply << request << settled << left;
+        const QString sale = kSale;
+        const QString undo = request("NCN", "{}");
+        const auto row = [](const char *name, const QByteArray &journal, const char *fault,
+                            const QByteArray &reply, const QStringList &requests, const QStringList &settled,
+                            const QStringList &left, int critical = 0) {
+            QTest::newRow(name) << journal << fault << reply << requests << settled << left << critical;
         };
-        row("bare CNF: the answered only", two, ok, request("CNF", "{}"), {"7:1"}, {"8"});
-        row("CNF naming a control code", two, ok, request("CNF", R"({"finalizacao":"B"})"), {"8:1"}, {"7"});
-        row("NCN naming an NSU", two, ok, request("NCN", R"({"numero_transacao":"000007"})"), {"7:0"}, {"8"});
-        row("a transaction not held: nothing", two, ok,
-            request("CNF", R"({"finalizacao":"Z","numero_transacao":"9"})"), {}, {"7", "8"});
-        row("refused by the library: kept", two, R"({"codigo": 5, "mensagem": "Falha"})",
-            request("NCN", "{}"), {"7:0"}, {"7", "8"});
-        row("start: what was never answered is undone", two, ok, QString(), {"8:0"}, {"7"});
-        row("a journal that cannot be read is left alone", QByteArray(), ok, request("CNF", "{}"), {}, {});
+        row("bare CNF: the answered only", two, "", ok, {request("CNF", "{}")}, {"7:1"}, {"8"});
+        row("CNF naming a control code", two, "", ok, {request("CNF", R"({"finalizacao":"B"})")}, {"8:1"},
+            {"7"});
+        row("NCN naming an NSU", two, "", ok, {request("NCN", R"({"numero_transacao":"000007"})")}, {"7:0"},
+            {"8"});
+        row("a transaction not held: nothing", two, "", ok,
+            {request("CNF", R"({"finalizacao":"Z","numero_transacao":"9"})")}, {}, {"7", "8"});
+        row("refused by the library: kept", two, "", R"({"codigo": 5, "mensagem": "Falha"})", {undo}, {"7:0"},
+            {"7", "8"}, 1);
+        row("start: what was never answered is undone", two, "", ok, {"start"}, {"8:0"}, {"7"}, 1);
+        row("a sale, then undone", QByteArray(), "", ok, {sale, undo}, {"1:0"}, {});
+        row("an earlier version's entries: answered, settled in order", R"({"pendentes": [
+            {"sequencial": "7", "id": 3, "adicionado": "2026-12-01T10:00:00"},
+            {"sequencial": "8", "id": 4, "adicionado": "2026-12-01T10:05:00"}]})",
+            "", ok, {sale, undo}, {"7:0", "8:0", "1:0"}, {});
+        row("does not parse: set aside", "{quebrado", "", ok, {sale, undo}, {"1:0"}, {}, 1);
+        row("does not parse, an earlier copy is kept", R"({"pendentes": [{"sequencial": 7}]})",
+            "earlier copy", ok, {sale, undo}, {"1:0"}, {}, 1);
+        row("cannot be read: left alone", QByteArray(), "unreadable", ok, {sale, undo}, {"1:0"}, {}, 4);
+        row("cannot be written: told", QByteArray(), "unwritable", ok, {sale, undo}, {"1:0"}, {}, 3);
     }
-    void settlement() {
+    void journal() {
         QFETCH(QByteArray, journal);
+        QFETCH(QString, fault);
         QFETCH(QByteArray, confirmation);
-        QFETCH(QString, request);
+        QFETCH(QStringList, requests);
         QFETCH(QStringList, settled);
         QFETCH(QStringList, left);
+        QFETCH(int, critical);
         QTemporaryDir dir;
-        const QString path = dir.filePath("pendentes.json");
-        QVERIFY(journal.isNull() ? QDir().mkpath(path + "/x") : writeFile(path, journal));
+        // Not writable, also for root: the journal's directory is a file; not readable: the journal
+        // is a directory.
+        const QString directory = fault == "unwritable" ? dir.filePath("arquivo") : dir.path();
+        const QString path = directory + "/pendentes.json";
+        QVERIFY(fault != "unwritable" || writeFile(directory, "x"));
+        QVERIFY(fault != "unreadable" || QDir().mkpath(path + "/x"));
+        QVERIFY(journal.isNull() || writeFile(path, journal));
+        QVERIFY(fault != "earlier copy" || writeFile(path + ".invalido", "antes"));
+
         Simulator sim("{\"ConfirmarOperacaoTEF\": " + confirmation + "}");
-        Q7_Tef_Controller c(nullptr, kLibrary, dir.path());
+        MessageCapture log("[Q7_Tef_Controller]");
+        Q7_Tef_Controller c(nullptr, kLibrary, directory);
         SignalLog window(&c);
-        if (request.isNull())
-            c.recover(false);
-        else
-            QVERIFY(window.play(request));
+        for (const QString &request : requests) {
+            if (request == "start")
+                c.recover(false);
+            else
+                QVERIFY(window.play(request));
+            // Answered whatever the journal did.
+            QVERIFY(request != kSale || window.response()["tef"].toObject()["resultadoTransacao"] == "0");
+        }
         QStringList calls;
         for (const QString &call : sim.calls("ConfirmarOperacaoTEF")) {
             const QJsonObject args = QJsonDocument::fromJson(call.section(' ', 1).toUtf8()).object();
@@ -308,7 +270,12 @@ private slots:
         for (const QJsonValue entry : QJsonDocument::fromJson(readFile(path))["pendentes"].toArray())
             kept << entry["sequencial"].toString();
         QCOMPARE(kept, left);
-        QCOMPARE(QFileInfo(path).isDir(), journal.isNull());
+        QCOMPARE(MessageCapture::lines().filter("critical ").size(), critical);
+        QCOMPARE(QFileInfo(path).isDir(), fault == "unreadable");
+        if (journal.startsWith("{q") || fault == "earlier copy") {
+            QCOMPARE(readFile(path + (fault == "earlier copy" ? ".invalido.2" : ".invalido")), journal);
+            QCOMPARE(readFile(path + ".invalido"), fault == "earlier copy" ? QByteArray("antes") : journal);
+        }
     }
 
     // The wait is armed before the prompt shows: an answer given before the thread reaches its wait

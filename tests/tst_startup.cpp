@@ -10,8 +10,8 @@
 
 namespace {
 
-TefPosClient::Fields fields(const QString &operation, int id) {
-    return {{"000-000", operation}, {"001-000", QString::number(id)}, {"003-000", "1000"}, {"999-999", "0"}};
+TefPosClient::Fields fields(const QString &operation, int id, const QString &amount = "1000") {
+    return {{"000-000", operation}, {"001-000", QString::number(id)}, {"003-000", amount}, {"999-999", "0"}};
 }
 
 QByteArray request(const QString &operation, int id) {
@@ -204,17 +204,9 @@ private slots:
         };
         const QString claim = s->path("req/arquivo_tef.em_andamento");
         const bool confirming = moment.startsWith("CNF");
-        const QString stepCall = product == 1   ? "IniciaVenda"
-                                 : product == 2 ? "RealizarPagamentoTEF"
-                                                : "OrvixTEF_RealizarPagamentoTEF";
         QMap<QString, QByteArray> recorded; // amount -> its approved response, to be confirmed
         QStringList confirmed;              // amounts it recorded
         QStringList heard;                  // amounts it was told were approved
-        const auto sale = [&](int id, const QString &amount) {
-            TefPosClient::Fields crt = fields("CRT", id);
-            crt[2].second = amount;
-            return crt;
-        };
         const auto settle = [&](const char *operation, int id, const QByteArray &sold) {
             TefPosClient::Fields request = fields(operation, id);
             request.insert(2, {"012-000", field(sold, "012-000")});
@@ -224,7 +216,7 @@ private slots:
         for (int n = 0, id = 100; n < sales; ++n, id += 10) {
             const QString amount = QString::number(1000 + n);
             for (int i = 0; confirming && i < (moment.contains("two") ? 2 : 1); ++i) {
-                Exchange sold(s->client, sale(id + i, amount + QString::number(i)));
+                Exchange sold(s->client, fields("CRT", id + i, amount + QString::number(i)));
                 QVERIFY(waitFor([&] { return sold.done(); }));
                 QCOMPARE(sold.result().outcome, TefPosClient::Outcome::Approved);
                 recorded[amount + QString::number(i)] = sold.result().response;
@@ -235,7 +227,7 @@ private slots:
                                             : QString(R"({"demoraMs": {"%1": 60000}})").arg(held).toUtf8());
             QFile::remove(s->path("resp/IntPos.001")); // an answer given again after the last stop
             QVERIFY(s->write("req/IntPos.tmp",
-                             s->client.encode(confirming ? fields("CNF", id + 5) : sale(id + 5, amount))) &&
+                             s->client.encode(fields(confirming ? "CNF" : "CRT", id + 5, amount))) &&
                     QFile::rename(s->path("req/IntPos.tmp"), s->path("req/IntPos.001")));
             QVERIFY2(waitFor([&] {
                          if (!held.isEmpty())
@@ -281,21 +273,13 @@ private slots:
             heard << recorded.keys();
             recorded.clear();
         }
-        // The library's books: approvals and settlements by amount (Tef01 settles by sequence number).
+        // The library's books, by the sale's amount.
         QMap<QString, QStringList> fate;
-        QMap<int, QString> amountOf;
-        for (const QJsonObject &done : s->calls(stepCall, true)) {
-            const QString amount = product == 0   ? done["valor"].toString()
-                                   : product == 1 ? done["valorTotal"].toString()
-                                                  : done["transacao"]["transacao_valor"].toString();
-            if (done[product == 1 ? "q7_bridge_code" : "resultadoTransacao"].toVariant().toInt() == 0)
-                fate[amount] << "approved";
-            amountOf[done["sequencial"].toInt()] = amount;
-        }
-        const QString settles = product ? "ConfirmarOperacaoTEF" : "OrvixTEF_ConfirmarOperacaoTEF";
-        for (const QJsonObject &done : s->calls(settles, true))
-            fate[product ? amountOf[done["sequencial"].toInt()] : done["valor"].toString()]
-                << (done["confirmar"].toInt() ? "confirmed" : "undone");
+        for (const QJsonObject &done : s->calls("aprovacao", true))
+            if (done["aprovada"].toBool())
+                fate[done["valor"].toString()] << "approved";
+        for (const QJsonObject &done : s->calls("liquidacao", true))
+            fate[done["valor"].toString()] << (done["confirmar"].toInt() ? "confirmed" : "undone");
         QString books;
         for (const QStringList &entries : qAsConst(fate))
             books += entries.join(' ') + ' ';
@@ -307,18 +291,10 @@ private slots:
                                  : confirmed.contains(it.key()) ? ": approved confirmed"
                                                                 : ": approved undone"));
         // Each sale reached the library once.
-        QStringList firstCalls;
-        for (const QJsonObject &call : s->calls(stepCall)) {
-            const QJsonObject sent =
-                QJsonDocument::fromJson(call[product ? "dadosTransacao" : "captura"].toString().toUtf8())
-                    .object();
-            if (product == 1)
-                firstCalls << call["valorTotal"].toString();
-            else if (product == 2 ? call["novaTransacao"].toInt() == 1
-                                  : sent["SequenciaCaptura"].toInt() == 0)
-                firstCalls << sent[product ? "transacao_valor" : "InfoCaptura"].toString();
-        }
-        QCOMPARE(firstCalls.size(), QSet<QString>(firstCalls.begin(), firstCalls.end()).size());
+        QStringList started;
+        for (const QJsonObject &sale : s->calls("inicio", true))
+            started << sale["valor"].toString();
+        QCOMPARE(started.size(), QSet<QString>(started.begin(), started.end()).size());
         QCOMPARE(QJsonDocument::fromJson(s->read("pendentes.json"))["pendentes"].toArray().size(), 0);
     }
 

@@ -347,9 +347,8 @@ int resultado(const char *entryPoint) {
 // settlement settles the one approval then waiting.
 QString &pendente() {
     static QString valor = [] {
-        QList<QJsonObject> approvals = sim::returns("OrvixTEF_RealizarPagamentoTEF");
-        approvals += sim::returns("OrvixTEF_RealizarAdmTEF");
-        return approvals.size() > sim::returns("OrvixTEF_ConfirmarOperacaoTEF").size()
+        const QList<QJsonObject> approvals = sim::returns("aprovacao");
+        return approvals.size() > sim::returns("liquidacao").size()
                    ? approvals.last().value(QStringLiteral("valor")).toString()
                    : QString();
     }();
@@ -373,6 +372,8 @@ int passo(const char *entryPoint, Funcao funcao, int operacao, char *buffer, int
 
     const QJsonObject reply = sim::nextReply(entryPoint).toObject();
     const QJsonObject entrada = QJsonDocument::fromJson(recebido).object();
+    if (funcao != Funcao::Configuracao && entrada.value(QLatin1String("SequenciaCaptura")).toInt() == 0)
+        sim::logReturn("inicio", {{QStringLiteral("valor"), entrada.value(QLatin1String("InfoCaptura"))}});
     QByteArray saida;
     if (reply.contains(QLatin1String("texto")))
         saida = reply.value(QLatin1String("texto")).toString().toLocal8Bit();
@@ -386,7 +387,8 @@ int passo(const char *entryPoint, Funcao funcao, int operacao, char *buffer, int
         tela.value(QLatin1String("Status")).toInt(-1) == 0) {
         pendente() =
             entrada.value(QLatin1String("Dados")).toObject().value(QLatin1String("Valor")).toString();
-        sim::logReturn(entryPoint, {{QStringLiteral("valor"), pendente()}});
+        sim::logReturn("aprovacao",
+                       {{QStringLiteral("valor"), pendente()}, {QStringLiteral("aprovada"), true}});
     }
     if (!reply.contains(QLatin1String("texto")))
         saida = QString::fromUtf8(saida).toLocal8Bit();
@@ -448,9 +450,8 @@ Q_DECL_EXPORT int OrvixTEF_ConfirmarOperacaoTEF(int confirmar) {
     sim::logCall("OrvixTEF_ConfirmarOperacaoTEF", QJsonObject{{QStringLiteral("confirmar"), confirmar}});
     const int result = resultado("OrvixTEF_ConfirmarOperacaoTEF");
     if (result == 0 && !pendente().isEmpty())
-        sim::logReturn("OrvixTEF_ConfirmarOperacaoTEF",
-                       {{QStringLiteral("valor"), std::exchange(pendente(), QString())},
-                        {QStringLiteral("confirmar"), confirmar}});
+        sim::logReturn("liquidacao", {{QStringLiteral("valor"), std::exchange(pendente(), QString())},
+                                      {QStringLiteral("confirmar"), confirmar}});
     return result;
 }
 

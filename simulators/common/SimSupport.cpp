@@ -90,24 +90,24 @@ void logCall(const char *entryPoint, const QJsonObject &arguments) {
         QThread::msleep(static_cast<unsigned long>(ms));
 }
 
-void logReturn(const char *entryPoint, const QJsonObject &value) {
+void logReturn(const char *kind, const QJsonObject &value) {
     const QString path = qEnvironmentVariable("Q7_SIM_CALLS");
     QFile file(path);
     State &s = state();
     QMutexLocker locker(&s.mutex);
     if (!path.isEmpty() && file.open(QIODevice::WriteOnly | QIODevice::Append))
-        file.write(QJsonDocument(QJsonObject{{QStringLiteral("retorno"), QString::fromLatin1(entryPoint)},
+        file.write(QJsonDocument(QJsonObject{{QStringLiteral("retorno"), QString::fromLatin1(kind)},
                                              {QStringLiteral("valor"), value}})
                        .toJson(QJsonDocument::Compact) +
                    '\n');
 }
 
-QList<QJsonObject> returns(const char *entryPoint) {
+QList<QJsonObject> returns(const char *kind) {
     QFile file(qEnvironmentVariable("Q7_SIM_CALLS"));
     QList<QJsonObject> found;
     if (!file.open(QIODevice::ReadOnly))
         return found;
-    const QString name = QString::fromLatin1(entryPoint);
+    const QString name = QString::fromLatin1(kind);
     for (const QByteArray &line : file.readAll().split('\n')) {
         const QJsonObject entry = QJsonDocument::fromJson(line).object();
         if (entry.value(QStringLiteral("retorno")).toString() == name)

@@ -34,12 +34,16 @@ int callCount(const char *entryPoint);
 // Logs the call, then spends the scenario's "demoraMs" for `entryPoint`.
 void logCall(const char *entryPoint, const QJsonObject &arguments);
 
-// What a call did that outlives it (a transaction approved, confirmed, undone), appended to the
-// call log as {"retorno": name, "valor": {...}}: the books a test keeps, and the store from which
-// a library loaded again after a restart takes up its state, as a real one does from its own.
-void logReturn(const char *entryPoint, const QJsonObject &value);
-// Those lines of the call log for `entryPoint`, oldest first.
-QList<QJsonObject> returns(const char *entryPoint);
+// The books of a library, appended to the call log as {"retorno": kind, "valor": {...}}: what a
+// test's ledger reads, and the store from which a library loaded again after a restart takes
+// up its state, as a real one does from its own. Every simulator books, each with the sale's
+// amount ("valor", in cents as the service sent it):
+//   "inicio"      the first call of a sale (two for one sale is a payment started twice);
+//   "aprovacao"   how it ended ("aprovada" true or false), with what the library needs later;
+//   "liquidacao"  an approval confirmed or undone ("confirmar" 1 or 0).
+void logReturn(const char *kind, const QJsonObject &value);
+// Those lines of the call log for `kind`, oldest first.
+QList<QJsonObject> returns(const char *kind);
 
 // Keeps `bytes` alive until the next call to keep() for the same slot and returns a
 // zero-terminated pointer to them: for entry points that return text they own.

@@ -211,12 +211,10 @@ QByteArray compact(const QJsonObject &object) {
 const char *booked(const char *entryPoint, const QByteArray &text) {
     if (QByteArray(entryPoint).startsWith("Inicia")) {
         const QJsonObject reply = QJsonDocument::fromJson(text).object();
-        QJsonObject outcome;
-        for (const char *key :
-             {"identificadorTransacaoAutomacao", "valorTotal", "q7_bridge_code", "resultadoTransacao"})
-            if (reply.contains(QLatin1String(key)))
-                outcome.insert(QLatin1String(key), reply.value(QLatin1String(key)));
-        sim::logReturn(entryPoint, outcome);
+        sim::logReturn("aprovacao", {{QStringLiteral("valor"), reply.value(QStringLiteral("valorTotal"))},
+                                     {QStringLiteral("aprovada"),
+                                      reply.value(QStringLiteral("q7_bridge_code")) == 0 &&
+                                          reply.value(QStringLiteral("resultadoTransacao")) == 0}});
     }
     return sim::keep(entryPoint, text);
 }
@@ -269,6 +267,8 @@ Request sale(int idTransacao, const char *pdv, const char *valorTotal) {
 }
 
 QJsonObject saleArguments(int idTransacao, const char *pdv, const char *valorTotal) {
+    // Each call is a whole sale: it starts it.
+    sim::logReturn("inicio", {{QStringLiteral("valor"), sim::text(valorTotal)}});
     return {{QStringLiteral("idTransacao"), idTransacao},
             {QStringLiteral("pdv"), sim::text(pdv)},
             {QStringLiteral("valorTotal"), sim::text(valorTotal)}};

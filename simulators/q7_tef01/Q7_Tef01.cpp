@@ -27,11 +27,11 @@
 #include "SimSupport.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLocale>
 #include <QMutex>
-#include <QSet>
 #include <QStringList>
 
 #define Q7_TEF01_EXPORT extern "C" Q_DECL_EXPORT
@@ -55,13 +55,12 @@ struct Operation {
 
 struct Library {
     Library() {
-        for (const char *entryPoint : {"RealizarPagamentoTEF", "RealizarAdmTEF"})
-            for (const QJsonObject &done : sim::returns(entryPoint)) {
-                const int sequencial = done.value(QStringLiteral("sequencial")).toInt();
-                unsettled.insert(sequencial);
-                nextSequencial = qMax(nextSequencial, sequencial + 1);
-            }
-        for (const QJsonObject &settled : sim::returns("ConfirmarOperacaoTEF"))
+        for (const QJsonObject &done : sim::returns("aprovacao")) {
+            const int sequencial = done.value(QStringLiteral("sequencial")).toInt();
+            unsettled.insert(sequencial, done.value(QStringLiteral("valor")).toString());
+            nextSequencial = qMax(nextSequencial, sequencial + 1);
+        }
+        for (const QJsonObject &settled : sim::returns("liquidacao"))
             unsettled.remove(settled.value(QStringLiteral("sequencial")).toInt());
     }
 
@@ -70,7 +69,7 @@ struct Library {
     int produto = 0;
     QString client;
     int nextSequencial = 1;
-    QSet<int> unsettled; // sequence numbers handed out and not yet confirmed or undone
+    QHash<int, QString> unsettled; // sequence numbers handed out and not yet settled, with their amounts
 };
 
 Library &library() {
@@ -290,8 +289,10 @@ const char *dialogue(const char *entryPoint, const char *firstName, int first, c
     if (!problem.isEmpty())
         return answer(entryPoint, refusal(problem));
 
-    if (op.calls == 0)
+    if (op.calls == 0) {
         op.transacao = dados;
+        sim::logReturn("inicio", {{QStringLiteral("valor"), dados.value(QStringLiteral("transacao_valor"))}});
+    }
     const int index = op.calls++;
     QByteArray text;
     if (cancel) {
@@ -326,10 +327,12 @@ const char *dialogue(const char *entryPoint, const char *firstName, int first, c
         bool isNumber = false;
         const int sequencial = op.lastTef.value(QStringLiteral("sequencial")).toString().toInt(&isNumber);
         if (isNumber) {
-            lib.unsettled.insert(sequencial);
-            sim::logReturn(entryPoint, {{QStringLiteral("sequencial"), sequencial},
-                                        {kResultado, op.lastTef.value(kResultado)},
-                                        {QStringLiteral("transacao"), op.transacao}});
+            const QString valor = op.transacao.value(QStringLiteral("transacao_valor")).toString();
+            lib.unsettled.insert(sequencial, valor);
+            sim::logReturn("aprovacao",
+                           {{QStringLiteral("valor"), valor},
+                            {QStringLiteral("aprovada"), op.lastTef.value(kResultado) == QLatin1String("0")},
+                            {QStringLiteral("sequencial"), sequencial}});
         }
     }
     return answer(entryPoint, text);
@@ -425,9 +428,10 @@ Q7_TEF01_EXPORT const char *ConfirmarOperacaoTEF(int sequencial, int confirmar) 
     const QByteArray text = scripted("ConfirmarOperacaoTEF", fallback);
     // Settled only when the reply says so: a scripted refusal leaves it pending.
     if (QJsonDocument::fromJson(text).object().value(QStringLiteral("codigo")).toInt(-1) == 0 &&
-        lib.unsettled.remove(sequencial))
-        sim::logReturn("ConfirmarOperacaoTEF", {{QStringLiteral("sequencial"), sequencial},
-                                                {QStringLiteral("confirmar"), confirmar}});
+        lib.unsettled.contains(sequencial))
+        sim::logReturn("liquidacao", {{QStringLiteral("valor"), lib.unsettled.take(sequencial)},
+                                      {QStringLiteral("confirmar"), confirmar},
+                                      {QStringLiteral("sequencial"), sequencial}});
     return answer("ConfirmarOperacaoTEF", text);
 }
 
