@@ -217,6 +217,9 @@ public:
             process->kill();
             process->waitForFinished();
         }
+        if (QTest::currentTestFailed())
+            for (const QString &name : QDir(dir.path()).entryList({"*.log", "*.stderr"}, QDir::Files))
+                qInfo("---- %s:\n%s", qPrintable(name), read(name).right(6000).constData());
         // A killed service leaves its System V semaphores, and its segment, behind. Their keys
         // come from the files in the private TMPDIR; left there, they would outlive the directory,
         // and a later service of another user whose key matched would find the slot locked.
@@ -243,7 +246,9 @@ public:
         env.insert(extra);
         process->setProcessEnvironment(env);
         process->setWorkingDirectory(dir.path());
-        process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        // Kept beside its log, and shown only when the test fails: a passing run stays quiet.
+        process->setStandardOutputFile(QProcess::nullDevice());
+        process->setStandardErrorFile(path(logName + ".stderr"), QIODevice::Append);
         if (underWine()) {
             env.remove("QT_QPA_PLATFORM"); // the Windows platform, on the lane's display
             process->setProcessEnvironment(env);
