@@ -310,23 +310,12 @@ QByteArray Q7_Tef_Controller::startOperation(const ProtocoloSitef &protocolo) {
     windowShown = true;
     emit textChanged(QStringLiteral("Processando transação..."));
 
-    const bool completed = collect(protocolo, replyText);
-    if (completed) {
-        const QJsonObject last = parseObject(replyText).value(QStringLiteral("tef")).toObject();
-        const QString sequencial = last.value(QStringLiteral("sequencial")).toString();
-        // On disk the moment the approval is in, before anything else: a stop from here on
-        // either answers the sale or undoes it at the next start.
-        if (last.value(QStringLiteral("resultadoTransacao")).toString().trimmed() == QLatin1String("0") &&
-            !sequencial.isEmpty())
-            journal.add({sequencial, QString::number(record->identificacao()), QString(),
-                         last.value(QStringLiteral("nsuTerminal")).toString(),
-                         QDateTime::currentDateTime().toString(Qt::ISODate), false});
-    }
+    collect(protocolo, replyText);
     emit disableProgressBar(true);
     return replyText;
 }
 
-bool Q7_Tef_Controller::collect(const ProtocoloSitef &protocolo, QByteArray &replyText) {
+void Q7_Tef_Controller::collect(const ProtocoloSitef &protocolo, QByteArray &replyText) {
     const QString header = record->header();
     const bool callsLibrary =
         header == protocolo.OP_CRT || header == protocolo.OP_CNC || header == protocolo.OP_ADM;
@@ -389,8 +378,18 @@ bool Q7_Tef_Controller::collect(const ProtocoloSitef &protocolo, QByteArray &rep
             call(library.RealizarAdmTEF, "RealizarAdmTEF", record->codigoTransacao(), transacao,
                  novaTransacao);
         }
-        Log().info(QStringLiteral("[Q7_Tef_Controller] ") + QString::fromUtf8(replyText));
         const QJsonObject reply = parseObject(replyText);
+        // On disk the moment the approval is in, before even the log: a stop from here on
+        // either answers the sale or undoes it at the next start.
+        const QJsonObject tef = reply.value(QStringLiteral("tef")).toObject();
+        const QString sequencial = tef.value(QStringLiteral("sequencial")).toString();
+        if (available &&
+            tef.value(QStringLiteral("resultadoTransacao")).toString().trimmed() == QLatin1String("0") &&
+            !sequencial.isEmpty())
+            journal.add({sequencial, QString::number(record->identificacao()), QString(),
+                         tef.value(QStringLiteral("nsuTerminal")).toString(),
+                         QDateTime::currentDateTime().toString(Qt::ISODate), false});
+        Log().info(QStringLiteral("[Q7_Tef_Controller] ") + QString::fromUtf8(replyText));
         bool cancelled;
         {
             QMutexLocker locker(&mutex);
@@ -409,7 +408,6 @@ bool Q7_Tef_Controller::collect(const ProtocoloSitef &protocolo, QByteArray &rep
     // A last screen with a prompt armed a wait that no pass will honour; left armed it would
     // block the next operation's first pass.
     releaseOperatorWait();
-    return available;
 }
 
 void Q7_Tef_Controller::finish(const QJsonObject &identificacao, const QByteArray &replyText) {

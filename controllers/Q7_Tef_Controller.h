@@ -60,9 +60,9 @@ private:
     void settle(const QList<PendingJournal::Entry> &entries, int decisao);
     QByteArray settlePending(int decisao);
     QByteArray startOperation(const ProtocoloSitef &protocolo);
-    // Runs the dialogue from the accepted start reply; leaves the last reply in `replyText`.
-    // False when the library lacks the entry point the operation needs.
-    bool collect(const ProtocoloSitef &protocolo, QByteArray &replyText);
+    // Runs the dialogue from the accepted start reply, journaling an approval as it comes;
+    // leaves the last reply in `replyText`.
+    void collect(const ProtocoloSitef &protocolo, QByteArray &replyText);
     void finish(const QJsonObject &identificacao, const QByteArray &replyText);
 
     Q7_Tef_API library;

@@ -217,9 +217,11 @@ public:
             process->kill();
             process->waitForFinished();
         }
+        // The last run's log and output, the end of each.
         if (QTest::currentTestFailed())
-            for (const QString &name : QDir(dir.path()).entryList({"*.log", "*.stderr"}, QDir::Files))
-                qInfo("---- %s:\n%s", qPrintable(name), read(name).right(6000).constData());
+            for (const QString &name :
+                 QDir(dir.path()).entryList({"*.log", "*.stderr"}, QDir::Files, QDir::Time).mid(0, 2))
+                qInfo("---- %s:\n%s", qPrintable(name), read(name).right(4000).constData());
         // A killed service leaves its System V semaphores, and its segment, behind. Their keys
         // come from the files in the private TMPDIR; left there, they would outlive the directory,
         // and a later service of another user whose key matched would find the slot locked.

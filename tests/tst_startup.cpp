@@ -172,6 +172,7 @@ private slots:
         QTest::addColumn<int>("product");
         QTest::addColumn<QString>("moment");
         QTest::addColumn<QString>("held"); // the library call under way at that moment, held there
+        const char *const opening[] = {"OrvixTEF_IniciarOperacaoTEF", "IniciaVenda", "IniciarOperacaoTEF"};
         const char *const step[] = {"OrvixTEF_RealizarPagamentoTEF", "IniciaVenda", "RealizarPagamentoTEF"};
         const char *const settling[] = {"OrvixTEF_ConfirmarOperacaoTEF", "", "RecuperarOperacaoTEF"};
         for (int product : {1, 2, 0}) {
@@ -179,6 +180,7 @@ private slots:
                 QTest::addRow("%d %s", product, moment) << product << QString(moment) << QString(held);
             };
             row("request claimed", "");
+            row("status written", opening[product]);
             row("library call running", step[product]);
             row("answer decided", "");
             row("response written", "");
@@ -225,11 +227,15 @@ private slots:
             s->setScenario(moment.contains("two") ? R"({"demoraMs": {"ConfirmarOperacaoTEF": 1500}})"
                            : held.isEmpty()       ? "{}"
                                             : QString(R"({"demoraMs": {"%1": 60000}})").arg(held).toUtf8());
-            QFile::remove(s->path("resp/IntPos.001")); // an answer given again after the last stop
+            for (const char *stale :
+                 {"resp/IntPos.001", "resp/IntPos.Sts"}) // given again after the last stop
+                QFile::remove(s->path(stale));
             QVERIFY(s->write("req/IntPos.tmp",
                              s->client.encode(fields(confirming ? "CNF" : "CRT", id + 5, amount))) &&
                     QFile::rename(s->path("req/IntPos.tmp"), s->path("req/IntPos.001")));
             QVERIFY2(waitFor([&] {
+                         if (moment == "status written" && !QFile::exists(s->path("resp/IntPos.Sts")))
+                             return false;
                          if (!held.isEmpty())
                              return s->calls(held).size() > calls;
                          if (moment.contains("claimed"))
