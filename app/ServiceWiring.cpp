@@ -244,6 +244,8 @@ ServiceWiring::~ServiceWiring() {
         Log().critical("[ServiceWiring] Operação não terminou a tempo; controlador não destruído, "
                        "requisição fica para a próxima partida");
         QObject::disconnect(m_controller, nullptr, m_monitor, nullptr);
+        // Nothing it says from now on has a listener: the window and its engine go first.
+        m_controller->blockSignals(true);
     }
     m_monitor->finishPendingWrites();
     if (ended)

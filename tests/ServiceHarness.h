@@ -222,6 +222,17 @@ public:
             for (const QString &name :
                  QDir(dir.path()).entryList({"*.log", "*.stderr"}, QDir::Files, QDir::Time).mid(0, 2))
                 qInfo("---- %s:\n%s", qPrintable(name), read(name).right(4000).constData());
+        if (QTest::currentTestFailed() && !underWine()) { // a slot taken by a stranger shows here
+            QProcess ipcs;
+            ipcs.start("ipcs", {"-m", "-s"});
+            ipcs.waitForFinished();
+            qInfo("---- ipcs:\n%s", ipcs.readAllStandardOutput().constData());
+            for (const QString &slot : QDir(dir.path()).entryList({"tmp*"}, QDir::Dirs))
+                for (const QString &name : QDir(path(slot)).entryList({"qipc_*"}, QDir::Files))
+                    qInfo("key 0x%08x: %s/%s",
+                          unsigned(::ftok(QFile::encodeName(path(slot + '/' + name)), 'Q')), qPrintable(slot),
+                          qPrintable(name));
+        }
         // A killed service leaves its System V semaphores, and its segment, behind. Their keys
         // come from the files in the private TMPDIR; left there, they would outlive the directory,
         // and a later service of another user whose key matched would find the slot locked.

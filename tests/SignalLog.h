@@ -111,6 +111,7 @@ public:
             c, &Base_Controller::outcomeDecided, this,
             [=] {
                 QMutexLocker locker(&shared->mutex);
+                shared->endPress();
                 shared->snapshot();
             },
             Qt::DirectConnection);
@@ -119,6 +120,7 @@ public:
             [=](const QString &v) {
                 QMutexLocker locker(&shared->mutex);
                 shared->lines << "responseProcessTEF:" + v;
+                shared->endPress();
                 shared->snapshot();
                 shared->events << "answer " + v;
             },
@@ -190,12 +192,8 @@ public:
                 controller->onClickButtonCancelar();
             else
                 controller->onClickButtonOK(action, list ? 2 : 1);
-            // What the press itself left on the window, whatever the controller's thread does
-            // meanwhile.
             state->mutex.lock();
-            state->pressing = false;
-            if (state->pressed.render() != state->shown)
-                state->events << (state->shown = state->pressed.render());
+            state->endPress();
             state->mutex.unlock();
         }
         const bool ended = controller->wait(20000);
@@ -220,6 +218,13 @@ private:
         QString shown;  // the last screen in `events`
         Screen pressed; // the screen at a prompt with what the operator's press changed on it
         bool pressing = false;
+        // Call with the mutex held: what the press itself left on the window, whatever the
+        // controller's thread did meanwhile; once, before anything the press led to.
+        void endPress() {
+            if (pressing && pressed.render() != shown)
+                events << (shown = pressed.render());
+            pressing = false;
+        }
         // Call with the mutex held: the screen, unless the operator saw it as it is already.
         void snapshot() {
             const QString now = screen.render();
