@@ -72,14 +72,17 @@ private slots:
         QTest::addColumn<QString>("operation");
         QTest::addColumn<QByteArray>("scenario");
         QTest::addColumn<QString>("resultado"); // "009-000" of the response; null: no response file
-        // Approvals carrying every secret the libraries may return.
+        // Approvals carrying every secret the libraries may return, the same from each entry point.
         const QJsonDocument secrets = QJsonDocument::fromJson(readFile(Q7_TEST_DATA "/service/secrets.json"));
         for (const char *operation : {"ATV", "CNF", "NCN", "CRT", "CNC", "ADM"})
             for (int product : {0, 1, 2}) {
                 const bool answered = TefPosClient::expectsResponse(operation);
+                const QJsonValue approval = secrets[QString::number(product)];
+                QJsonObject scenario;
+                for (const QJsonValue &entryPoint : approval["chamadas"].toArray())
+                    scenario.insert(entryPoint.toString(), approval["resposta"]);
                 QTest::addRow("%d %s", product, operation)
-                    << product << operation
-                    << (answered ? QJsonDocument(secrets[QString::number(product)].toObject()).toJson() : "")
+                    << product << operation << (answered ? QJsonDocument(scenario).toJson() : "")
                     << (answered ? "0" : QString());
             }
         // A library that answers garbage: a non-approval. Tef01 answers it without "009-000".
