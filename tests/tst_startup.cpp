@@ -211,8 +211,11 @@ private slots:
         QStringList heard;                  // amounts it was told were approved
         const auto settle = [&](const char *operation, int id, const QByteArray &sold) {
             TefPosClient::Fields request = fields(operation, id);
-            request.insert(2, {"012-000", field(sold, "012-000")});
+            if (!sold.isEmpty())
+                request.insert(2, {"012-000", field(sold, "012-000")});
             QCOMPARE(s->client.send(request).status, statusOf(operation, id));
+            // The status file comes first: the settlement is done when the claim goes.
+            QVERIFY(QTest::qWaitFor([&] { return !QFile::exists(claim); }, 60000));
         };
         const int sales = qMax(1, qEnvironmentVariableIntValue("Q7_KILL_SWEEP"));
         for (int n = 0, id = 100; n < sales; ++n, id += 10) {
@@ -269,7 +272,7 @@ private slots:
                 if (field(response, "009-000") == "0")
                     settle("NCN", id + 6, response);
             } else if (!taken) {
-                QCOMPARE(s->client.send(fields("NCN", id + 6)).status, statusOf("NCN", id + 6));
+                settle("NCN", id + 6, QByteArray());
             }
             if (field(response, "009-000") == "0")
                 heard << amount;
