@@ -44,6 +44,7 @@ void quitOnTerminationSignals(std::function<void()>) {
 #elif defined(Q_OS_WIN)
 #include "base/Log.h"
 #include "controllers/platform/Win32SessionEnd.h"
+#include <utility>
 
 namespace {
 
@@ -63,10 +64,10 @@ void close(void *) {
 } // namespace
 
 void quitOnTerminationSignals(std::function<void()> stopNow) {
-    if (g_stopNow)
+    static bool watching = false;
+    if (std::exchange(watching, true))
         return;
-    g_stopNow = stopNow ? std::move(stopNow) : [] {
-    };
+    g_stopNow = std::move(stopNow);
     win32::StopHandlers handlers;
     handlers.endSession = endSession;
     handlers.close = close;

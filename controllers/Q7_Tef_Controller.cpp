@@ -383,8 +383,7 @@ void Q7_Tef_Controller::collect(const ProtocoloSitef &protocolo, QByteArray &rep
         // either answers the sale or undoes it at the next start.
         const QJsonObject tef = reply.value(QStringLiteral("tef")).toObject();
         const QString sequencial = tef.value(QStringLiteral("sequencial")).toString();
-        if (available &&
-            tef.value(QStringLiteral("resultadoTransacao")).toString().trimmed() == QLatin1String("0") &&
+        if (tef.value(QStringLiteral("resultadoTransacao")).toString().trimmed() == QLatin1String("0") &&
             !sequencial.isEmpty())
             journal.add({sequencial, QString::number(record->identificacao()), QString(),
                          tef.value(QStringLiteral("nsuTerminal")).toString(),

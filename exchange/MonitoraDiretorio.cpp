@@ -241,9 +241,6 @@ bool MonitoraDiretorio::readRequest(const QString &fileName) {
     return true;
 }
 
-// A file that is not a plain request of a sane size is answered as an invalid request
-// without being followed or read whole: the document for it, or a null text for a request
-// to read as usual.
 // What Windows calls a link (QFile::link makes one there) is a file of its own that file
 // functions never follow; taken as a request it would only be read as garbage.
 bool MonitoraDiretorio::isShortcut(const QString &fileName) {
@@ -252,6 +249,9 @@ bool MonitoraDiretorio::isShortcut(const QString &fileName) {
     return file.open(QIODevice::ReadOnly) && file.read(header.size()) == header;
 }
 
+// A file that is not a plain request of a sane size is answered as an invalid request
+// without being followed or read whole: the document for it, or a null text for a request
+// to read as usual.
 QString MonitoraDiretorio::refusedRequest(const QString &fileName, QString *reason) {
     const QFileInfo info(fileName);
     QString text;
