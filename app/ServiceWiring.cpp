@@ -6,10 +6,12 @@
 #include "controllers/Pagora_Controller.h"
 #include "controllers/Q7_Bridge_Controller.h"
 #include "controllers/Q7_Tef_Controller.h"
+#include "controllers/platform/DirectoryLock.h"
 #include "controllers/platform/PaymentLibraries.h"
 #include "exchange/MonitoraDiretorio.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
@@ -130,6 +132,13 @@ ServiceWiring::ServiceWiring(int produto, QQmlApplicationEngine &engine, const O
                                                                  ? QCoreApplication::applicationDirPath()
                                                                  : options.configDirectory))
     , m_monitor(MonitoraDiretorio::instance(options.configDirectory)) {
+    const QString refused = refusal();
+    if (!refused.isEmpty()) {
+        Log().critical(QStringLiteral("[ServiceWiring] ") + refused);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [] { QCoreApplication::exit(-1); }, Qt::QueuedConnection);
+        return;
+    }
     registerWindowTypes();
     // Closing the window only hides it: the service goes on in the tray.
     QGuiApplication::setQuitOnLastWindowClosed(false);
@@ -147,9 +156,54 @@ ServiceWiring::ServiceWiring(int produto, QQmlApplicationEngine &engine, const O
                      &MonitoraDiretorio::recordOutcome);
     QObject::connect(m_monitor, &MonitoraDiretorio::responseCommitted, m_controller,
                      &Base_Controller::markAnswered);
+    // Between operations, on this thread: undone before the next request is taken.
+    QObject::connect(&m_monitor->fate(), &RequestFate::responseWithdrawn, m_controller,
+                     &Base_Controller::withdrawAnswer, Qt::DirectConnection);
+    QObject::connect(&m_monitor->fate(), &RequestFate::deliveryProblem, m_controller,
+                     [controller = m_controller](const QString &problem) {
+                         emit controller->deliveryProblem(problem);
+                         if (problem.isEmpty())
+                             return;
+                         emit controller->showWindow(true);
+                         emit controller->textChanged(problem);
+                         emit controller->showMessageError(problem);
+                     });
 
     recover();
     m_monitor->addObservadorDiretorio();
+}
+
+QString ServiceWiring::refusal() {
+    const auto absolute = [](const QString &path) {
+        const QFileInfo info(path);
+        const QString canonical = info.canonicalFilePath();
+        return QDir::cleanPath(canonical.isEmpty() ? info.absoluteFilePath() : canonical);
+    };
+    const QString in = absolute(m_monitor->pathIn());
+    const QString out = absolute(m_monitor->pathOut());
+#ifdef Q_OS_WIN
+    const Qt::CaseSensitivity sensitivity = Qt::CaseInsensitive;
+#else
+    const Qt::CaseSensitivity sensitivity = Qt::CaseSensitive;
+#endif
+    const auto within = [sensitivity](const QString &path, const QString &directory) {
+        return path.compare(directory, sensitivity) == 0 ||
+               path.startsWith(directory.endsWith(QLatin1Char('/')) ? directory
+                                                                    : directory + QLatin1Char('/'),
+                               sensitivity);
+    };
+    // The service would take its own answers for requests.
+    if (within(in, out) || within(out, in))
+        return QStringLiteral("path_in (%1) e path_out (%2) não podem ser o mesmo diretório nem um dentro do "
+                              "outro; corrija config_tef.json")
+            .arg(m_monitor->pathIn(), m_monitor->pathOut());
+    m_lock = std::make_unique<platform::DirectoryLock>(m_monitor->pathIn() + QLatin1Char('/') +
+                                                       QLatin1String(kLockName));
+    if (!m_lock->locked() && QFileInfo(m_monitor->pathIn()).isDir())
+        return QStringLiteral("Outro serviço monitora %1; este serviço encerra. Um diretório de requisições "
+                              "serve a um serviço só")
+            .arg(m_monitor->pathIn());
+    return QString();
 }
 
 // Before the first request: what an earlier run took and did not finish gets its answer, and

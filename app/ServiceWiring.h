@@ -11,6 +11,9 @@ class QObject;
 class QQmlApplicationEngine;
 class QQmlComponent;
 class WindowIncubation;
+namespace platform {
+class DirectoryLock;
+}
 
 // The last stretch of start-up: the controller of the configured product, wired to the
 // directory monitor in both directions and exposed to the operator window as
@@ -20,6 +23,8 @@ public:
     // How long shutdown waits for a running operation to end after cancelling it: long enough
     // for a library call that cannot be cancelled (the bridge's) to finish a card payment.
     static constexpr int kShutdownWaitMs = 120000;
+    // Held in path_in while the service runs: a second service on the same directory does not start.
+    static constexpr const char *kLockName = "arquivo_tef.lock";
 
     struct Options {
         QString configDirectory;  // where config_tef.json lives; empty: the executable's directory
@@ -54,6 +59,9 @@ public:
                                              const QString &journalDirectory = QString());
 
 private:
+    // What makes the service unsafe to run (a shared request directory, path_in and path_out that
+    // overlap), told in one line; empty when it may run.
+    QString refusal();
     void recover();
     void loadWindow(bool inBackground);
     void windowCreated();
@@ -65,4 +73,5 @@ private:
     std::unique_ptr<WindowIncubation> m_incubation;
     Base_Controller *m_controller = nullptr;
     MonitoraDiretorio *m_monitor = nullptr;
+    std::unique_ptr<platform::DirectoryLock> m_lock;
 };

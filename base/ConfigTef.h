@@ -35,6 +35,8 @@ public:
 
     QJsonObject values() const { return m_values; }
     QString filePath() const;
+    // Where config_tef.json lives: the service's own state (the journal, the fate of a request).
+    QString directory() const { return m_directory; }
 
 private:
     QString text(const char *key) const;

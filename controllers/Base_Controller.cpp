@@ -29,6 +29,13 @@ void Base_Controller::markAnswered(const QString &, const QString &) {}
 
 void Base_Controller::recover(bool) {}
 
+void Base_Controller::withdrawAnswer(const QString &dados) {
+    Log().critical(
+        QStringLiteral("[Base_Controller] Resposta não lida pela automação; transação não pode ser "
+                       "desfeita, confira com o suporte: ") +
+        dados);
+}
+
 void Base_Controller::answer(const QString &dados, int pauseMs) {
     emit outcomeDecided(dados);
     closingPause(pauseMs);

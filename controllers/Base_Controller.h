@@ -36,6 +36,9 @@ signals:
     // The same document as responseProcessTEF, as soon as the library's part is over and
     // before the closing pause: the answer is written down before anyone is told.
     void outcomeDecided(const QString &dados);
+    // Answers cannot be delivered to the sales application: `problem` says what and where;
+    // empty once they can again. For the tray.
+    void deliveryProblem(const QString &problem);
 
 public slots:
     QJsonObject getJsonConfigs() const;
@@ -45,6 +48,9 @@ public slots:
     // A response the sales application may have read: `dados` is its document, `controle` its
     // "027-000". Called in the GUI thread, also while an operation runs.
     virtual void markAnswered(const QString &dados, const QString &controle);
+    // An approved response delivered to path_out that the sales application never read: undone
+    // where the library can. Called in the GUI thread, between operations.
+    virtual void withdrawAnswer(const QString &dados);
 
 public:
     // estado 1: valorOfTextField is the text field's text; estado 2: it is the option

@@ -10,7 +10,6 @@
 #include <QFileSystemWatcher>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <QTextCodec>
 
 #include <algorithm>
@@ -60,7 +59,9 @@ MonitoraDiretorio::MonitoraDiretorio(const QString &configDirectory)
     , m_fileResp(m_config.getFileResp())
     , m_produto(m_config.getProdutoTef())
     , m_codec(QTextCodec::codecForName(m_config.getCodificacao().toLatin1()))
-    , m_windows1252(QTextCodec::codecForName("windows-1252")) {
+    , m_windows1252(QTextCodec::codecForName("windows-1252"))
+    , m_fate(m_pathIn, m_pathOut, m_fileReq, m_fileResp, m_config.directory(), m_protocolo, m_produto,
+             m_codec ? m_codec : QTextCodec::codecForMib(kMibUtf8)) {
     m_log.info("[MonitoraDiretorio] Produto TEF configurado: ", m_produto);
     if (!m_codec)
         m_codec = QTextCodec::codecForMib(kMibUtf8);
@@ -72,8 +73,14 @@ MonitoraDiretorio::MonitoraDiretorio(const QString &configDirectory)
         m_log.info("[MonitoraDiretorio] Respostas no formato TEF Dial");
     }
 
-    m_writeRetryTimer.setSingleShot(true);
-    connect(&m_writeRetryTimer, &QTimer::timeout, this, &MonitoraDiretorio::retryWrites);
+    connect(&m_fate, &RequestFate::startTefProcess, this, [this] {
+        m_controllerRunning = true;
+        emit startTefProcess();
+    });
+    connect(&m_fate, &RequestFate::requestDropped, this,
+            &MonitoraDiretorio::signal_to_add_addObservadorDiretorio);
+    connect(&m_fate, &RequestFate::requestFinished, this, &MonitoraDiretorio::addObservadorDiretorio);
+    connect(&m_fate, &RequestFate::responseTaken, this, &MonitoraDiretorio::responseCommitted);
 
     m_rewatchTimer.setInterval(Pause::scaled(kRewatchIntervalMs));
     connect(&m_rewatchTimer, &QTimer::timeout, this, [this] {
@@ -94,7 +101,9 @@ QStringList MonitoraDiretorio::listing(const QString &path) {
 }
 
 void MonitoraDiretorio::addObservadorDiretorio() {
-    if (m_stopped)
+    // One request at a time: the next is taken once this one's answer is out and its controller
+    // has ended. What arrives meanwhile waits in path_in and is found below.
+    if (m_stopped || m_controllerRunning || !m_fate.idle())
         return;
     if (!m_leftoverDocument.isNull()) {
         // Taken before the last stop and not finished: carried out before anything new.
@@ -189,7 +198,6 @@ bool MonitoraDiretorio::readRequest(const QString &fileName) {
         if (info.isSymLink() || info.isDir()) {
             // Nothing to take: answered where it stands. A link goes, never its target; what
             // cannot be removed is left alone until it changes.
-            dropPendingWrites();
             handOver(refused);
             if (!QFile::remove(fileName) && (QFileInfo::exists(fileName) || QFileInfo(fileName).isSymLink()))
                 abandon(fileName);
@@ -230,7 +238,7 @@ bool MonitoraDiretorio::readRequest(const QString &fileName) {
     if (!claim(fileName))
         return false;
     // What was taken is what runs, should the file have changed since it was read.
-    const QByteArray claimed = readClaim();
+    const QByteArray claimed = m_fate.readClaim(kMaxRequestBytes);
     const QString request = claimed.isEmpty() ? text : decodeRequest(claimed, &windows1252);
     if (windows1252)
         m_log.info(QStringLiteral("[MonitoraDiretorio] Arquivo ") + m_fileReq +
@@ -278,15 +286,24 @@ QString MonitoraDiretorio::refusedRequest(const QString &fileName, QString *reas
     return QString::fromUtf8(QJsonDocument(document).toJson(QJsonDocument::Compact));
 }
 
+bool MonitoraDiretorio::claim(const QString &fileName) {
+    if (m_fate.claim(fileName))
+        return true;
+    m_failedReads = kMaxReadAttempts;
+    m_abandonedStamp = fileStamp(fileName);
+    signal_to_add_addObservadorDiretorio();
+    return false;
+}
+
 void MonitoraDiretorio::handOver(const QString &document) {
     m_pendingRequest = false;
     m_pendingName.clear();
     m_failedReads = 0;
-    m_claim.document = document;
+    if (!m_fate.handOver(document))
+        return;
     emit confJson(document);
     Pause::sleep(1000);
-    emit startTefProcess();
-    signalToWriteSTS(document);
+    m_fate.tellStatus();
 }
 
 // Left alone until it changes (modification time or size): taken again as it is, it would
@@ -343,245 +360,37 @@ void MonitoraDiretorio::retryLater(const QString &fileName) {
 
 void MonitoraDiretorio::signal_to_add_addObservadorDiretorio() {
     m_log.info("[MonitoraDiretorio] FINALIZANDO OPERACAO TEF");
+    m_controllerRunning = false;
     addObservadorDiretorio();
 }
 
-void MonitoraDiretorio::signalToWriteSTS(QString info_json) {
-    m_log.debug(QStringLiteral("[MonitoraDiretorio] Json para criação do arquivo de status: ") + info_json);
-
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(info_json.toUtf8(), &error);
-    if (error.error != QJsonParseError::NoError) {
-        m_log.critical(QStringLiteral("[MonitoraDiretorio] Erro na criação do arquivo STS: ") +
-                       error.errorString());
-        return;
-    }
-    const QString content = statusText(document.object());
-
-    m_pendingStatus.clear();
-    if (!writeStatusFile(content, true)) {
-        m_pendingStatus = content;
-        scheduleWriteRetry();
-    }
-}
-
-QString MonitoraDiretorio::statusText(const QJsonObject &request) const {
-    return QStringList{
-               m_protocolo.lineFormat.arg(m_protocolo.TAG_000_000,
-                                          request.value(QLatin1String("header")).toString()),
-               m_protocolo.lineFormat.arg(m_protocolo.TAG_001_000, request.value(QLatin1String("parametros"))
-                                                                       .toObject()
-                                                                       .value(QLatin1String("identificacao"))
-                                                                       .toString()),
-               m_protocolo.lineFormat.arg(m_protocolo.TAG_999_999, QStringLiteral("0"))}
-               .join(m_protocolo.lineSeparator) +
-           m_protocolo.lineSeparator;
-}
-
-// One attempt; `report` logs a failure (the first attempt does, retries stay quiet).
-bool MonitoraDiretorio::writeStatusFile(const QString &content, bool report) {
-    // Written beside its final name and renamed into place, so that a sales application
-    // polling for it never reads half a file.
-    const QString name = m_pathOut + QLatin1Char('/') + m_fileResp;
-    const QByteArray bytes = m_codec->fromUnicode(content);
-    QSaveFile file(name);
-    // Where no file can be created beside it (permissions of a share) but it can be written.
-    file.setDirectWriteFallback(true);
-    const bool opened = file.open(QIODevice::WriteOnly);
-    bool written = opened && file.write(bytes) == bytes.size() && file.commit();
-    if (!written && report) {
-        if (opened)
-            m_log.critical(QStringLiteral("[MonitoraDiretorio] Impossível escrever no arquivo STS: ") +
-                           file.errorString());
-        else
-            m_log.debug("[MonitoraDiretorio] Impossível escrever no arquivo STS");
-    }
-    // A status file that the sales application keeps open cannot be replaced on Windows (a
-    // sharing violation), but may still be written: after a few attempts try that.
-    if (!written && m_writeAttempts >= kReplaceAttempts && writeInPlace(name, bytes)) {
-        m_log.info(QStringLiteral("[MonitoraDiretorio] Arquivo de status gravado diretamente em ") + name);
-        written = true;
-    }
-    if (written)
-        m_log.info(QStringLiteral("[MonitoraDiretorio] Arquivo status [") + name + QStringLiteral("]: ") +
-                   content);
-    return written;
-}
-
-bool MonitoraDiretorio::writeInPlace(const QString &fileName, const QByteArray &content) {
-    QFile target(fileName);
-    return target.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           target.write(content) == content.size() && target.flush();
-}
-
 void MonitoraDiretorio::processResponse(QString dados) {
-    const QJsonObject response = QJsonDocument::fromJson(dados.toUtf8()).object();
-    const QString header = response.value(QLatin1String("header")).toString();
+    m_fate.processResponse(dados);
+}
+
+QString MonitoraDiretorio::recoverClaim() {
+    if (!m_fate.recover())
+        return QString();
+    bool windows1252 = false;
+    const QString document =
+        m_protocolo.parseRequest(decodeRequest(m_fate.readClaim(kMaxRequestBytes), &windows1252));
+    const QString header =
+        QJsonDocument::fromJson(document.toUtf8()).object().value(QLatin1String("header")).toString();
+    const QString told = RequestFate::describe(document);
     if (header == m_protocolo.OP_CNF || header == m_protocolo.OP_NCN || header == m_protocolo.OP_ATV) {
-        m_log.info(QStringLiteral("[MonitoraDiretorio] Operação ") + header +
-                   QStringLiteral(" não requer arquivo intpos.001"));
-        // The status file was its answer; the settlement is done.
-        releaseClaim();
-        return;
-    }
-
-    // Opened before anything else, so that a failure is told where it happens.
-    QFile temp(m_pathOut + QStringLiteral("/arquivo_tef.tmp"));
-    const bool statusWritten = m_pendingStatus.isNull();
-    if (statusWritten)
-        openResponseTemp(temp, true);
-
-    if (m_claim.response.isNull())
-        recordOutcome(dados);
-    m_log.info(QStringLiteral("[MonitoraDiretorio] Formato SiTef: ") + m_claim.response);
-    deliverResponse(temp);
-}
-
-void MonitoraDiretorio::deliverResponse(QFile &temp) {
-    m_pendingResponse = m_codec->fromUnicode(m_claim.response);
-    m_responsePending = true;
-    // Never before the status file of the same request (unless that one cannot be written).
-    if (m_pendingStatus.isNull() && writeResponseFile(temp, m_pendingResponse, true)) {
-        m_responsePending = false;
-        m_pendingResponse.clear();
-        responseDelivered();
-        return;
-    }
-    scheduleWriteRetry();
-}
-
-QString MonitoraDiretorio::buildResponse(const QString &dados) const {
-    switch (m_produto) {
-    case 0:
-        return m_protocolo.buildSitefResponse(dados);
-    case 1:
-        return m_protocolo.buildBridgeResponse(dados);
-    case 2:
-        return m_protocolo.buildTefResponse(dados);
-    default:
-        m_log.critical("Produto TEF inválido");
+        m_log.critical(QStringLiteral("[MonitoraDiretorio] Requisição interrompida pela parada, executada "
+                                      "novamente: ") +
+                       told);
+        m_leftoverDocument = document;
         return QString();
     }
+    m_log.critical(QStringLiteral("[MonitoraDiretorio] Requisição interrompida pela parada, resultado "
+                                  "desconhecido: ") +
+                   told);
+    m_unknownDocument = document;
+    return document;
 }
 
-bool MonitoraDiretorio::openResponseTemp(QFile &temp, bool report) {
-    if (temp.open(QIODevice::ReadWrite | QIODevice::Truncate))
-        return true;
-    if (report) {
-        m_log.critical(QStringLiteral("[MonitoraDiretorio] Erro ao abrir arquivo de resposta ") +
-                       temp.fileName());
-        m_log.info(temp.errorString());
-    }
-    return false;
-}
-
-// One attempt through `temp`, which the caller has tried to open; `report` logs a failure
-// (the first attempt does, retries stay quiet).
-bool MonitoraDiretorio::writeResponseFile(QFile &temp, const QByteArray &content, bool report) {
-    const QString tempName = temp.fileName();
-    const QString finalName = m_pathOut + QLatin1Char('/') + m_fileReq;
-    if (!temp.isOpen()) {
-        // Nothing can be created beside it, but the response file itself may be written.
-        if (m_writeAttempts < kReplaceAttempts || !writeInPlace(finalName, content))
-            return false;
-        m_log.info(QStringLiteral("[MonitoraDiretorio] Arquivo de resposta gravado diretamente em ") +
-                   finalName);
-        return true;
-    }
-    const qint64 written = temp.write(content);
-    // A short write (a full disk) must not reach the sales application as its answer.
-    const bool whole = written == content.size() && temp.flush();
-    temp.close();
-    if (report)
-        m_log.info(QStringLiteral("[MonitoraDiretorio] Quantidade de bytes gravados no arquivo ") + tempName +
-                   QStringLiteral(": ") + QString::number(written));
-    if (!whole)
-        return false;
-
-    if (QFileInfo::exists(finalName))
-        QFile::remove(finalName);
-    if (QFile::rename(tempName, finalName)) {
-        m_log.info(QStringLiteral("[MonitoraDiretorio] Arquivo renomeado com sucesso para ") + finalName);
-        return true;
-    }
-    if (report)
-        m_log.critical(QStringLiteral("[MonitoraDiretorio] Falha ao renomear arquivo para ") + finalName);
-    // A file the sales application keeps open can be neither removed nor replaced on Windows
-    // (a sharing violation) while it may still be written; after a few attempts try that.
-    if (m_writeAttempts < kReplaceAttempts || !writeInPlace(finalName, content))
-        return false;
-    QFile::remove(tempName);
-    m_log.info(QStringLiteral("[MonitoraDiretorio] Arquivo de resposta gravado diretamente em ") + finalName);
-    return true;
-}
-
-void MonitoraDiretorio::scheduleWriteRetry() {
-    if (m_writeRetryTimer.isActive())
-        return;
-    m_log.info(QStringLiteral("[MonitoraDiretorio] Nova tentativa de gravação em ") + m_pathOut);
-    m_writeRetryTimer.start(Pause::scaled(kRetryDelayMs));
-}
-
-void MonitoraDiretorio::retryWrites() {
-    ++m_writeAttempts;
-    if (!m_pendingStatus.isNull() && writeStatusFile(m_pendingStatus, false))
-        m_pendingStatus.clear();
-    const bool statusFirst = !m_pendingStatus.isNull() && m_writeAttempts < kStatusFirstAttempts;
-    if (!statusFirst && m_responsePending) {
-        QFile temp(m_pathOut + QStringLiteral("/arquivo_tef.tmp"));
-        openResponseTemp(temp, false);
-        if (writeResponseFile(temp, m_pendingResponse, false)) {
-            m_responsePending = false;
-            m_pendingResponse.clear();
-            responseDelivered();
-        }
-    }
-    if (m_pendingStatus.isNull() && !m_responsePending) {
-        m_writeAttempts = 0;
-        return;
-    }
-    if (m_writeAttempts >= kMaxWriteAttempts) {
-        // A decided answer stays in its claim: the next start delivers it again.
-        m_log.critical(QStringLiteral("[MonitoraDiretorio] Gravação em %1 abandonada após %2 tentativas")
-                           .arg(m_pathOut)
-                           .arg(m_writeAttempts));
-        m_pendingStatus.clear();
-        m_pendingResponse.clear();
-        m_responsePending = false;
-        m_writeAttempts = 0;
-        return;
-    }
-    m_writeRetryTimer.start(Pause::scaled(kRetryDelayMs));
-}
-
-void MonitoraDiretorio::finishPendingWrites() {
-    m_writeRetryTimer.stop();
-    // No later attempt will come: a file that cannot be replaced is written in place at once,
-    // and the response no longer waits for a status file that cannot be written.
-    m_writeAttempts = qMax(m_writeAttempts, kStatusFirstAttempts);
-    for (int i = 0; i < kShutdownWriteAttempts && (!m_pendingStatus.isNull() || m_responsePending); ++i) {
-        if (i > 0)
-            Pause::sleep(kRetryDelayMs);
-        retryWrites();
-        m_writeRetryTimer.stop();
-    }
-    if (!m_pendingStatus.isNull() || m_responsePending)
-        m_log.critical(
-            QStringLiteral("[MonitoraDiretorio] Gravação em %1 abandonada no encerramento").arg(m_pathOut));
-}
-
-// What is still pending belongs to an earlier request, which its sales application no
-// longer waits for: its answer is never delivered now.
-void MonitoraDiretorio::dropPendingWrites() {
-    if (!m_pendingStatus.isNull() || m_responsePending)
-        m_log.info("[MonitoraDiretorio] Gravação pendente descartada");
-    if (m_claim.held)
-        m_log.critical(QStringLiteral("[MonitoraDiretorio] Resposta não entregue descartada: ") +
-                       describe(m_claim.document));
-    releaseClaim();
-    m_writeRetryTimer.stop();
-    m_pendingStatus.clear();
-    m_pendingResponse.clear();
-    m_responsePending = false;
-    m_writeAttempts = 0;
+void MonitoraDiretorio::answerUnknown(const QString &response) {
+    m_fate.answerUnknown(std::exchange(m_unknownDocument, QString()), response);
 }

@@ -353,26 +353,34 @@ private slots:
         QCOMPARE(m_controller->requests.size(), 1);
     }
 
-    // The response directory or its files cannot be written as usual: both files still land,
-    // the status first, each failure told once where it happens, nothing left behind.
+    // The response directory or its files cannot be written as usual. The status file is on disk
+    // before the controller starts, or the request is set aside unrun once its client no longer
+    // waits; an answer is never dropped, and nothing new is taken before it is delivered; each
+    // failure is told once where it happens.
     void writeFaults_data() {
         QTest::addColumn<QString>("fault");
         QTest::addColumn<bool>("mended"); // once the first line told is in the log
         QTest::addColumn<QStringList>("told");
-        QTest::addColumn<QStringList>("files"); // the response directory in the end
-        const QString retry = logged("Info", "Nova tentativa de gravação em %1");
+        QTest::addColumn<QStringList>("files"); // the response directory in the end; empty: not run
+        const QString status = logged("Error", "Impossível escrever no arquivo STS %1/IntPos.Sts (");
         const QString held = logged("Error", "Falha ao renomear arquivo para %1/IntPos.001");
         const QString inPlace = logged("Info", "Arquivo de resposta gravado diretamente em %1/IntPos.001");
+        const QString blocked = logged("Error", "Respostas não podem ser entregues em %1.");
+        const QString aside = logged("Error", "Requisição CRT 1234 não executada: ");
         const QStringList both{"IntPos.001", "IntPos.Sts"};
         const auto row = [](const char *name, const char *fault, bool mended, const QStringList &told,
                             const QStringList &files) {
             QTest::newRow(name) << fault << mended << told << files;
         };
-        row("directory removed", "directory removed", true, {retry}, both);
+        row("directory removed, back in time", "directory removed", true, {status}, both);
+        row("directory gone past the client's wait", "directory removed late", false, {status, aside}, {});
+        row("request older than the client's wait", "stale request", false, {aside}, {});
+        row("directory removed during the sale", "removed during the sale", true,
+            {blocked,
+             logged("Error", "Resposta não lida pela automação, retirada (chegou a requisição CNC 1235)")},
+            {"IntPos.Sts"});
         row("response file held, released", "held", true, {held}, both);
-        row("response file held for good", "held", false,
-            {logged("Error", "Gravação em %1 abandonada após 240 tentativas"), held},
-            {"arquivo_tef.tmp", "IntPos.Sts"});
+        row("response file held for good", "held", false, {blocked, held}, {"arquivo_tef.tmp", "IntPos.Sts"});
         row("status file held open", "status held", false,
             {logged("Info", "Arquivo de status gravado diretamente em %1/IntPos.Sts")}, both);
         row("temporary response file blocked", "temporary blocked", false,
@@ -386,8 +394,9 @@ private slots:
         Pause::setScale(0.05);
         start();
         m_controller->response = kResponse;
+        m_controller->blocking = fault == "removed during the sale";
         const QString temporary = m_resp + QStringLiteral("/arquivo_tef.tmp");
-        if (fault == "directory removed") {
+        if (fault.startsWith("directory removed")) {
             QVERIFY(QDir(m_resp).removeRecursively());
         } else if (fault == "held") {
             // A directory in its place stands for a file that the sales application keeps open
@@ -402,26 +411,63 @@ private slots:
 #else
             g_heldName = "/IntPos.Sts";
 #endif
-        } else { // the temporary file blocked
+        } else if (fault == "temporary blocked") {
             QVERIFY(QDir().mkpath(temporary + QStringLiteral("/x")));
         }
+        // Written while another operation ran; the client stops waiting 7 s after it wrote.
+        const int age = fault == "stale request" ? 7000 : fault == "directory removed late" ? 6000 : 0;
         QVERIFY(writeFile(m_request, kSale));
-        QTRY_VERIFY_WITH_TIMEOUT(logLines().contains(told.first().arg(m_resp)), 30000);
-        QTRY_VERIFY(m_controller->isFinished()); // its answer waits as well
+        if (age > 0) {
+            QFile request(m_request);
+            QVERIFY(request.open(QIODevice::ReadWrite) &&
+                    request.setFileTime(QDateTime::currentDateTime().addMSecs(-age),
+                                        QFileDevice::FileModificationTime));
+        }
+        if (fault == "removed during the sale") {
+            QTRY_COMPARE(readFile(m_status), kSaleStatus);
+            QVERIFY(QDir(m_resp).removeRecursively());
+            m_controller->gate.release();
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(logLines().filter(told.first().arg(m_resp)).size() == 1, 30000);
+        if (files.isEmpty()) { // set aside, never run
+            QTRY_VERIFY(logLines().filter(told.last()).size() == 1);
+            QVERIFY(!m_controller->isFinished() && !m_controller->isRunning() && !QFile::exists(m_status));
+            QCOMPARE(m_controller->requests.size(), fault == "stale request" ? 0 : 1);
+            QCOMPARE(QDir(m_req).entryList({"arquivo_tef.expirada.*"}, QDir::Files).size(), 1);
+            return;
+        }
+        if (fault != "directory removed")
+            QTRY_VERIFY(m_controller->isFinished()); // its answer waits as well
+        const QByteArray next = "000-000 = CNC\n001-000 = 1235\n999-999 = 0\n";
+        if (fault == "removed during the sale") {
+            // Not taken while the answer before it waits; once delivered, that answer was never read.
+            QVERIFY(writeFile(m_request, next));
+            QTRY_VERIFY(logLines().filter(told.first().arg(m_resp)).size() == 1);
+            QCOMPARE(m_controller->requests.size(), 1);
+        }
         if (mended && fault == "held") {
             QVERIFY(QDir(m_response).removeRecursively());
         } else if (mended) {
             QVERIFY(QDir().mkpath(m_resp));
         }
-        QTRY_COMPARE(readFile(files.contains("IntPos.001") ? m_response : temporary), bridge(kResponse));
-        QCOMPARE(readFile(m_status), kSaleStatus);
-        QCOMPARE(QDir(m_resp).entryList(QDir::Files | QDir::Hidden), files);
+        if (fault == "removed during the sale") {
+            QTRY_COMPARE(m_controller->requests.size(), 2);
+            QTRY_COMPARE(readFile(m_status),
+                         QByteArray("000-000 = CNC\r\n001-000 = 1235\r\n999-999 = 0\r\n"));
+            QVERIFY(!QFile::exists(m_response));
+            m_controller->gate.release();
+        } else {
+            QTRY_COMPARE(readFile(files.contains("IntPos.001") ? m_response : temporary), bridge(kResponse));
+            QCOMPARE(readFile(m_status), kSaleStatus);
+        }
+        QTRY_COMPARE(QDir(m_resp).entryList(QDir::Files | QDir::Hidden), files);
         const QStringList lines = logLines();
         for (const QString &line : told)
-            QVERIFY2(lines.count(line.arg(m_resp)) == 1, qPrintable(line));
-        const QStringList status = lines.filter(QStringLiteral("[MonitoraDiretorio] Arquivo status ["));
-        QCOMPARE(status.size(), 1);
-        QVERIFY(lines.indexOf(status.first()) < lines.indexOf(QRegularExpression(".*IntPos.001$")));
+            QVERIFY2(lines.filter(line.arg(m_resp)).size() == 1, qPrintable(line));
+        const QStringList statusLines = lines.filter(QStringLiteral("[MonitoraDiretorio] Arquivo status ["));
+        QCOMPARE(statusLines.size(), fault == "removed during the sale" ? 2 : 1);
+        // The library is called only once the status file is there.
+        QVERIFY(lines.indexOf(statusLines.first()) < lines.indexOf(QRegularExpression(".*IntPos.001$")));
         // A temporary file that cannot be opened is told before the response text; a status file
         // held open is no trouble of the response's.
         const QString openError =
@@ -450,9 +496,13 @@ private:
         return monitor;
     }
 
-    void start(const QByteArray &extra = QByteArray()) { create(extra)->addObservadorDiretorio(); }
+    void start(const QByteArray &extra = QByteArray()) {
+        create(extra)->addObservadorDiretorio();
+    }
 
-    QStringList logLines() const { return ::logLines(dailyLog(m_dir->filePath(QStringLiteral("logs")))); }
+    QStringList logLines() const {
+        return ::logLines(dailyLog(m_dir->filePath(QStringLiteral("logs"))));
+    }
 
     QScopedPointer<QTemporaryDir> m_dir;
     QString m_req;

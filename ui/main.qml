@@ -131,6 +131,11 @@ ApplicationWindow {
         function onClearItemsList() {
             listmodel.clear()
         }
+        function onDeliveryProblem(problem) {
+            monitor.problem = problem
+            if (problem !== "")
+                monitor.showMessage("Orvix Pagora", problem, SystemTrayIcon.Warning, 10000)
+        }
     }
 
     SystemTrayIcon {
@@ -138,7 +143,9 @@ ApplicationWindow {
         objectName: "monitor"
         iconSource: "qrc:/Assets/orvixIconMonitor.png"
         visible: true
-        tooltip: "Orvix Pagora\nServiço passivo de TEF"
+        // What keeps answers from the sales application, while it lasts.
+        property string problem: ""
+        tooltip: problem === "" ? "Orvix Pagora\nServiço passivo de TEF" : "Orvix Pagora\n" + problem
 
         // Hidden (not minimised) is the only state in which activating shows the window.
         onActivated: controller.showWindow(!window.visible)

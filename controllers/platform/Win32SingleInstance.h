@@ -17,4 +17,10 @@ namespace win32 {
 // per logon session; a named mutex in the global namespace needs no privilege.
 bool claimMachineWide(const wchar_t *name);
 
+// Opens `path` (created when missing) shared with nobody, so that no other process can open it
+// while this handle lives; Windows closes it when the process ends. Returns the handle as a
+// number, -1 when another process has it open.
+long long lockFileExclusively(const wchar_t *path);
+void unlockFile(long long handle);
+
 } // namespace win32
