@@ -59,6 +59,11 @@ public:
     // left. `unknownOutcome`: that run stopped in the middle of an operation, whose sales
     // application has been told the outcome is unknown.
     virtual void recover(bool unknownOutcome);
+    // A response that was delivered to path_out but that the sales application never took:
+    // `dados` is the document responseProcessTEF carried. Called in the GUI thread, between
+    // operations. Nobody will confirm that transaction; by default the library cannot undo it,
+    // so support is told.
+    virtual void withdrawAnswer(const QString &dados);
 
 protected:
     void run() override;
@@ -66,6 +71,9 @@ protected:
     virtual void processTef() = 0;
     // Presents one prompt or capture screen of the payment library through the signals.
     virtual void showScreen(const QJsonValue &tela) = 0;
+
+    // "id ..., NSU ..., valor ..." of a response document, for support.
+    virtual QString describeTransaction(const QJsonObject &response) const;
 
     // Asks the GUI thread to bring the operator window to the front; callable from any thread.
     void bringWindowToFront();
