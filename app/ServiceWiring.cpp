@@ -105,8 +105,8 @@ Base_Controller *ServiceWiring::createController(int produto, const QString &lib
                                                  const QString &journalDirectory) {
     switch (produto) {
     case 0:
-        return new Pagora_Controller(nullptr,
-                                     libraryPath(libraryDirectory, platform::PaymentLibrary::APITEFOrvix));
+        return new Pagora_Controller(
+            nullptr, libraryPath(libraryDirectory, platform::PaymentLibrary::APITEFOrvix), journalDirectory);
     case 1:
         return new Q7_Bridge_Controller(nullptr,
                                         libraryPath(libraryDirectory, platform::PaymentLibrary::Bridge));

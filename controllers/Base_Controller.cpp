@@ -5,6 +5,7 @@
 #include "controllers/platform/BringWindowToFront.h"
 
 #include <QDeadlineTimer>
+#include <QJsonDocument>
 #include <QLocale>
 
 Base_Controller::Base_Controller(QObject *parent)
@@ -31,9 +32,24 @@ void Base_Controller::recover(bool) {}
 
 void Base_Controller::withdrawAnswer(const QString &dados) {
     Log().critical(
-        QStringLiteral("[Base_Controller] Resposta não lida pela automação; transação não pode ser "
-                       "desfeita, confira com o suporte: ") +
-        dados);
+        QStringLiteral("[%1] %2: resposta não lida pela automação; transação não pode ser desfeita, "
+                       "confira com o suporte")
+            .arg(QLatin1String(metaObject()->className()),
+                 describeTransaction(QJsonDocument::fromJson(dados.toUtf8()).object())));
+}
+
+// The members the bridge and Tef01 documents carry, at the top or in "tef".
+QString Base_Controller::describeTransaction(const QJsonObject &response) const {
+    const QJsonObject tef = response.value(QStringLiteral("tef")).toObject();
+    const auto member = [&](const char *name) {
+        const QString key = QLatin1String(name);
+        const QJsonValue value = response.contains(key) ? response.value(key) : tef.value(key);
+        return value.isDouble() ? QString::number(value.toVariant().toLongLong()) : value.toString();
+    };
+    const QString id = member("id");
+    return QStringLiteral("id %1, NSU %2, valor %3")
+        .arg(id.isEmpty() ? member("identificadorTransacaoAutomacao") : id, member("nsuTerminal"),
+             member("valorTotal"));
 }
 
 void Base_Controller::answer(const QString &dados, int pauseMs) {

@@ -48,9 +48,6 @@ public slots:
     // A response the sales application may have read: `dados` is its document, `controle` its
     // "027-000". Called in the GUI thread, also while an operation runs.
     virtual void markAnswered(const QString &dados, const QString &controle);
-    // An approved response delivered to path_out that the sales application never read: undone
-    // where the library can. Called in the GUI thread, between operations.
-    virtual void withdrawAnswer(const QString &dados);
 
 public:
     // estado 1: valorOfTextField is the text field's text; estado 2: it is the option
@@ -65,6 +62,11 @@ public:
     // left. `unknownOutcome`: that run stopped in the middle of an operation, whose sales
     // application has been told the outcome is unknown.
     virtual void recover(bool unknownOutcome);
+    // A response that was delivered to path_out but that the sales application never took:
+    // `dados` is the document responseProcessTEF carried. Called in the GUI thread, between
+    // operations. Nobody will confirm that transaction; by default the library cannot undo it,
+    // so support is told.
+    virtual void withdrawAnswer(const QString &dados);
 
 protected:
     void run() override;
@@ -72,6 +74,9 @@ protected:
     virtual void processTef() = 0;
     // Presents one prompt or capture screen of the payment library through the signals.
     virtual void showScreen(const QJsonValue &tela) = 0;
+
+    // "id ..., NSU ..., valor ..." of a response document, for support.
+    virtual QString describeTransaction(const QJsonObject &response) const;
 
     // Asks the GUI thread to bring the operator window to the front; callable from any thread.
     void bringWindowToFront();

@@ -5,6 +5,7 @@
 #include "exchange/ProtocoloSitef.h"
 
 #include <QDate>
+#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QMutexLocker>
@@ -31,6 +32,14 @@ QJsonObject objectOf(const QString &json) {
     return QJsonDocument::fromJson(json.toUtf8()).object();
 }
 
+// An item of the library's transaction data ("Nsu:123,ValorTrans:1000,...").
+QString itemOf(const QString &dadosTransacao, const QString &name) {
+    for (const QString &item : dadosTransacao.split(QLatin1Char(',')))
+        if (item.startsWith(name + QLatin1Char(':')))
+            return item.mid(name.size() + 1);
+    return QString();
+}
+
 QJsonObject component(const QString &name, const QString &content) {
     return QJsonObject{{QStringLiteral("NomeComponenteTela"), name},
                        {QStringLiteral("ConteudoComponenteTela"), content},
@@ -54,10 +63,14 @@ int operationOf(const QString &option) {
 
 } // namespace
 
-Pagora_Controller::Pagora_Controller(QObject *parent, const QString &libraryPath)
+Pagora_Controller::Pagora_Controller(QObject *parent, const QString &libraryPath,
+                                     const QString &journalDirectory)
     : Base_Controller(parent)
     , api(libraryPath)
-    , resposta(std::make_unique<RespostaTef>()) {
+    , resposta(std::make_unique<RespostaTef>())
+    , journal(journalDirectory.isEmpty() ? QString()
+                                         : journalDirectory + QStringLiteral("/pendente_orvix.json"),
+              QStringLiteral("[Pagora_Controller]")) {
     if (api.isLoaded())
         Log().info("[Pagora_Controller] API carregada com sucesso");
     else
@@ -147,10 +160,10 @@ void Pagora_Controller::processTef() {
     const int operation = currentOperation();
     switch (operation) {
     case -7:
-        finish(QJsonObject(), settle(0));
+        finish(QJsonObject(), settle(decided(0)));
         return;
     case -6:
-        finish(QJsonObject(), settle(1));
+        finish(QJsonObject(), settle(decided(1)));
         return;
     case -20:
         log.debug("[Pagora_Controller] Operação desconhecida");
@@ -184,13 +197,82 @@ void Pagora_Controller::processTef() {
     finish(lastScreen, failure, currentOperation());
 }
 
-// A sale the library may hold for a decision that will never come: undone.
+// A sale the library may hold for a decision that will never come is undone; one its sales
+// application was told of, as the first card of a split payment, waits for its CNF or NCN.
 void Pagora_Controller::recover(bool unknownOutcome) {
-    if (!unknownOutcome || !api.isLoaded())
+    const QList<PendingJournal::Entry> held = journal.entries();
+    if (!api.isLoaded() || (held.isEmpty() && !unknownOutcome))
         return;
-    Log().critical("[Pagora_Controller] Operação interrompida pela parada anterior; desfazendo o que a "
-                   "biblioteca tiver pendente");
-    settle(0);
+    const Log log;
+    if (held.isEmpty()) {
+        log.critical("[Pagora_Controller] Operação interrompida pela parada anterior; desfazendo o que a "
+                     "biblioteca tiver pendente");
+        settle(0);
+        return;
+    }
+    const PendingJournal::Entry &pending = held.last();
+    const QString which = QStringLiteral("id %1, NSU %2").arg(pending.id, pending.nsu);
+    if (pending.decisao < 0 && pending.respondida) {
+        if (unknownOutcome)
+            log.critical(QStringLiteral("[Pagora_Controller] Operação interrompida pela parada anterior; a "
+                                        "transação pendente na biblioteca (%1) foi entregue à automação e "
+                                        "aguarda sua CNF ou NCN: nada desfeito")
+                             .arg(which));
+        return;
+    }
+    if (pending.decisao < 0)
+        log.critical(
+            QStringLiteral("[Pagora_Controller] Transação %1 aprovada sem resposta entregue; desfazendo")
+                .arg(which));
+    settle(decided(0));
+}
+
+// Called between operations: the library is the GUI thread's for the moment.
+void Pagora_Controller::withdrawAnswer(const QString &dados) {
+    const QJsonObject response = objectOf(dados);
+    const PendingJournal::Entry approval = approvalOf(response);
+    if (approval.sequencial.isEmpty()) // nothing approved
+        return;
+    const QList<PendingJournal::Entry> held = journal.entries();
+    if (held.isEmpty() || held.last().sequencial != approval.sequencial || !api.isLoaded())
+        return Base_Controller::withdrawAnswer(dados);
+    Log().critical(QStringLiteral("[Pagora_Controller] %1: resposta não lida pela automação; desfazendo")
+                       .arg(describeTransaction(response)));
+    settle(decided(0));
+}
+
+int Pagora_Controller::decided(int decision) {
+    const QList<PendingJournal::Entry> held = journal.entries();
+    return held.isEmpty() ? decision : journal.decide(held, decision).last().decisao;
+}
+
+PendingJournal::Entry Pagora_Controller::approvalOf(const QJsonObject &response) {
+    const int operacao = response.value(QLatin1String("operacao")).toInt();
+    if (response.value(QLatin1String("resultado")).toInt(-1) != 0 ||
+        (operacao != 1 && operacao != 2 && operacao != 12))
+        return {};
+    const QString id = QString::number(response.value(QLatin1String("id")).toVariant().toLongLong());
+    const QString nsu =
+        itemOf(response.value(QLatin1String("dados_transacao")).toString(), QStringLiteral("Nsu"));
+    return {id + QLatin1Char('/') + nsu,
+            id,
+            QString(),
+            nsu,
+            QDateTime::currentDateTime().toString(Qt::ISODate),
+            false};
+}
+
+void Pagora_Controller::markAnswered(const QString &dados, const QString &controle) {
+    const PendingJournal::Entry approval = approvalOf(objectOf(dados));
+    if (!approval.sequencial.isEmpty())
+        journal.markAnswered(approval.sequencial, controle);
+}
+
+QString Pagora_Controller::describeTransaction(const QJsonObject &response) const {
+    const QString dados = response.value(QLatin1String("dados_transacao")).toString();
+    return QStringLiteral("id %1, NSU %2, valor %3")
+        .arg(QString::number(response.value(QLatin1String("id")).toVariant().toLongLong()),
+             itemOf(dados, QStringLiteral("Nsu")), itemOf(dados, QStringLiteral("ValorTrans")));
 }
 
 Pagora_Controller::Failure Pagora_Controller::settle(int decision) {
@@ -205,9 +287,11 @@ Pagora_Controller::Failure Pagora_Controller::settle(int decision) {
         const QString error = (confirming ? QStringLiteral("ERRO NA CONFIRMAÇÂO: ")
                                           : QStringLiteral("ERRO NA CANCELAMENTO: ")) +
                               QString::number(result);
+        // Kept, with the decision, for the next CNF, NCN or start.
         log.critical(QStringLiteral("[Pagora_Controller] ") + error);
         return error;
     }
+    journal.reset({});
     log.info(confirming ? "[Pagora_Controller] CONFIRMAÇÃO DA TRANSAÇÃO: OK"
                         : "[Pagora_Controller] NÃO CONFIRMAÇÃO DA TRANSAÇÃO: OK");
     if (!api.finalizarOperacaoTEF)
@@ -411,6 +495,10 @@ void Pagora_Controller::finish(const QJsonObject &lastScreen, const Failure &fai
         valorTransacao.clear();
         json = resposta->toJsonString();
     }
+    // Recorded before anyone is told, in place of the one the library held before.
+    const PendingJournal::Entry approval = approvalOf(objectOf(json));
+    if (!approval.sequencial.isEmpty())
+        journal.reset({approval});
     answer(json, windowShown ? 3000 : 0);
     windowShown = false;
 }

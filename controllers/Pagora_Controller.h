@@ -2,6 +2,7 @@
 
 #include "controllers/Base_Controller.h"
 #include "controllers/Pagora_API.h"
+#include "controllers/PendingJournal.h"
 #include "controllers/RespostaTef.h"
 
 #include <QJsonObject>
@@ -17,12 +18,19 @@
 // prosseguir, jsonCaptura, jsonConfigs, opcoesMenu, listRows, valorTransacao and resposta.
 // All of them live under the base mutex, so the thread never sees prosseguir without the
 // documents the handler wrote before it.
+//
+// The library holds one approved payment or cancellation at a time for its confirmation or
+// undo, the last one (an approval that follows confirms the one before). Which one that is,
+// and whether its sales application was told of it, the controller keeps in
+// pendente_orvix.json: a stop undoes it only when nobody was told.
 class Pagora_Controller : public Base_Controller {
     Q_OBJECT
 
 public:
+    // `journalDirectory` holds pendente_orvix.json; empty: it is kept in memory only.
     explicit Pagora_Controller(QObject *parent = nullptr,
-                               const QString &libraryPath = Pagora_API::defaultPath());
+                               const QString &libraryPath = Pagora_API::defaultPath(),
+                               const QString &journalDirectory = QString());
     ~Pagora_Controller() override;
 
     // Library documents in a row that do not parse before the operation ends as failed.
@@ -30,6 +38,7 @@ public:
 
 public slots:
     void setJsonConfigs(const QString &value) override;
+    void markAnswered(const QString &dados, const QString &controle) override;
 
 public:
     Q_INVOKABLE void onClickButtonOK(const QString &valorOfTextField, int estado) override;
@@ -38,8 +47,12 @@ public:
 
     QString abandonedResponse(const QString &message) const override;
     void recover(bool unknownOutcome) override;
+    // Undoes the library's pending transaction when it is that of `dados`.
+    void withdrawAnswer(const QString &dados) override;
 
 protected:
+    QString describeTransaction(const QJsonObject &response) const override;
+
     void processTef() override;
     void showScreen(const QJsonValue &screen) override;
 
@@ -71,6 +84,11 @@ private:
     using Failure = QString;
 
     Failure settle(int decision);
+    // The decision the library's pending transaction is settled by: the first one given for it.
+    int decided(int decision);
+    // What a response approved that the library keeps for a decision; its sequencial is empty
+    // for anything else.
+    static PendingJournal::Entry approvalOf(const QJsonObject &response);
     Failure authenticateAndStart();
     Failure captureLoop(QJsonObject &lastScreen);
     void finish(const QJsonObject &lastScreen, const Failure &failure, int operation = 0);
@@ -85,4 +103,7 @@ private:
     void publishCapture(const QJsonObject &capture);
     QString requestValueFor(const QString &prompt, const QString &shown);
     void answerFlow(int flowType);
+
+    // The library's pending transaction, as the service knows it: none or one.
+    PendingJournal journal;
 };

@@ -21,26 +21,50 @@ QString textOf(const QJsonValue &value) {
     return value.isDouble() ? QString::number(value.toVariant().toLongLong()) : value.toString();
 }
 
+// Sales applications write an NSU with or without its leading zeros: all digits, it is a number.
+bool sameNsu(const QString &a, const QString &b) {
+    const auto digits = [](const QString &text) {
+        return !text.isEmpty() && std::all_of(text.cbegin(), text.cend(), [](QChar c) {
+            return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+        });
+    };
+    const auto significant = [](const QString &text) {
+        int first = 0;
+        while (first < text.size() - 1 && text.at(first) == QLatin1Char('0'))
+            ++first;
+        return text.mid(first);
+    };
+    return digits(a) && digits(b) ? significant(a) == significant(b) : a == b;
+}
+
+QString decisionText(int decisao) {
+    return decisao ? QStringLiteral("confirmar") : QStringLiteral("desfazer");
+}
+
 } // namespace
 
-PendingJournal::PendingJournal(const QString &path)
-    : m_path(path) {
+PendingJournal::PendingJournal(const QString &path, const QString &owner)
+    : m_path(path)
+    , m_owner(owner + QLatin1Char(' ')) {
     restore();
+    if (!m_read)
+        Log().critical(m_owner + QStringLiteral("Impossível abrir %1 (%2); as transações pendentes nele não "
+                                                "são lidas nem alteradas, e nenhuma venda é feita até que "
+                                                "possa ser lido: libere o arquivo (permissão, antivírus)")
+                                     .arg(m_path, m_problem));
 }
 
 // A journal that does not parse is set aside under a name of its own, for support; one that
-// cannot be opened stays where it is and is not written.
+// cannot be opened, or set aside, stays where it is and is not written.
 void PendingJournal::restore() {
+    m_read = true;
     if (m_path.isEmpty() || !QFileInfo::exists(m_path))
         return;
     const Log log;
     QFile file(m_path);
     if (!file.open(QIODevice::ReadOnly)) {
-        m_writable = false;
-        log.critical(
-            QStringLiteral("[Q7_Tef_Controller] Impossível abrir %1 (%2); as transações pendentes nele "
-                           "não são lidas nem alteradas")
-                .arg(m_path, file.errorString()));
+        m_read = false;
+        m_problem = file.errorString();
         return;
     }
     QJsonParseError error{};
@@ -51,6 +75,7 @@ void PendingJournal::restore() {
     for (const QJsonValue &value : document.object().value(kPendentes).toArray()) {
         const QJsonObject entry = value.toObject();
         valid = valid && entry.value(QStringLiteral("sequencial")).isString();
+        const int decisao = entry.value(QStringLiteral("decisao")).toInt(-1);
         // Entries of earlier versions were written before their answer went out: the sales
         // application may know them.
         restored.append({entry.value(QStringLiteral("sequencial")).toString(),
@@ -58,7 +83,8 @@ void PendingJournal::restore() {
                          entry.value(QStringLiteral("controle")).toString(),
                          entry.value(QStringLiteral("nsu")).toString(),
                          entry.value(QStringLiteral("adicionado")).toString(),
-                         entry.value(QStringLiteral("respondida")).toBool(true)});
+                         entry.value(QStringLiteral("respondida")).toBool(true),
+                         decisao == 0 || decisao == 1 ? decisao : -1});
     }
     if (!valid) {
         QString aside = m_path + QStringLiteral(".invalido");
@@ -66,50 +92,72 @@ void PendingJournal::restore() {
             aside = m_path + QStringLiteral(".invalido.%1").arg(n);
         const QString reason = error.error != QJsonParseError::NoError ? error.errorString()
                                                                        : QStringLiteral("formato inesperado");
-        log.critical(QStringLiteral("[Q7_Tef_Controller] Arquivo %1 ilegível (%2); ").arg(m_path, reason) +
-                     (QFile::rename(m_path, aside) ? QStringLiteral("movido para ") + aside
-                                                   : QStringLiteral("impossível movê-lo para ") + aside));
+        const bool moved = QFile::rename(m_path, aside);
+        log.critical(m_owner + QStringLiteral("Arquivo %1 ilegível (%2); ").arg(m_path, reason) +
+                     (moved ? QStringLiteral("movido para ") + aside
+                            : QStringLiteral("impossível movê-lo para ") + aside));
+        if (!moved) {
+            m_read = false;
+            m_problem = QStringLiteral("ilegível, e impossível movê-lo para ") + aside;
+        }
         return;
     }
     for (const Entry &entry : qAsConst(restored))
-        log.info(QStringLiteral("[Q7_Tef_Controller] Transação pendente restaurada: sequencial %1, id %2, "
+        log.info(m_owner +
+                 QStringLiteral("Transação pendente restaurada: sequencial %1, id %2, "
                                 "adicionada em %3%4")
                      .arg(entry.sequencial, entry.id, entry.adicionado,
                           entry.respondida ? QString() : QStringLiteral(", sem resposta entregue")));
     m_entries = restored;
 }
 
+bool PendingJournal::usable(QString *reason) {
+    QMutexLocker locker(&m_mutex);
+    if (!m_read)
+        restore();
+    // Written although nothing changed: the approval to come must find its place on disk.
+    if (m_read && save())
+        return true;
+    *reason = m_problem;
+    return false;
+}
+
 // Replaced whole, through a temporary file and a rename: a crash leaves the old list or the
 // new one, never half of either.
-void PendingJournal::save() const {
+bool PendingJournal::save() {
     if (m_path.isEmpty())
-        return;
-    const Log log;
-    if (!m_writable) {
-        log.critical(QStringLiteral("[Q7_Tef_Controller] %1 não é alterado: as transações pendentes não "
-                                    "sobrevivem a um reinício")
-                         .arg(m_path));
-        return;
-    }
+        return true;
+    if (!m_read) // its unread sales would be lost
+        return false;
     QJsonArray entries;
-    for (const Entry &entry : m_entries)
-        entries.append(QJsonObject{{QStringLiteral("sequencial"), entry.sequencial},
-                                   {QStringLiteral("id"), entry.id},
-                                   {QStringLiteral("controle"), entry.controle},
-                                   {QStringLiteral("nsu"), entry.nsu},
-                                   {QStringLiteral("adicionado"), entry.adicionado},
-                                   {QStringLiteral("respondida"), entry.respondida}});
+    for (const Entry &entry : qAsConst(m_entries)) {
+        QJsonObject object{{QStringLiteral("sequencial"), entry.sequencial},
+                           {QStringLiteral("id"), entry.id},
+                           {QStringLiteral("controle"), entry.controle},
+                           {QStringLiteral("nsu"), entry.nsu},
+                           {QStringLiteral("adicionado"), entry.adicionado},
+                           {QStringLiteral("respondida"), entry.respondida}};
+        if (entry.decisao >= 0)
+            object.insert(QStringLiteral("decisao"), entry.decisao);
+        entries.append(object);
+    }
     const QByteArray bytes = QJsonDocument(QJsonObject{{kPendentes, entries}}).toJson();
     QSaveFile file(m_path);
-    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit()) {
-        log.debug(QStringLiteral("[Q7_Tef_Controller] %1 gravado: %2 transações pendentes")
-                      .arg(m_path)
-                      .arg(entries.size()));
-        return;
+    if (!(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())) {
+        m_problem = file.errorString();
+        return false;
     }
-    log.critical(QStringLiteral("[Q7_Tef_Controller] Impossível gravar %1 (%2); as transações pendentes não "
-                                "sobrevivem a um reinício")
-                     .arg(m_path, file.errorString()));
+    Log().debug(m_owner +
+                QStringLiteral("%1 gravado: %2 transações pendentes").arg(m_path).arg(entries.size()));
+    return true;
+}
+
+void PendingJournal::saveOrTell() {
+    if (!save())
+        Log().critical(m_owner + QStringLiteral("Impossível gravar %1 (%2); as transações pendentes ficam só "
+                                                "na memória e não sobrevivem a um reinício: libere o arquivo "
+                                                "(permissão, antivírus)")
+                                     .arg(m_path, m_problem));
 }
 
 void PendingJournal::add(const Entry &entry) {
@@ -118,7 +166,13 @@ void PendingJournal::add(const Entry &entry) {
                     [&entry](const Entry &e) { return e.sequencial == entry.sequencial; }))
         return;
     m_entries.append(entry);
-    save();
+    saveOrTell();
+}
+
+void PendingJournal::reset(const QList<Entry> &entries) {
+    QMutexLocker locker(&m_mutex);
+    m_entries = entries;
+    saveOrTell();
 }
 
 void PendingJournal::markAnswered(const QString &sequencial, const QString &controle) {
@@ -128,7 +182,7 @@ void PendingJournal::markAnswered(const QString &sequencial, const QString &cont
             continue;
         entry.respondida = true;
         entry.controle = controle;
-        save();
+        saveOrTell();
         return;
     }
 }
@@ -147,8 +201,39 @@ QList<PendingJournal::Entry> PendingJournal::toSettle(const QString &controle, c
     if (!controle.isEmpty())
         found = matching([&controle](const Entry &entry) { return entry.controle == controle; });
     if (found.isEmpty() && !nsu.isEmpty())
-        found = matching([&nsu](const Entry &entry) { return entry.nsu == nsu; });
+        found = matching([&nsu](const Entry &entry) { return sameNsu(entry.nsu, nsu); });
     return found;
+}
+
+QList<PendingJournal::Entry> PendingJournal::entries() const {
+    QMutexLocker locker(&m_mutex);
+    return m_entries;
+}
+
+QList<PendingJournal::Entry> PendingJournal::decide(const QList<Entry> &chosen, int decisao) {
+    QMutexLocker locker(&m_mutex);
+    bool changed = false;
+    for (Entry &entry : m_entries) {
+        if (std::none_of(chosen.cbegin(), chosen.cend(),
+                         [&entry](const Entry &e) { return e.sequencial == entry.sequencial; }))
+            continue;
+        if (entry.decisao < 0) {
+            entry.decisao = decisao;
+            changed = true;
+        } else if (entry.decisao != decisao) {
+            Log().critical(
+                m_owner +
+                QStringLiteral("Transação %1 (id %2) já decidida pelo cliente (%3); o "
+                               "pedido de %4 não a altera: confira a venda com o cliente")
+                    .arg(entry.sequencial, entry.id, decisionText(entry.decisao), decisionText(decisao)));
+        }
+    }
+    if (changed)
+        saveOrTell();
+    QList<Entry> decided;
+    std::copy_if(m_entries.cbegin(), m_entries.cend(), std::back_inserter(decided),
+                 [](const Entry &entry) { return entry.decisao >= 0; });
+    return decided;
 }
 
 QList<PendingJournal::Entry> PendingJournal::unanswered() const {
@@ -166,5 +251,5 @@ void PendingJournal::remove(const QString &sequencial) {
                                    [&sequencial](const Entry &e) { return e.sequencial == sequencial; }),
                     m_entries.end());
     if (m_entries.size() != before)
-        save();
+        saveOrTell();
 }

@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QJsonDocument>
 #include <QMutexLocker>
+#include <algorithm>
 
 namespace {
 
@@ -60,7 +61,8 @@ Q7_Tef_Controller::Q7_Tef_Controller(QObject *parent, const QString &libraryPath
     : Base_Controller(parent)
     , library(libraryPath)
     , record(std::make_unique<Q7_Tef_VO>())
-    , journal(journalDirectory.isEmpty() ? QString() : journalDirectory + QStringLiteral("/pendentes.json")) {
+    , journal(journalDirectory.isEmpty() ? QString() : journalDirectory + QStringLiteral("/pendentes.json"),
+              QStringLiteral("[Q7_Tef_Controller]")) {
     library.load();
     if (!library.isLoaded()) {
         Log().critical("[Q7_Tef_Controller] Erro ao carregar a biblioteca do Q7_Tef");
@@ -198,10 +200,16 @@ void Q7_Tef_Controller::processTef() {
         // Without an answer the sales application would wait for a response file forever.
         refuse(QStringLiteral("Biblioteca Q7_Tef não carregada"));
     } else if (header == protocolo.OP_CNF || header == protocolo.OP_NCN) {
+        // Not refused: what it settles is kept in memory until the journal can take it.
+        journalUsable(header + QStringLiteral(" liquida o que está na memória"));
         finish(identificacao, settlePending(header == protocolo.OP_CNF ? 1 : 0));
     } else if (header != protocolo.OP_CRT && header != protocolo.OP_CNC && header != protocolo.OP_ADM) {
         Log().critical(QStringLiteral("[Q7_Tef_Controller] Operação desconhecida: ") + header);
         refuse(QStringLiteral("Operação desconhecida"));
+    } else if (!journalUsable(header + QStringLiteral(" recusada sem chamar a biblioteca"))) {
+        // An approval it could not record would never be undone after a stop.
+        refuse(
+            QStringLiteral("Registro de transações indisponível; operação não realizada. Chame o suporte"));
     } else {
         finish(identificacao, startOperation(protocolo));
     }
@@ -221,21 +229,24 @@ QByteArray Q7_Tef_Controller::settlePending(int decisao) {
         controle = parametros.value(QStringLiteral("finalizacao")).toString();
         nsu = parametros.value(QStringLiteral("numero_transacao")).toString();
     }
-    const QList<PendingJournal::Entry> entries = journal.toSettle(controle, nsu);
-    if (entries.isEmpty() && !(controle.isEmpty() && nsu.isEmpty()))
-        Log().info(QStringLiteral("[Q7_Tef_Controller] Nenhuma transação pendente com controle '%1' ou NSU "
-                                  "'%2'; nada a liquidar")
-                       .arg(controle, nsu));
+    const QList<PendingJournal::Entry> named = journal.toSettle(controle, nsu);
+    if (named.isEmpty() && !(controle.isEmpty() && nsu.isEmpty()))
+        Log().critical(QStringLiteral("[Q7_Tef_Controller] Nenhuma transação pendente com controle '%1' ou "
+                                      "NSU '%2'; nada a liquidar: confira a transação com o suporte")
+                           .arg(controle, nsu));
+    // What an earlier request decided and the library refused is retried as it was decided.
+    const QList<PendingJournal::Entry> entries = journal.decide(named, decisao);
     // Nothing is settled then: the transactions stay pending for a library that can.
     if (!entries.isEmpty() && !library.ConfirmarOperacaoTEF)
         return missingEntryPoint("ConfirmarOperacaoTEF");
     library.RecuperarOperacaoTEF(buildStartJson().constData());
-    settle(entries, decisao);
+    settle(entries);
     return QByteArray();
 }
 
-void Q7_Tef_Controller::settle(const QList<PendingJournal::Entry> &entries, int decisao) {
+void Q7_Tef_Controller::settle(const QList<PendingJournal::Entry> &entries) {
     for (const PendingJournal::Entry &entry : entries) {
+        const int decisao = entry.decisao;
         const QByteArray reply = replyOf(library.ConfirmarOperacaoTEF(entry.sequencial.toInt(), decisao));
         const QJsonObject result = parseObject(reply);
         if (result.contains(QStringLiteral("codigo")) &&
@@ -253,32 +264,74 @@ void Q7_Tef_Controller::settle(const QList<PendingJournal::Entry> &entries, int 
 }
 
 // A transaction approved while its sales application was never told of it is undone: nobody
-// will confirm it, and the customer must not pay for a sale the store has no record of.
+// will confirm it, and the customer must not pay for a sale the store has no record of. What
+// the client decided and the library refused is retried as decided.
 void Q7_Tef_Controller::recover(bool) {
     const QList<PendingJournal::Entry> unanswered = journal.unanswered();
-    for (const PendingJournal::Entry &entry : unanswered)
-        Log().critical(QStringLiteral("[Q7_Tef_Controller] Transação %1 (id %2) aprovada sem resposta "
-                                      "entregue; desfazendo")
-                           .arg(entry.sequencial, entry.id));
-    if (unanswered.isEmpty() || !library.isLoaded())
+    for (const PendingJournal::Entry &entry : qAsConst(unanswered))
+        if (entry.decisao < 0)
+            Log().critical(QStringLiteral("[Q7_Tef_Controller] Transação %1 (id %2) aprovada sem resposta "
+                                          "entregue; desfazendo")
+                               .arg(entry.sequencial, entry.id));
+    settleIdle(journal.decide(unanswered, 0));
+}
+
+// Called between operations: the library is the GUI thread's for the moment.
+void Q7_Tef_Controller::withdrawAnswer(const QString &dados) {
+    const QString sequencial = sequencialOf(dados);
+    if (sequencial.isEmpty()) // nothing approved
+        return;
+    const auto same = [&sequencial](const PendingJournal::Entry &entry) {
+        return entry.sequencial == sequencial;
+    };
+    const QList<PendingJournal::Entry> held = journal.entries();
+    const auto found = std::find_if(held.cbegin(), held.cend(), same);
+    if (found == held.cend())
+        return Base_Controller::withdrawAnswer(dados);
+    Log().critical(
+        QStringLiteral("[Q7_Tef_Controller] Transação %1 (id %2): resposta não lida pela automação; "
+                       "desfazendo")
+            .arg(sequencial, found->id));
+    const QList<PendingJournal::Entry> decided = journal.decide({*found}, 0);
+    settleIdle({*std::find_if(decided.cbegin(), decided.cend(), same)});
+}
+
+// Settles `entries` as decided while no operation runs.
+void Q7_Tef_Controller::settleIdle(const QList<PendingJournal::Entry> &entries) {
+    if (entries.isEmpty() || !library.isLoaded())
         return;
     if (!library.RecuperarOperacaoTEF || !library.ConfirmarOperacaoTEF) {
         missingEntryPoint(library.RecuperarOperacaoTEF ? "ConfirmarOperacaoTEF" : "RecuperarOperacaoTEF");
         return;
     }
     library.RecuperarOperacaoTEF(buildStartJson().constData());
-    settle(unanswered, 0);
+    settle(entries);
     if (library.FinalizarOperacaoTEF)
         library.FinalizarOperacaoTEF(1);
 }
 
+bool Q7_Tef_Controller::journalUsable(const QString &consequence) {
+    QString reason;
+    if (journal.usable(&reason))
+        return true;
+    Log().critical(
+        QStringLiteral("[Q7_Tef_Controller] Registro de transações %1 indisponível (%2): %3; libere "
+                       "o arquivo (permissão, antivírus) ou chame o suporte")
+            .arg(journal.path(), reason, consequence));
+    return false;
+}
+
+QString Q7_Tef_Controller::sequencialOf(const QString &dados) {
+    return QJsonDocument::fromJson(dados.toUtf8())
+        .object()
+        .value(QStringLiteral("tef"))
+        .toObject()
+        .value(QStringLiteral("sequencial"))
+        .toString();
+}
+
 void Q7_Tef_Controller::markAnswered(const QString &dados, const QString &controle) {
-    const QString sequencial = QJsonDocument::fromJson(dados.toUtf8())
-                                   .object()
-                                   .value(QStringLiteral("tef"))
-                                   .toObject()
-                                   .value(QStringLiteral("sequencial"))
-                                   .toString();
+    const QString sequencial = sequencialOf(dados);
     if (!sequencial.isEmpty())
         journal.markAnswered(sequencial, controle);
 }

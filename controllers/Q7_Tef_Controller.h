@@ -16,7 +16,8 @@ class ProtocoloSitef;
 // library is called again and again; between the calls the operator sees the library's
 // prompts and answers them (the collection dialogue). Approved transactions wait in a journal
 // until the sales application confirms or undoes them; one it was never told of is undone at
-// the next start.
+// the next start. While the journal cannot be read and written no payment runs: its approval
+// could be neither recorded nor undone after a stop.
 class Q7_Tef_Controller : public Base_Controller {
     Q_OBJECT
 
@@ -39,6 +40,8 @@ public:
 
     QString abandonedResponse(const QString &mensagem) const override;
     void recover(bool unknownOutcome) override;
+    // Undoes the transaction of `dados`' "tef" "sequencial", as recover() does.
+    void withdrawAnswer(const QString &dados) override;
 
 protected:
     void processTef() override;
@@ -55,9 +58,13 @@ protected:
     static bool needsCollection(const QJsonObject &reply);
 
 private:
-    // Confirms (1) or undoes (0) each entry, each one off the journal as soon as the library
+    // Confirms or undoes each entry as decided, each one off the journal as soon as the library
     // says it is done.
-    void settle(const QList<PendingJournal::Entry> &entries, int decisao);
+    void settle(const QList<PendingJournal::Entry> &entries);
+    void settleIdle(const QList<PendingJournal::Entry> &entries);
+    // Whether the journal can be read and written; if not, logs that with `consequence`.
+    bool journalUsable(const QString &consequence);
+    static QString sequencialOf(const QString &dados);
     QByteArray settlePending(int decisao);
     QByteArray startOperation(const ProtocoloSitef &protocolo);
     // Runs the dialogue from the accepted start reply, journaling an approval as it comes;

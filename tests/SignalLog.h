@@ -279,11 +279,11 @@ inline QStringList golden(const QString &file, const QStringList &actual) {
     return actual;
 }
 
-// One `paths` row: the requests played in turn on a fresh controller of type C loading `library`
-// (the operator's `actions` answer the first one's prompts), with the log lines under `logPrefix`
-// (a literal); the whole run as a transcript. What every controller that loads its library does
-// when it is made and destroyed, `lifecycle` (transcript lines), is left out when all of it is
-// there, and shown whole otherwise.
+// One `paths` row: the requests played in turn, or "withdraw" and "restart" (above), on a fresh controller of
+// type C loading `library` (the operator's `actions` answer the first one's prompts), with the log lines
+// under `logPrefix` (a literal); the whole run as a transcript. What every controller that loads its library
+// does when it is made and destroyed, `lifecycle` (transcript lines), is left out when all of it is there,
+// and shown whole otherwise.
 template <class C>
 QStringList playPaths(const QString &library, const QByteArray &scenario, const QStringList &requests,
                       const QStringList &actions, const char *logPrefix, const QStringList &lifecycle) {
@@ -292,7 +292,11 @@ QStringList playPaths(const QString &library, const QByteArray &scenario, const 
     auto controller = std::make_unique<C>(nullptr, library);
     SignalLog window(controller.get());
     for (int i = 0; i < requests.size(); ++i)
-        if (!window.play(requests.at(i), i == 0 ? actions : QStringList()))
+        if (requests.at(i) == QLatin1String("withdraw")) // the last answer, never taken
+            controller->withdrawAnswer(window.of(QStringLiteral("responseProcessTEF")).last());
+        else if (requests.at(i) == QLatin1String("restart")) // after a stop in the middle of one
+            controller->recover(true);
+        else if (!window.play(requests.at(i), i == 0 ? actions : QStringList()))
             return {QStringLiteral("not answered: ") + requests.at(i)};
     controller.reset();
     QStringList lines = transcript(sim.calls(), window, MessageCapture::lines());

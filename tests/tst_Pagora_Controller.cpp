@@ -112,6 +112,13 @@ private slots:
         // The built-in screens: the sale menu, the cancellation's amount, and cancelling them.
         row("sale menu chooses credit", kLibrary, steps("RealizarPagamentoTEF", {kApproved}), kSaleNoAmount,
             {"1"});
+        // An approval the sales application never took is undone; one it was told of waits for its CNF.
+        const QByteArray approval = steps(
+            "RealizarPagamentoTEF",
+            {reply(99, label("APROVADA") + ',' + component("dadostransacao", "Nsu:000042,ValorTrans:1000"),
+                   R"("Status":0)")});
+        row("sale approved, its answer never taken", kLibrary, approval, kSale + "\nwithdraw", {"0"});
+        row("sale approved, then a stop in the next", kLibrary, approval, kSale + "\nrestart", {"0"});
         row("cancellation asks for the amount first", kLibrary, steps("RealizarAdmTEF", {kApproved}),
             kCancellation, {"", "1500"});
         row("cancel in the administrative menu after VOLTAR", kLibrary, {}, kAdm, {"VOLTAR", "CANCELAR"});
@@ -146,14 +153,14 @@ private slots:
         QFETCH(QByteArray, scenario);
         QFETCH(QString, request);
         QFETCH(QStringList, actions);
-        const QStringList actual =
-            playPaths<Pagora_Controller>(library, scenario, {request}, actions, "[Pagora_Controller]",
-                                         {"call OrvixTEF_FinalizarOperacaoTEF {\"codigo\":1}",
-                                          "log info [Pagora_Controller] API carregada com sucesso",
-                                          "log info [Pagora_Controller] FINALIZANDO Q7_PAGORA_PASSIVO...",
-                                          "log info [Pagora_Controller] Q7_PAGORA_Passivo PRONTO PARA SER "
-                                          "ENCERRADO COM SEGURANÇA",
-                                          "log info [Pagora_Controller] Biblioteca TEF liberada"});
+        const QStringList actual = playPaths<Pagora_Controller>(
+            library, scenario, request.split('\n'), actions, "[Pagora_Controller]",
+            {"call OrvixTEF_FinalizarOperacaoTEF {\"codigo\":1}",
+             "log info [Pagora_Controller] API carregada com sucesso",
+             "log info [Pagora_Controller] FINALIZANDO Q7_PAGORA_PASSIVO...",
+             "log info [Pagora_Controller] Q7_PAGORA_Passivo PRONTO PARA SER "
+             "ENCERRADO COM SEGURANÇA",
+             "log info [Pagora_Controller] Biblioteca TEF liberada"});
         QCOMPARE(actual, golden("pagora-paths.txt", actual));
     }
 

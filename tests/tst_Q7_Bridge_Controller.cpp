@@ -23,10 +23,13 @@ private slots:
         QTest::addColumn<QString>("request");
         const QString noCredit = Q7_BRIDGE_SEM_CREDITO;
         const QString credit = request("CRT", R"({"identificacao":"3","valor":"1000","tipo_cartao":"1"})");
+        // Its answer never taken: the library cannot undo it, which support must see.
         QTest::newRow("approved, from a library that lacks another entry point")
             << noCredit
-            << QByteArray(R"({"IniciaVendaDebito":{"reply":{"q7_bridge_code":0,"nsuTransacao":"9"}}})")
-            << request("CRT", R"({"identificacao":"4","numero_pdv":"003","valor":"1000","tipo_cartao":"2"})");
+            << QByteArray(R"({"IniciaVendaDebito":{"reply":{"q7_bridge_code":0,"nsuTerminal":"9"}}})")
+            << request("CRT",
+                       R"({"identificacao":"4","numero_pdv":"003","valor":"1000","tipo_cartao":"2"})") +
+                   "\nwithdraw";
         QTest::newRow("entry point not exported") << noCredit << QByteArray() << credit;
         // Still answered, or the sales application would wait for a response for ever.
         QTest::newRow("library not loaded") << kMissing << QByteArray() << credit;
@@ -48,7 +51,7 @@ private slots:
         QFETCH(QByteArray, scenario);
         QFETCH(QString, request);
         const QStringList actual = playPaths<Q7_Bridge_Controller>(
-            library, scenario, {request}, {}, "[Q7_Bridge_Controller]",
+            library, scenario, request.split('\n'), {}, "[Q7_Bridge_Controller]",
             {"log info [Q7_Bridge_Controller] API carregada com sucesso",
              "log info [Q7_Bridge_Controller] Biblioteca Q7_Bridge liberada"});
         QCOMPARE(actual, golden("bridge-paths.txt", actual));

@@ -39,6 +39,7 @@ const QString kList = step(
 const QString kText =
     step(R"({"automacao_coleta_tipo":"N","automacao_coleta_retorno":"0","automacao_coleta_sequencial":17})");
 const QString kFinal = step(R"({"resultadoTransacao":"0","sequencial":"321"})");
+const QString kUnavailable = "Registro de transações indisponível; operação não realizada. Chame o suporte";
 
 } // namespace
 
@@ -187,17 +188,19 @@ private slots:
 
     // Product 2's approved transactions wait in pendentes.json beside the configuration, also
     // across a restart. A confirmation or undo settles the transaction it names, or every answered
-    // one; what the library refuses stays for later; a start undoes what no sales application was
-    // told of. A journal that fails never stops a sale: one that does not parse is set aside, one
-    // that cannot be read is left alone, one that cannot be written is told.
+    // one; what the library refuses stays for later as the client decided it; a start undoes what
+    // no sales application was told of, and so does an answer never taken. Without a journal that
+    // can be read and written no sale runs: one that does not parse is set aside, one that cannot
+    // be read is left alone.
     void journal_data() {
         QTest::addColumn<QByteArray>("journal");      // found at start; null: none
         QTest::addColumn<QString>("fault");           // "unreadable", "unwritable", "earlier copy"
         QTest::addColumn<QByteArray>("confirmation"); // the library's reply to each settlement
-        QTest::addColumn<QStringList>("requests");    // played in turn; "start": the start's recovery
+        QTest::addColumn<QStringList>("requests");    // played in turn; "start": the start's recovery,
+                                                      // "withdraw N": N's answer never taken; "repair"
         QTest::addColumn<QStringList>("settled");     // "sequencial:decision", in order
-        QTest::addColumn<QStringList>("left");
-        QTest::addColumn<int>("critical"); // lines logged at that level
+        QTest::addColumn<QStringList>("left");        // "sequencial", ":decision" once it has one
+        QTest::addColumn<int>("critical");            // lines logged at that level
         const QByteArray two = R"({"pendentes": [
             {"sequencial": "7", "id": "1", "controle": "A", "nsu": "000007", "respondida": true},
             {"sequencial": "8", "id": "2", "controle": "B", "nsu": "000008", "respondida": false}]})";
@@ -214,11 +217,19 @@ private slots:
             {"7"});
         row("NCN naming an NSU", two, "", ok, {request("NCN", R"({"numero_transacao":"000007"})")}, {"7:0"},
             {"8"});
-        row("a transaction not held: nothing", two, "", ok,
-            {request("CNF", R"({"finalizacao":"Z","numero_transacao":"9"})")}, {}, {"7", "8"});
-        row("refused by the library: kept", two, "", R"({"codigo": 5, "mensagem": "Falha"})", {undo}, {"7:0"},
-            {"7", "8"}, 1);
+        row("NCN naming an NSU without its zeros", two, "", ok,
+            {request("NCN", R"({"numero_transacao":"7"})")}, {"7:0"}, {"8"});
+        row("a transaction not held: nothing, told", two, "", ok,
+            {request("CNF", R"({"finalizacao":"Z","numero_transacao":"9"})")}, {}, {"7", "8"}, 1);
+        const QByteArray refused = R"({"codigo": 5, "mensagem": "Falha"})";
+        row("refused by the library: kept", two, "", refused, {undo}, {"7:0"}, {"7:0", "8"}, 1);
+        row("refused CNF: an NCN retries the confirmation", two, "", refused, {request("CNF", "{}"), undo},
+            {"7:1", "7:1"}, {"7:1", "8"}, 3);
+        row("a decision kept: retried at start as it was",
+            QByteArray(two).replace("true", "true, \"decisao\": 1"), "", ok, {"start"}, {"7:1", "8:0"}, {},
+            1);
         row("start: what was never answered is undone", two, "", ok, {"start"}, {"8:0"}, {"7"}, 1);
+        row("an answer never taken: undone", two, "", ok, {"withdraw 7"}, {"7:0"}, {"8"}, 1);
         row("a sale, then undone", QByteArray(), "", ok, {sale, undo}, {"1:0"}, {});
         row("an earlier version's entries: answered, settled in order", R"({"pendentes": [
             {"sequencial": "7", "id": 3, "adicionado": "2026-12-01T10:00:00"},
@@ -227,8 +238,11 @@ private slots:
         row("does not parse: set aside", "{quebrado", "", ok, {sale, undo}, {"1:0"}, {}, 1);
         row("does not parse, an earlier copy is kept", R"({"pendentes": [{"sequencial": 7}]})",
             "earlier copy", ok, {sale, undo}, {"1:0"}, {}, 1);
-        row("cannot be read: left alone", QByteArray(), "unreadable", ok, {sale, undo}, {"1:0"}, {}, 4);
-        row("cannot be written: told", QByteArray(), "unwritable", ok, {sale, undo}, {"1:0"}, {}, 3);
+        row("cannot be read: no sale, left alone", QByteArray(), "unreadable", ok, {sale, undo}, {}, {}, 3);
+        row("cannot be read for a moment", QByteArray(), "unreadable", ok, {sale, "repair", sale, undo},
+            {"1:0"}, {}, 2);
+        row("cannot be written for a moment", QByteArray(), "unwritable", ok, {sale, "repair", sale, undo},
+            {"1:0"}, {}, 1);
     }
     void journal() {
         QFETCH(QByteArray, journal);
@@ -253,12 +267,21 @@ private slots:
         Q7_Tef_Controller c(nullptr, kLibrary, directory);
         SignalLog window(&c);
         for (const QString &request : requests) {
+            const int started = sim.calls("IniciarOperacaoTEF").size();
             if (request == "start")
                 c.recover(false);
+            else if (request.startsWith("withdraw"))
+                c.withdrawAnswer(QString(R"({"tef":{"sequencial":"%1"}})").arg(request.section(' ', 1)));
+            else if (request == "repair")
+                QVERIFY(fault == "unreadable" ? QDir(path).removeRecursively()
+                                              : QFile::remove(directory) && QDir().mkpath(directory));
             else
                 QVERIFY(window.play(request));
-            // Answered whatever the journal did.
-            QVERIFY(request != kSale || window.response()["tef"].toObject()["resultadoTransacao"] == "0");
+            // Approved, or refused without the library when the approval could not be recorded.
+            if (request == kSale)
+                QCOMPARE(window.response()["mensagem"].toString(),
+                         sim.calls("IniciarOperacaoTEF").size() > started ? "Transação aprovada"
+                                                                          : kUnavailable);
         }
         QStringList calls;
         for (const QString &call : sim.calls("ConfirmarOperacaoTEF")) {
@@ -268,10 +291,11 @@ private slots:
         QCOMPARE(calls, settled);
         QStringList kept;
         for (const QJsonValue entry : QJsonDocument::fromJson(readFile(path))["pendentes"].toArray())
-            kept << entry["sequencial"].toString();
+            kept << entry["sequencial"].toString() +
+                        (entry["decisao"].isDouble() ? ':' + QString::number(entry["decisao"].toInt()) : "");
         QCOMPARE(kept, left);
         QCOMPARE(MessageCapture::lines().filter("critical ").size(), critical);
-        QCOMPARE(QFileInfo(path).isDir(), fault == "unreadable");
+        QCOMPARE(QFileInfo(path).isDir(), fault == "unreadable" && !requests.contains("repair"));
         if (journal.startsWith("{q") || fault == "earlier copy") {
             QCOMPARE(readFile(path + (fault == "earlier copy" ? ".invalido.2" : ".invalido")), journal);
             QCOMPARE(readFile(path + ".invalido"), fault == "earlier copy" ? QByteArray("antes") : journal);

@@ -28,6 +28,8 @@
 // received ("captura") and the size on entry ("tamanho"). An approved payment or cancellation
 // is booked there (sim::logReturn) and waits for the next confirmation or undo, which settles
 // it; a library loaded anew, as after a restart of the service, takes that up from the log.
+// One approval waits at a time: the next approval confirms it first (the store went on with
+// the sale), as for the first card of a payment split over two.
 
 #include "SimSupport.h"
 
@@ -383,8 +385,12 @@ int passo(const char *entryPoint, Funcao funcao, int operacao, char *buffer, int
     else
         saida = QJsonDocument(proximaTela(funcao, operacao, entrada)).toJson(QJsonDocument::Compact);
     const QJsonObject tela = QJsonDocument::fromJson(saida).object();
-    if (funcao != Funcao::Configuracao && tela.value(QLatin1String("SequenciaCaptura")).toInt() == 99 &&
+    if ((funcao == Funcao::Pagamento || (funcao == Funcao::Adm && operacao == 12)) &&
+        tela.value(QLatin1String("SequenciaCaptura")).toInt() == 99 &&
         tela.value(QLatin1String("Status")).toInt(-1) == 0) {
+        if (!pendente().isEmpty())
+            sim::logReturn("liquidacao",
+                           {{QStringLiteral("valor"), pendente()}, {QStringLiteral("confirmar"), 1}});
         pendente() =
             entrada.value(QLatin1String("Dados")).toObject().value(QLatin1String("Valor")).toString();
         sim::logReturn("aprovacao",
