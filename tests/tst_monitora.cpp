@@ -15,6 +15,9 @@
 #ifndef Q_OS_WIN
 #include <cerrno>
 #include <dlfcn.h>
+#ifdef Q_OS_LINUX
+#include <sys/mount.h>
+#endif
 
 namespace {
 // A file the sales application keeps open cannot be replaced on Windows, while it may still be
@@ -106,6 +109,11 @@ private slots:
         m_held.close();
 #else
         g_heldName = nullptr;
+#endif
+#ifdef Q_OS_LINUX
+        if (!m_mounted.isEmpty())
+            ::umount(QFile::encodeName(m_mounted).constData());
+        m_mounted.clear();
 #endif
     }
 
@@ -379,6 +387,9 @@ private slots:
             {blocked,
              logged("Error", "Resposta não lida pela automação, retirada (chegou a requisição CNC 1235)")},
             {"IntPos.Sts"});
+#ifdef Q_OS_LINUX
+        row("disk full during the sale", "disk full", true, {blocked}, both);
+#endif
         row("response file held, released", "held", true, {held}, both);
         row("response file held for good", "held", false, {blocked, held}, {"arquivo_tef.tmp", "IntPos.Sts"});
         row("status file held open", "status held", false,
@@ -394,7 +405,17 @@ private slots:
         Pause::setScale(0.05);
         start();
         m_controller->response = kResponse;
-        m_controller->blocking = fault == "removed during the sale";
+        m_controller->blocking = fault == "removed during the sale" || fault == "disk full";
+        const QString filler = m_resp + QStringLiteral("/filler");
+#ifdef Q_OS_LINUX
+        // A small file system of its own, where the machine lets the test mount one.
+        if (fault == "disk full") {
+            QVERIFY(QDir().mkpath(m_resp));
+            if (::mount("tmpfs", QFile::encodeName(m_resp).constData(), "tmpfs", 0, "size=64k") != 0)
+                QSKIP("cannot mount a tmpfs here");
+            m_mounted = m_resp;
+        }
+#endif
         const QString temporary = m_resp + QStringLiteral("/arquivo_tef.tmp");
         if (fault.startsWith("directory removed")) {
             QVERIFY(QDir(m_resp).removeRecursively());
@@ -423,9 +444,16 @@ private slots:
                     request.setFileTime(QDateTime::currentDateTime().addMSecs(-age),
                                         QFileDevice::FileModificationTime));
         }
-        if (fault == "removed during the sale") {
+        if (m_controller->blocking) {
             QTRY_COMPARE(readFile(m_status), kSaleStatus);
-            QVERIFY(QDir(m_resp).removeRecursively());
+            if (fault == "disk full") {
+                QFile fill(filler);
+                QVERIFY(fill.open(QIODevice::WriteOnly));
+                while (fill.write(QByteArray(4096, 'x')) > 0 && fill.flush()) {
+                }
+            } else {
+                QVERIFY(QDir(m_resp).removeRecursively());
+            }
             m_controller->gate.release();
         }
         QTRY_VERIFY_WITH_TIMEOUT(logLines().filter(told.first().arg(m_resp)).size() == 1, 30000);
@@ -445,7 +473,9 @@ private slots:
             QTRY_VERIFY(logLines().filter(told.first().arg(m_resp)).size() == 1);
             QCOMPARE(m_controller->requests.size(), 1);
         }
-        if (mended && fault == "held") {
+        if (fault == "disk full") {
+            QVERIFY(QFile::remove(filler));
+        } else if (mended && fault == "held") {
             QVERIFY(QDir(m_response).removeRecursively());
         } else if (mended) {
             QVERIFY(QDir().mkpath(m_resp));
@@ -511,7 +541,8 @@ private:
     QString m_status;
     QString m_response;
     FakeController *m_controller = nullptr;
-    QFile m_held; // the status file as the sales application holds it open
+    QFile m_held;      // the status file as the sales application holds it open
+    QString m_mounted; // a file system the test mounted
 };
 
 QTEST_GUILESS_MAIN(TestMonitora)
