@@ -145,16 +145,8 @@ public:
     QString buildSitefResponse(const QString &json) const;
 
 private:
-    // When a request key is accepted, judged on the operation code read so far.
-    enum class Condition {
-        Always,
-        NotAtvAdm,
-        NotAtvAdmCnfNcn,
-        IsCrt,
-        HasChq,
-        HasCncCnfNcn,
-        HasCnc
-    };
+    // When a request key is accepted, judged on the request's operation code (its last "000-000").
+    enum class Condition { Always, NotAtvAdm, NotAtvAdmCnfNcn, IsCrt, HasChq, HasCncCnfNcn, HasCnc };
     struct RequestKey {
         QString member;
         Condition condition;

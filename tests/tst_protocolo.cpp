@@ -83,16 +83,20 @@ private slots:
             R"({"header":"CRT","msg_erro":"Chave registro final [999-999] não encontrada","operacao":0,)"
             R"("parametros":{"identificacao":"42"}})");
         row("ADM", "000-000 = ADM" + end, request("ADM", -5));
-        row("later code wins and governs what follows",
-            "000-000 = CRT\n004-000 = 0\n000-000 = CNC\n004-000 = 1" + end,
-            request("CNC", 12, R"("identificacao":"42","moeda":"0","registro_final":"0")"));
-        row("amount before CNF is accepted", "003-000 = 1000\n000-000 = CNF" + end,
-            request("CNF", -6, R"("identificacao":"42","registro_final":"0","valor":"1000")"));
+        row("the last code wins and governs every line, also one before it",
+            "000-000 = CRT\n004-000 = 0\n000-000 = CNC\n004-000 = 1" + end, request("CNC", 12));
+        row("an undo's fields before its code are taken, its amount is not",
+            "027-000 = F\n012-000 = 77\n003-000 = 1000\n000-000 = NCN" + end,
+            request(
+                "NCN", -7,
+                R"("finalizacao":"F","identificacao":"42","numero_transacao":"77","registro_final":"0")"));
         row("amount after CNF is refused", "000-000 = CNF\n003-000 = 1000" + end, request("CNF", -6));
         row("ADM keeps the amount out, CRT lets it in",
             "000-000 = ADM\n003-000 = 1\n000-000 = CRT\n003-000 = 2" + end,
             request("CRT", 0, R"("identificacao":"42","registro_final":"0","valor":"2")"));
-        row("currency only before no code is refused", "004-000 = 0\n000-000 = CRT" + end, request("CRT", 0));
+        row("currency before CRT is taken, a cheque field is not",
+            "004-000 = 0\n005-000 = X\n000-000 = CRT" + end,
+            request("CRT", 0, R"("identificacao":"42","moeda":"0","registro_final":"0")"));
         row("cancellation fields for a code containing CNC",
             "000-000 = XCNC\n010-000 = REDE\n012-000 = 77\n022-000 = 20122018\n023-000 = 093517\n027-000 = "
             "F\n013-000 = 5548" +
@@ -113,10 +117,8 @@ private slots:
                     R"("finalizacao":"F","identificacao":"42","nome_rede":"REDE","numero_transacao":"77",)"
                     R"("registro_final":"0")"));
         row("cheque fields only for a code containing CHQ",
-            "000-000 = CHQ\n005-000 = C\n006-000 = F\n007-000 = 123\n008-000 = 01012030\n000-000 = "
-            "CRT\n005-000 = X" +
-                end,
-            request("CRT", 0,
+            "005-000 = C\n006-000 = F\n000-000 = CHQ\n007-000 = 123\n008-000 = 01012030" + end,
+            request("CHQ", -20,
                     R"("cmc7":"C","data_cheque":"01012030","documento_pessoa":"123",)"
                     R"("identificacao":"42","registro_final":"0","tipo_pessoa":"F")"));
         row("fields accepted for every operation",
