@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <QVector>
 
+#include <optional>
+
 class QJsonObject;
 class QJsonValue;
 
@@ -132,6 +134,11 @@ public:
     // for, and the transaction a cancellation names. Empty when the request holds none of them.
     // The default layout does not read it.
     static QJsonObject requestFallback(const QJsonObject &request);
+
+    // A result or code of a payment library: a whole JSON number, or a text that holds one
+    // ("51"). None for anything else (absent, a word, a fraction, beyond int), which is never an
+    // approval: only a 0 read this way is.
+    static std::optional<int> resultNumber(const QJsonValue &value);
 
     // Line builders shared by the writers.
     QStringList operationLine(const QString &tag, const QString &operation) const;

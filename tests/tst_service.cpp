@@ -85,7 +85,7 @@ private slots:
                     << product << operation << (answered ? QJsonDocument(scenario).toJson() : "")
                     << (answered ? "0" : QString());
             }
-        // A library that answers garbage: a non-approval. Tef01 answers it without "009-000".
+        // A library that answers garbage: a non-approval.
         const auto garbage = [](const char *name, int product, const char *operation, const char *scenario,
                                 const char *resultado) {
             QTest::newRow(name) << product << operation << QByteArray(scenario) << resultado;
@@ -95,10 +95,10 @@ private slots:
                 "{\"IniciaVenda\": {\"text\": \"{\\\"q7_bridge_code\\\":\"}}", "-9999");
         garbage("bridge empty text", 1, "CRT", R"({"IniciaVenda": "empty"})", "-9999");
         garbage("bridge null pointer", 1, "CRT", R"({"IniciaVenda": null})", "-9999");
-        garbage("Tef01 malformed JSON", 2, "CRT", "{\"RealizarPagamentoTEF\": \"{\\\"codigo\\\":0,\"}", "");
-        garbage("Tef01 empty text", 2, "CRT", R"({"RealizarPagamentoTEF": ""})", "");
-        garbage("Tef01 null pointer", 2, "CRT", R"({"RealizarPagamentoTEF": null})", "");
-        garbage("Tef01 null pointer at start", 2, "CRT", R"({"IniciarOperacaoTEF": null})", "");
+        garbage("Tef01 malformed JSON", 2, "CRT", "{\"RealizarPagamentoTEF\": \"{\\\"codigo\\\":0,\"}", "-1");
+        garbage("Tef01 empty text", 2, "CRT", R"({"RealizarPagamentoTEF": ""})", "-1");
+        garbage("Tef01 null pointer", 2, "CRT", R"({"RealizarPagamentoTEF": null})", "-1");
+        garbage("Tef01 null pointer at start", 2, "CRT", R"({"IniciarOperacaoTEF": null})", "-1");
         // Pagora's step functions write into the service's buffer: no null pointer there. A
         // reprint (the service's own menu, second row) always calls the library.
         garbage("Pagora malformed JSON", 0, "ADM",
