@@ -120,16 +120,21 @@ private slots:
         s->listAnswer = 1;               // the Pagora menus: credit sale, or reprint
         const MessageCapture output(""); // all of Qt's message output
         QVERIFY(QDir().mkpath(s->client.requestDir));
-        Exchange first(s->client, request(operation, 801));
+        // The client takes back only a response that names its request as it wrote it.
+        TefPosClient::Fields fields = request(operation, 801);
+        fields[1].second = "0801";
+        Exchange first(s->client, fields);
         QTRY_VERIFY(QFile::exists(s->client.requestDir + "/IntPos.001"));
         s->start(product);
 
         QTRY_VERIFY_WITH_TIMEOUT(first.done(), 20000);
         QCOMPARE(first.result().status,
-                 QString("000-000 = %1\r\n001-000 = 801\r\n999-999 = 0\r\n").arg(operation).toUtf8());
+                 QString("000-000 = %1\r\n001-000 = 0801\r\n999-999 = 0\r\n").arg(operation).toUtf8());
         QCOMPARE(first.result().outcome,
                  resultado == "0" || resultado.isNull() ? Outcome::Approved : Outcome::Declined);
         QCOMPARE(field(first.result().response, "009-000"), resultado);
+        QVERIFY(resultado == "0" || resultado.isNull() ||
+                !field(first.result().response, "030-000").isEmpty());
         QTRY_VERIFY(s->controller()->isFinished());
         QTest::qWait(50);
         QCOMPARE(QDir(s->client.responseDir).entryList(QDir::Files).join(' '), QString("IntPos.Sts"));
