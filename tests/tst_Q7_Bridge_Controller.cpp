@@ -35,7 +35,6 @@ private slots:
         QTest::newRow("invalid request")
             << kLibrary << QByteArray()
             << R"({"header":"CRT","msg_erro":"Campo 003-000 obrigatório","parametros":{"identificacao":"77","valor":"100"}})";
-        // The library takes an int: it never gets another number than the one the sales application sent.
         QTest::newRow("identification beyond int refused")
             << kLibrary << QByteArray() << request("CRT", R"({"identificacao":"2147483648","valor":"1000"})");
         QTest::newRow("codes are case-sensitive")
@@ -130,9 +129,8 @@ private slots:
         reply("code as text is read; no result is no approval", R"({"q7_bridge_code":"0"})", unknown);
         reply("result as text is its number; a decline gets a message",
               R"({"q7_bridge_code":0,"resultadoTransacao":"51"})", "[51] Transação não aprovada");
-        reply("result that holds no number",
-              R"({"q7_bridge_code":0,"resultadoTransacao":"0A","mensagemResultado":"OK"})", unknown);
-        reply("code not whole, message empty", R"({"q7_bridge_code":0.5,"q7_bridge_msg":""})",
+        reply("result that holds no number", R"({"q7_bridge_code":0,"resultadoTransacao":"0A"})", unknown);
+        reply("code 0.5, empty message", R"({"q7_bridge_code":0.5,"q7_bridge_msg":""})",
               "[-9999] Erro desconhecido");
     }
     void exchange() {

@@ -87,15 +87,14 @@ private slots:
             "000-000 = CRT\n004-000 = 0\n000-000 = CNC\n004-000 = 1" + end, request("CNC", 12));
         row("an undo's fields before its code are taken, its amount is not",
             "027-000 = F\n012-000 = 77\n003-000 = 1000\n000-000 = NCN" + end,
-            request(
-                "NCN", -7,
-                R"("finalizacao":"F","identificacao":"42","numero_transacao":"77","registro_final":"0")"));
+            request("NCN", -7,
+                    R"("finalizacao":"F","identificacao":"42","numero_transacao":"77",)"
+                    R"("registro_final":"0")"));
         row("amount after CNF is refused", "000-000 = CNF\n003-000 = 1000" + end, request("CNF", -6));
         row("ADM keeps the amount out, CRT lets it in",
             "000-000 = ADM\n003-000 = 1\n000-000 = CRT\n003-000 = 2" + end,
             request("CRT", 0, R"("identificacao":"42","registro_final":"0","valor":"2")"));
-        row("currency before CRT is taken, a cheque field is not",
-            "004-000 = 0\n005-000 = X\n000-000 = CRT" + end,
+        row("before CRT: currency taken, cheque refused", "004-000 = 0\n005-000 = X\n000-000 = CRT" + end,
             request("CRT", 0, R"("identificacao":"42","moeda":"0","registro_final":"0")"));
         row("cancellation fields for a code containing CNC",
             "000-000 = XCNC\n010-000 = REDE\n012-000 = 77\n022-000 = 20122018\n023-000 = 093517\n027-000 = "
@@ -217,7 +216,6 @@ private slots:
           R"("3","dataHoraTransacaoOriginal":"07/12/2026 14:33:48","requisicao":{"numero_transacao":"77"}})",
           dial("000-000 = CNC|025-000 = 77|026-000 = 0712143348|043-001 = 3|731-000 = 1"));
 
-        // Without a result of the library's a response is a decline; without a message, the reply's.
         const auto t = [&row](const char *name, const char *tef, const QString &lines) {
             row(name, 't',
                 QStringLiteral(R"({"header":"CRT","id":7,"codigo":0,"mensagem":"ok","tef":%1})")
@@ -254,14 +252,12 @@ private slots:
         row("tefdial cancellation: the request's NSU, date and time", 't',
             R"({"header":"CNC","tef":{},"requisicao":{"numero_transacao":"77","data_transacao":"06122026",)"
             R"("hora_transacao":"101500"}})",
-            dial("000-000 = CNC|001-000 = |009-000 = -1|025-000 = 77|026-000 = 0612101500|030-000 = "
-                 "Transação não "
-                 "aprovada|375-000 = 0|375-001 = "));
+            dial("000-000 = CNC|001-000 = |009-000 = -1|025-000 = 77|026-000 = 0612101500|"
+                 "030-000 = Transação não aprovada|375-000 = 0|375-001 = "));
         row("tefdial a refusal: a decline with its message, the identification as written", 't',
             R"({"header":"CRT","id":"00777","codigo":-1,"mensagem":"Biblioteca Q7_Tef não carregada"})",
-            dial("000-000 = CRT|001-000 = 00777|009-000 = -1|030-000 = Biblioteca Q7_Tef não "
-                 "carregada|375-000 = "
-                 "-1|375-001 = Biblioteca Q7_Tef não carregada"));
+            dial("000-000 = CRT|001-000 = 00777|009-000 = -1|030-000 = Biblioteca Q7_Tef não carregada|"
+                 "375-000 = -1|375-001 = Biblioteca Q7_Tef não carregada"));
 
         const auto s = [&row](const char *name, const QString &members, const QString &lines) {
             row(name, 's', QStringLiteral(R"({"header":"CRT","id":"007","resultado":0%1})").arg(members),
@@ -310,9 +306,8 @@ private slots:
         row("tefdial declined, issuer's instalments, no receipt", 's',
             R"({"header":"CRT","id":7,"resultado":5,"operacao":2,)"
             R"("dados_transacao":"NroParcelas:2,FormaFinanciamento:A,DataTrans:9999"})",
-            dial("000-000 = CRT|001-000 = 7|009-000 = 5|011-000 = 12|017-000 = 1|018-000 = 2|030-000 = "
-                 "Transação "
-                 "não aprovada|731-000 = 1"));
+            dial("000-000 = CRT|001-000 = 7|009-000 = 5|011-000 = 12|017-000 = 1|018-000 = 2|"
+                 "030-000 = Transação não aprovada|731-000 = 1"));
 
         // The writers sort their lines as QStringList::sort() does, without calling it: where
         // a shortcut on the first code units could go wrong.
