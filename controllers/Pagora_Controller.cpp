@@ -106,7 +106,7 @@ void Pagora_Controller::setJsonConfigs(const QString &value) {
     const QJsonObject document = objectOf(value);
     const QJsonObject params = document.value(QLatin1String("parametros")).toObject();
     auto newResponse = std::make_unique<RespostaTef>();
-    newResponse->setId(params.value(QLatin1String("identificacao")).toString().toLongLong());
+    newResponse->setId(params.value(QLatin1String("identificacao")).toString());
     newResponse->setHeader(document.value(QLatin1String("header")).toString());
     newResponse->setDocumentoFiscalVinculado(params.value(QLatin1String("documento")).toString());
     newResponse->setRequisicao(ProtocoloSitef::requestFallback(document));
@@ -523,12 +523,15 @@ Pagora_Controller::Failure Pagora_Controller::missing(const char *entryPoint) co
 int Pagora_Controller::resultOf(const QJsonObject &lastScreen, int operation) {
     if (lastScreen.isEmpty())
         return 0;
-    bool hasStatus = false;
-    const int status = lastScreen.value(QLatin1String("Status")).toVariant().toInt(&hasStatus);
+    const QJsonValue given = lastScreen.value(QLatin1String("Status"));
+    const std::optional<int> status = ProtocoloSitef::resultNumber(given);
+    // A status that says no number ("OK", 0.5) is no approval, whatever the operation.
+    if (!given.isUndefined() && !status)
+        return -1;
     if (lastScreen.value(QLatin1String("AbortarFluxoCaptura")).toBool())
-        return hasStatus && status != 0 ? status : -1;
-    if (hasStatus)
-        return status;
+        return status && *status != 0 ? *status : -1;
+    if (status)
+        return *status;
     return operation == 1 || operation == 2 || operation == 12 ? -1 : 0;
 }
 
@@ -830,7 +833,7 @@ QString Pagora_Controller::abandonedResponse(const QString &message) const {
         doc = objectOf(resposta->toJsonString());
     }
     RespostaTef abandoned;
-    abandoned.setId(doc.value(QLatin1String("id")).toVariant().toLongLong());
+    abandoned.setId(doc.value(QLatin1String("id")).toString());
     abandoned.setHeader(doc.value(QLatin1String("header")).toString());
     abandoned.setDocumentoFiscalVinculado(doc.value(QLatin1String("documento_fiscal_vinculado")).toString());
     abandoned.setTextoOperador(message);

@@ -4,8 +4,6 @@
 #include "exchange/ProtocoloSitef.h"
 
 #include <QJsonDocument>
-#include <climits>
-#include <cmath>
 #include <optional>
 
 namespace {
@@ -20,16 +18,6 @@ QString compact(const QJsonObject &object) {
 QString errorReply(const QString &message) {
     return compact(QJsonObject{{QStringLiteral("q7_bridge_code"), codeError},
                                {QStringLiteral("q7_bridge_msg"), message}});
-}
-
-// A whole JSON number that fits an int, otherwise `fallback`.
-int integerOr(const QJsonValue &value, int fallback) {
-    if (!value.isDouble())
-        return fallback;
-    const double number = value.toDouble();
-    if (!(number >= INT_MIN && number <= INT_MAX) || std::trunc(number) != number)
-        return fallback;
-    return static_cast<int>(number);
 }
 
 // The reply text of an entry point, none when the library lacks it. The text belongs to
@@ -160,6 +148,17 @@ void Q7_Bridge_Controller::processTef() {
         // Not a JSON object: the reply evaluation turns it into the unknown error.
         reply = jsonConfigs.value(msgErro).toString();
         showFailure(reply);
+    } else if ((operacao == protocolo.OP_CRT || operacao == protocolo.OP_CNC ||
+                operacao == protocolo.OP_ADM) &&
+               !current.idFitsLibrary()) {
+        // The library takes the identification as an int: rather than a sale under another
+        // number (-1 for every one that does not fit), none.
+        const QString message = QStringLiteral("Identificação [%1] não aceita pela biblioteca Q7_Bridge "
+                                               "(número inteiro até 2147483647); transação não realizada, "
+                                               "reenvie com outra identificação")
+                                    .arg(idTransacao);
+        showFailure(message);
+        reply = errorReply(message);
     } else if (isInterruptionRequested()) {
         // Stopped before the call: nothing was started, nothing charged.
         const QString message = QStringLiteral("Operação interrompida");
@@ -170,15 +169,38 @@ void Q7_Bridge_Controller::processTef() {
     }
 
     QJsonObject result = QJsonDocument::fromJson(reply.toUtf8()).object();
-    const int code = integerOr(result.value(QStringLiteral("q7_bridge_code")), codeError);
-    const QString message =
-        result.value(QStringLiteral("q7_bridge_msg")).toString(QStringLiteral("Erro desconhecido"));
+    int code =
+        ProtocoloSitef::resultNumber(result.value(QStringLiteral("q7_bridge_code"))).value_or(codeError);
+    QString message = result.value(QStringLiteral("q7_bridge_msg")).toString();
+    if (message.trimmed().isEmpty())
+        message = QStringLiteral("Erro desconhecido");
+    // The sales application reads approval in the result alone: one that holds no number is
+    // answered as a failure of the library, never as the 0 it would become on the way.
+    const QJsonValue given = result.value(QStringLiteral("resultadoTransacao"));
+    const std::optional<int> resultado = ProtocoloSitef::resultNumber(given);
+    if (code == 0 && !resultado) {
+        log.critical(
+            QStringLiteral("[Q7_Bridge_Controller] Resultado da transação não reconhecido na resposta "
+                           "da biblioteca Q7_Bridge (%1); respondida como não aprovada, conferir com "
+                           "o suporte antes de repetir")
+                .arg(given.isUndefined()
+                         ? QStringLiteral("ausente")
+                         : compact(QJsonObject{{QStringLiteral("resultadoTransacao"), given}})));
+        code = codeError;
+        message = QStringLiteral("Resultado da transação não reconhecido. Confira antes de repetir");
+    }
     QString statusLine;
     if (code == 0) {
-        const int resultado = integerOr(result.value(QStringLiteral("resultadoTransacao")), 0);
-        const QString mensagem =
+        QString mensagem =
             result.value(QStringLiteral("mensagemResultado")).toString(QStringLiteral("Fim da transação"));
-        statusLine = QStringLiteral("[%1] %2").arg(QString::number(resultado), mensagem);
+        // The operator of the sales application sees this text alone for a decline.
+        if (*resultado != 0 &&
+            result.value(QStringLiteral("mensagemResultado")).toString().trimmed().isEmpty()) {
+            mensagem = QStringLiteral("Transação não aprovada");
+            result.insert(QStringLiteral("mensagemResultado"), mensagem);
+        }
+        result.insert(QStringLiteral("resultadoTransacao"), *resultado);
+        statusLine = QStringLiteral("[%1] %2").arg(QString::number(*resultado), mensagem);
     } else {
         statusLine = QStringLiteral("[%1] %2").arg(QString::number(code), message);
     }

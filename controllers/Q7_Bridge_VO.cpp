@@ -19,12 +19,9 @@ void Q7_Bridge_VO::setOperacao(QString operacao) {
 }
 
 void Q7_Bridge_VO::setIdTransacao(QString idTransacao) {
-    bool ok = false;
-    const int id = idTransacao.toInt(&ok, 10);
-    m_idTransacao = ok ? id : -1;
-    bool whole = false;
-    idTransacao.toLongLong(&whole, 10);
-    m_identificacao = whole ? idTransacao : QString::number(m_idTransacao);
+    const int id = idTransacao.toInt(&m_idFitsLibrary, 10);
+    m_idTransacao = m_idFitsLibrary ? id : -1;
+    m_identificacao = std::move(idTransacao);
 }
 
 void Q7_Bridge_VO::setPdv(QString pdv) {

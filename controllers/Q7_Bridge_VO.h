@@ -12,8 +12,10 @@ public:
 
     QString operacao() const { return m_operacao; }
     int idTransacao() const { return m_idTransacao; }
-    // The identification as the request wrote it, for the answer: also a number beyond int,
-    // which the library cannot take.
+    // Whether the library can take the identification: a decimal integer that fits an int.
+    bool idFitsLibrary() const { return m_idFitsLibrary; }
+    // The identification as the request wrote it, for the answer: the sales application takes
+    // back only its own text ("00777", "A-1").
     QString identificacao() const { return m_identificacao; }
     QString pdv() const { return m_pdv; }
     QString valorTotal() const { return m_valorTotal; }
@@ -24,7 +26,7 @@ public:
     QString dataHora() const { return m_dataHora; }
 
     void setOperacao(QString operacao);
-    // -1 when the text is not a decimal integer.
+    // -1 when the text is not a decimal integer that fits an int.
     void setIdTransacao(QString idTransacao);
     // "q7" when empty.
     void setPdv(QString pdv);
@@ -44,6 +46,7 @@ public:
 private:
     QString m_operacao;
     int m_idTransacao = -1;
+    bool m_idFitsLibrary = false;
     QString m_identificacao;
     QString m_pdv;
     QString m_valorTotal;

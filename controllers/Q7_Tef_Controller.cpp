@@ -249,8 +249,7 @@ void Q7_Tef_Controller::settle(const QList<PendingJournal::Entry> &entries) {
         const int decisao = entry.decisao;
         const QByteArray reply = replyOf(library.ConfirmarOperacaoTEF(entry.sequencial.toInt(), decisao));
         const QJsonObject result = parseObject(reply);
-        if (result.contains(QStringLiteral("codigo")) &&
-            result.value(QStringLiteral("codigo")).toInt(-1) == 0) {
+        if (ProtocoloSitef::resultNumber(result.value(QStringLiteral("codigo"))) == 0) {
             journal.remove(entry.sequencial);
             continue;
         }
@@ -348,10 +347,10 @@ QByteArray Q7_Tef_Controller::startOperation(const ProtocoloSitef &protocolo) {
         Log().info(QStringLiteral("[Q7_Tef_Controller] resp inicialização: ") + QString::fromUtf8(replyText));
         return replyText;
     }
-    // Only a text result counts; a number here is not the library's refusal.
+    // A result, text or number, refuses the start unless it is 0.
     const QJsonValue resultado =
         reply.value(QStringLiteral("tef")).toObject().value(QStringLiteral("resultadoTransacao"));
-    if (resultado.toString().toInt() != 0) {
+    if (!resultado.isUndefined() && !resultado.isNull() && ProtocoloSitef::resultNumber(resultado) != 0) {
         Log().critical("[Q7_Tef_Controller] Erro ao iniciar operação de TEF");
         Log().info(QStringLiteral("[Q7_Tef_Controller] resp inicialização: ") + QString::fromUtf8(replyText));
         return replyText;
@@ -436,9 +435,9 @@ void Q7_Tef_Controller::collect(const ProtocoloSitef &protocolo, QByteArray &rep
         // either answers the sale or undoes it at the next start.
         const QJsonObject tef = reply.value(QStringLiteral("tef")).toObject();
         const QString sequencial = tef.value(QStringLiteral("sequencial")).toString();
-        if (tef.value(QStringLiteral("resultadoTransacao")).toString().trimmed() == QLatin1String("0") &&
+        if (ProtocoloSitef::resultNumber(tef.value(QStringLiteral("resultadoTransacao"))) == 0 &&
             !sequencial.isEmpty())
-            journal.add({sequencial, QString::number(record->identificacao()), QString(),
+            journal.add({sequencial, record->identificacao(), QString(),
                          tef.value(QStringLiteral("nsuTerminal")).toString(),
                          QDateTime::currentDateTime().toString(Qt::ISODate), false});
         Log().info(QStringLiteral("[Q7_Tef_Controller] ") + QString::fromUtf8(replyText));
@@ -492,7 +491,7 @@ void Q7_Tef_Controller::showScreen(const QJsonValue &tela) {
         emit showMessageError(QStringLiteral("ERRO DESCONHECIDO"));
         return;
     }
-    if (reply.value(QStringLiteral("codigo")).toInt() != 0) {
+    if (ProtocoloSitef::resultNumber(reply.value(QStringLiteral("codigo"))) != 0) {
         const QString mensagem = reply.value(QStringLiteral("mensagem")).toString();
         emit showMessageError(mensagem);
         emit textChanged(mensagem);

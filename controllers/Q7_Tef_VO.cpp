@@ -19,9 +19,7 @@ void Q7_Tef_VO::setCodigoTransacao(const QString &value) {
 }
 
 void Q7_Tef_VO::setIdentificacao(const QString &value) {
-    bool ok = false;
-    const qint64 number = value.toLongLong(&ok, 10);
-    m_identificacao = ok ? number : 1;
+    m_identificacao = value;
 }
 
 void Q7_Tef_VO::setAplicacao(const QString &value) {

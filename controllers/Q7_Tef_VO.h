@@ -10,9 +10,9 @@ public:
     void setHeader(const QString &value);
     int codigoTransacao() const { return m_codigoTransacao; }
     void setCodigoTransacao(const QString &value);
-    // 1 when the request does not carry a number: the sales application always gets an id.
-    // Wider than int: sales applications count beyond it.
-    qint64 identificacao() const { return m_identificacao; }
+    // The request's text: the sales application takes back only a response that echoes it as it
+    // wrote it ("00777" is not "777"), and the library never sees it.
+    QString identificacao() const { return m_identificacao; }
     void setIdentificacao(const QString &value);
     QString aplicacao() const { return m_aplicacao; }
     void setAplicacao(const QString &value);
@@ -44,7 +44,7 @@ public:
 private:
     QString m_header;
     int m_codigoTransacao = 0;
-    qint64 m_identificacao = 1;
+    QString m_identificacao;
     QString m_aplicacao;
     QString m_versaoAplicacao;
     QString m_estabelecimento;

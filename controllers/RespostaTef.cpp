@@ -2,7 +2,7 @@
 
 #include <QJsonDocument>
 
-void RespostaTef::setId(qint64 id) {
+void RespostaTef::setId(const QString &id) {
     resposta.insert(QStringLiteral("id"), id);
 }
 

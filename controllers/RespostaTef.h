@@ -6,7 +6,8 @@
 // The response document of one Pagora request, as the SiTef-layout writer reads it.
 class RespostaTef {
 public:
-    void setId(qint64 id);
+    // The request's identification as it wrote it: the sales application matches it by its text.
+    void setId(const QString &id);
     void setHeader(const QString &header);
     void setDocumentoFiscalVinculado(const QString &documento);
     void setTextoOperador(const QString &texto);

@@ -2,6 +2,9 @@
 
 #include <QJsonObject>
 
+#include <climits>
+#include <cmath>
+
 namespace {
 
 using Kind = ProtocoloSitef::ValueKind;
@@ -160,6 +163,19 @@ QJsonObject ProtocoloSitef::requestFallback(const QJsonObject &request) {
             fallback.insert(QLatin1String(name), value);
     }
     return fallback;
+}
+
+std::optional<int> ProtocoloSitef::resultNumber(const QJsonValue &value) {
+    bool isNumber = false;
+    int number = 0;
+    if (value.isDouble()) {
+        const double given = value.toDouble();
+        isNumber = std::trunc(given) == given && given >= INT_MIN && given <= INT_MAX;
+        number = isNumber ? static_cast<int>(given) : 0;
+    } else if (value.isString()) {
+        number = value.toString().trimmed().toInt(&isNumber, 10);
+    }
+    return isNumber ? std::optional<int>(number) : std::nullopt;
 }
 
 // Items absent from this table ("IdTerminal", "CodEstabCielo", "LogoPan", "CodIf",

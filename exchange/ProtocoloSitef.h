@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <QVector>
 
+#include <optional>
+
 class QJsonObject;
 class QJsonValue;
 
@@ -133,6 +135,11 @@ public:
     // The default layout does not read it.
     static QJsonObject requestFallback(const QJsonObject &request);
 
+    // A result or code of a payment library: a whole JSON number, or a text that holds one
+    // ("51"). None for anything else (absent, a word, a fraction, beyond int), which is never an
+    // approval: only a 0 read this way is.
+    static std::optional<int> resultNumber(const QJsonValue &value);
+
     // Line builders shared by the writers.
     QStringList operationLine(const QString &tag, const QString &operation) const;
     QStringList dateTimeLines(const QString &tags, const QString &value) const;
@@ -145,16 +152,8 @@ public:
     QString buildSitefResponse(const QString &json) const;
 
 private:
-    // When a request key is accepted, judged on the operation code read so far.
-    enum class Condition {
-        Always,
-        NotAtvAdm,
-        NotAtvAdmCnfNcn,
-        IsCrt,
-        HasChq,
-        HasCncCnfNcn,
-        HasCnc
-    };
+    // When a request key is accepted, judged on the request's operation code (its last "000-000").
+    enum class Condition { Always, NotAtvAdm, NotAtvAdmCnfNcn, IsCrt, HasChq, HasCncCnfNcn, HasCnc };
     struct RequestKey {
         QString member;
         Condition condition;

@@ -20,9 +20,14 @@ namespace protocolo {
 // The complete receipt: its count and its numbered lines.
 constexpr QStringView kCompleteReceipt(u"028-000|029-xxx");
 
-// A whole JSON number in decimal, "0" for anything else. The range check keeps the
-// conversion defined for numbers no 64-bit integer can hold.
+// A whole number, as a JSON number or as a text holding one, in decimal; "0" for anything else.
+// The range check keeps the conversion defined for numbers no 64-bit integer can hold.
 inline QString asInteger(const QJsonValue &value) {
+    if (value.isString()) {
+        bool isNumber = false;
+        const qint64 number = value.toString().trimmed().toLongLong(&isNumber, 10);
+        return QString::number(isNumber ? number : 0);
+    }
     if (!value.isDouble())
         return QStringLiteral("0");
     const double number = value.toDouble();
@@ -30,6 +35,22 @@ inline QString asInteger(const QJsonValue &value) {
     if (std::trunc(number) != number || number < -limit || number >= limit)
         return QStringLiteral("0");
     return QString::number(static_cast<qint64>(number));
+}
+
+// 009-000: the result's number, -1 when it holds none, so that nothing but a library's 0
+// reads as approved.
+inline QString asResult(const QJsonValue &value) {
+    return QString::number(ProtocoloSitef::resultNumber(value).value_or(-1));
+}
+
+// What 030-000 says of an answer that carries no message of its own.
+inline QString defaultMessage(bool approved) {
+    return approved ? QStringLiteral("Transação aprovada") : QStringLiteral("Transação não aprovada");
+}
+
+// A JSON value that may be a string or a number, such as an identification, as its text.
+inline QString textOf(const QJsonValue &value) {
+    return value.isDouble() ? asInteger(value) : value.toString();
 }
 
 inline QString asBool(const QJsonValue &value) {

@@ -6,6 +6,7 @@
 #include <QMap>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -109,6 +110,11 @@ QString ProtocoloSitef::parseRequest(const QString &content) const {
     QMap<QString, QString> parametros;
 
     const QVector<QStringRef> lines = content.splitRef(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    // Every other line is judged once the whole file has named its operation: written before
+    // "000-000", a control code or NSU would otherwise be dropped, and a CNF or NCN that names
+    // nothing settles every answered sale.
+    QVector<std::pair<QString, QString>> fields;
+    fields.reserve(lines.size());
     for (const QStringRef &line : lines) {
         const int equals = line.indexOf(QLatin1Char('='));
         if (equals < 0) {
@@ -127,6 +133,9 @@ QString ProtocoloSitef::parseRequest(const QString &content) const {
             operacao = operationNumber(header);
             continue;
         }
+        fields.push_back({key, value});
+    }
+    for (const auto &[key, value] : fields) {
         const auto accepted = m_requestKeys.constFind(key);
         if (accepted != m_requestKeys.cend() && !value.isEmpty() && accepts(accepted->condition, header)) {
             parametros.insert(accepted->member, value);

@@ -150,11 +150,6 @@ QString newControlCode(const QDateTime &now) {
     return QString::number(code);
 }
 
-// Texts of a JSON value that may be a string or a number.
-QString textOf(const QJsonValue &value) {
-    return value.isDouble() ? asInteger(value) : value.toString();
-}
-
 bool is(const QString &text, const char *word) {
     return text.compare(QLatin1String(word), Qt::CaseInsensitive) == 0;
 }

@@ -103,6 +103,8 @@ QString ProtocoloSitef::buildBridgeResponse(const QString &json) const {
                 lines.add(row.tag, u"0");
             else if (word.compare(QLatin1String("PARCELADO_EMISSOR"), Qt::CaseInsensitive) == 0)
                 lines.add(row.tag, u"1");
+        } else if (row.name == QLatin1String("resultadoTransacao")) {
+            lines.add(row.tag, asResult(value));
         } else if (row.kind == ValueKind::LineList) {
             const QStringList texts = textsOf(value.toArray());
             // The two copies also make up the complete receipt when there is none of its own.
@@ -157,6 +159,8 @@ QString ProtocoloSitef::buildTefResponse(const QString &json) const {
             receiptTexts += pieces;
             (row.name == QLatin1String("comprovanteDiferenciadoLoja") ? storeCopy : holderCopy) = pieces;
             lines.addTextBlock(row.tag, pieces);
+        } else if (row.name == QLatin1String("resultadoTransacao")) {
+            lines.add(row.tag, asResult(value));
         } else if (row.name == QLatin1String("formaPagamento")) {
             formaPagamento = value.toString();
         } else if (row.name == QLatin1String("tipoFinanciamento")) {
@@ -175,9 +179,19 @@ QString ProtocoloSitef::buildTefResponse(const QString &json) const {
         lines.add(TAG_018_000, u"1");
 
     lines.add(TAG_000_000, document.value(QLatin1String("header")).toString());
-    lines.add(TAG_001_000, asInteger(document.value(QLatin1String("id"))));
+    lines.add(TAG_001_000, textOf(document.value(QLatin1String("id"))));
     lines.add(u"375-000", asInteger(document.value(QLatin1String("codigo"))));
-    lines.add(u"375-001", document.value(QLatin1String("mensagem")).toString());
+    const QString mensagem = document.value(QLatin1String("mensagem")).toString();
+    lines.add(u"375-001", mensagem);
+    // Refusals, the library's and the service's, carry only "codigo" and "mensagem": the sales
+    // application must still read a decline, and show the operator why.
+    if (!lines.anyStartsWith(TAG_009_000))
+        lines.add(TAG_009_000, u"-1");
+    if (lines.valueOf(TAG_030_000).trimmed().isEmpty()) {
+        lines.removeTag(TAG_030_000);
+        const bool approved = lines.valueOf(TAG_009_000) == QLatin1String("0");
+        lines.add(TAG_030_000, mensagem.trimmed().isEmpty() ? defaultMessage(approved) : mensagem);
+    }
 
     if (m_compatibilidade == Compatibilidade::TefDial)
         tefDialTef(lines, document, tef, storeCopy, holderCopy, formaPagamento);
@@ -237,13 +251,17 @@ QString ProtocoloSitef::buildSitefResponse(const QString &json) const {
 
     Lines lines(json.size() * 2);
     lines.add(TAG_000_000, document.value(QLatin1String("header")).toString());
-    lines.add(TAG_001_000, asInteger(document.value(QLatin1String("id"))));
-    lines.add(TAG_009_000, asInteger(document.value(QLatin1String("resultado"))));
+    lines.add(TAG_001_000, textOf(document.value(QLatin1String("id"))));
+    const QString resultado = asResult(document.value(QLatin1String("resultado")));
+    lines.add(TAG_009_000, resultado);
     const QString documentoFiscal = document.value(QLatin1String("documento_fiscal_vinculado")).toString();
     if (!documentoFiscal.isEmpty())
         lines.add(TAG_002_000, documentoFiscal);
     const QString textoOperador = document.value(QLatin1String("texto_operador")).toString();
-    if (!textoOperador.isEmpty())
+    // A decline always tells the operator something.
+    if (resultado != QLatin1String("0") && textoOperador.trimmed().isEmpty())
+        lines.add(TAG_030_000, defaultMessage(false));
+    else if (!textoOperador.isEmpty())
         lines.add(TAG_030_000, textoOperador);
 
     if (document.contains(QLatin1String("dados_transacao"))) {

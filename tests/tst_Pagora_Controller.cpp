@@ -140,8 +140,8 @@ private slots:
             kSale, {"0"});
         row("reprint: sequence 99 without status", kLibrary, steps("RealizarAdmTEF", {reply(99, end)}), kAdm,
             {"1"});
-        row("configuration: sequence 99 without status", kLibrary,
-            steps("RealizarConfiguracao", {reply(99, end)}), kAdm, {"0"});
+        row("configuration: a status that holds no number is no approval", kLibrary,
+            steps("RealizarConfiguracao", {reply(99, end, R"("Status":"OK")")}), kAdm, {"0"});
         row("labels only go on, a broken document goes back as it came", kLibrary,
             steps("RealizarPagamentoTEF",
                   {reply(1, label("AGUARDE")), kBroken, reply(99, end, R"("Status":0)")}),

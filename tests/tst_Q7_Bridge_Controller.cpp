@@ -26,7 +26,8 @@ private slots:
         // Its answer never taken: the library cannot undo it, which support must see.
         QTest::newRow("approved, from a library that lacks another entry point")
             << noCredit
-            << QByteArray(R"({"IniciaVendaDebito":{"reply":{"q7_bridge_code":0,"nsuTerminal":"9"}}})")
+            << QByteArray(
+                   R"({"IniciaVendaDebito":{"reply":{"q7_bridge_code":0,"resultadoTransacao":0,"nsuTerminal":"9"}}})")
             << request("CRT",
                        R"({"identificacao":"4","numero_pdv":"003","valor":"1000","tipo_cartao":"2"})") +
                    "\nwithdraw";
@@ -37,6 +38,8 @@ private slots:
         QTest::newRow("invalid request")
             << kLibrary << QByteArray()
             << R"({"header":"CRT","msg_erro":"Campo 003-000 obrigatório","parametros":{"identificacao":"77","valor":"100"}})";
+        QTest::newRow("identification beyond int refused")
+            << kLibrary << QByteArray() << request("CRT", R"({"identificacao":"2147483648","valor":"1000"})");
         QTest::newRow("codes are case-sensitive")
             << kLibrary << QByteArray() << request("crt", R"({"identificacao":"7"})");
         // Answered at once, the window left alone; the library cannot undo, which support must see.
@@ -112,8 +115,8 @@ private slots:
         cancel("cancellation, time without date", "", "143000", "");
         row("administrative", "ADM", sale(""),
             R"(IniciaOperacaoAdministrativa {"idTransacao":7,"pdv":"01","reservado":0})");
-        row("id not a number, no point of sale", "CRT", R"({"identificacao":"12a"})",
-            R"(IniciaVenda {"idTransacao":-1,"pdv":"q7","valorTotal":""})");
+        row("id with leading zeros: its number to the library, its text back; no point of sale", "CRT",
+            R"({"identificacao":"007"})", R"(IniciaVenda {"idTransacao":7,"pdv":"q7","valorTotal":""})");
         // The reply's evaluation: a bridge code other than 0 replaces the reply's result.
         const auto reply = [&](const char *name, const char *json, const char *status) {
             row(name, "CRT", sale(""), venda, QByteArray(R"({"reply":)") + json + '}', status);
@@ -125,8 +128,13 @@ private slots:
             R"({"q7_bridge_code":12,"q7_bridge_msg":"Pinpad","resultadoTransacao":0,"mensagemResultado":"APROVADA"})",
             "[12] Pinpad");
         reply("message without code", R"({"q7_bridge_msg":"Sem conexão"})", "[-9999] Sem conexão");
-        reply("code as text", R"({"q7_bridge_code":"0"})", "[-9999] Erro desconhecido");
-        reply("code not whole", R"({"q7_bridge_code":0.5})", "[-9999] Erro desconhecido");
+        const char *unknown = "[-9999] Resultado da transação não reconhecido. Confira antes de repetir";
+        reply("code as text is read; no result is no approval", R"({"q7_bridge_code":"0"})", unknown);
+        reply("result as text is its number; a decline gets a message",
+              R"({"q7_bridge_code":0,"resultadoTransacao":"51"})", "[51] Transação não aprovada");
+        reply("result that holds no number", R"({"q7_bridge_code":0,"resultadoTransacao":"0A"})", unknown);
+        reply("code 0.5, empty message", R"({"q7_bridge_code":0.5,"q7_bridge_msg":""})",
+              "[-9999] Erro desconhecido");
     }
     void exchange() {
         QFETCH(QString, header);
@@ -149,7 +157,8 @@ private slots:
         expected.insert("mensagemResultado", status.section("] ", 1));
         expected.insert("operacao", header);
         expected.insert("q7_pdv", args["pdv"]);
-        expected.insert("identificadorTransacaoAutomacao", QString::number(args["idTransacao"].toInt()));
+        expected.insert("identificadorTransacaoAutomacao",
+                        QJsonDocument::fromJson(parametros.toUtf8())["identificacao"]);
         QJsonObject response = window.response();
         if (reply.isEmpty()) // the default reply's own members are the library's
             for (const QString &key : response.keys())

@@ -77,7 +77,7 @@ private slots:
         row("start refused, result 5 as text", kLibrary,
             R"({"IniciarOperacaoTEF":{"codigo":0,"mensagem":"Recusada","tef":{"resultadoTransacao":"5"}}})",
             saleThenConfirm);
-        row("start result 5 as a number goes on", kLibrary,
+        row("start refused, result 5 as a number", kLibrary,
             R"({"IniciarOperacaoTEF":{"codigo":0,"mensagem":"","tef":{"resultadoTransacao":5}}})",
             saleThenConfirm);
         row("entry point not exported", QCoreApplication::applicationDirPath() + "/libQ7_Tef01_noPayment.so",

@@ -83,16 +83,19 @@ private slots:
             R"({"header":"CRT","msg_erro":"Chave registro final [999-999] não encontrada","operacao":0,)"
             R"("parametros":{"identificacao":"42"}})");
         row("ADM", "000-000 = ADM" + end, request("ADM", -5));
-        row("later code wins and governs what follows",
-            "000-000 = CRT\n004-000 = 0\n000-000 = CNC\n004-000 = 1" + end,
-            request("CNC", 12, R"("identificacao":"42","moeda":"0","registro_final":"0")"));
-        row("amount before CNF is accepted", "003-000 = 1000\n000-000 = CNF" + end,
-            request("CNF", -6, R"("identificacao":"42","registro_final":"0","valor":"1000")"));
+        row("the last code wins and governs every line, also one before it",
+            "000-000 = CRT\n004-000 = 0\n000-000 = CNC\n004-000 = 1" + end, request("CNC", 12));
+        row("an undo's fields before its code are taken, its amount is not",
+            "027-000 = F\n012-000 = 77\n003-000 = 1000\n000-000 = NCN" + end,
+            request("NCN", -7,
+                    R"("finalizacao":"F","identificacao":"42","numero_transacao":"77",)"
+                    R"("registro_final":"0")"));
         row("amount after CNF is refused", "000-000 = CNF\n003-000 = 1000" + end, request("CNF", -6));
         row("ADM keeps the amount out, CRT lets it in",
             "000-000 = ADM\n003-000 = 1\n000-000 = CRT\n003-000 = 2" + end,
             request("CRT", 0, R"("identificacao":"42","registro_final":"0","valor":"2")"));
-        row("currency only before no code is refused", "004-000 = 0\n000-000 = CRT" + end, request("CRT", 0));
+        row("before CRT: currency taken, cheque refused", "004-000 = 0\n005-000 = X\n000-000 = CRT" + end,
+            request("CRT", 0, R"("identificacao":"42","moeda":"0","registro_final":"0")"));
         row("cancellation fields for a code containing CNC",
             "000-000 = XCNC\n010-000 = REDE\n012-000 = 77\n022-000 = 20122018\n023-000 = 093517\n027-000 = "
             "F\n013-000 = 5548" +
@@ -113,10 +116,8 @@ private slots:
                     R"("finalizacao":"F","identificacao":"42","nome_rede":"REDE","numero_transacao":"77",)"
                     R"("registro_final":"0")"));
         row("cheque fields only for a code containing CHQ",
-            "000-000 = CHQ\n005-000 = C\n006-000 = F\n007-000 = 123\n008-000 = 01012030\n000-000 = "
-            "CRT\n005-000 = X" +
-                end,
-            request("CRT", 0,
+            "005-000 = C\n006-000 = F\n000-000 = CHQ\n007-000 = 123\n008-000 = 01012030" + end,
+            request("CHQ", -20,
                     R"("cmc7":"C","data_cheque":"01012030","documento_pessoa":"123",)"
                     R"("identificacao":"42","registro_final":"0","tipo_pessoa":"F")"));
         row("fields accepted for every operation",
@@ -172,8 +173,8 @@ private slots:
           "711-001 = ab");
         b("other operation name unchanged; store's financing; reduced receipt empty; null members skipped",
           R"({"operacao":"venda","tipoFinanciamento":"PARCELADO_ESTABELECIMENTO","comprovanteReduzidoPortador":[],)"
-          R"("q7_bridge_msg":null,"q7_bridge_code":null})",
-          "000-000 = venda|017-000 = 0|710-000 = 0");
+          R"("q7_bridge_msg":null,"q7_bridge_code":null,"resultadoTransacao":"APROVADA"})",
+          "000-000 = venda|009-000 = -1|017-000 = 0|710-000 = 0");
         b("copies compose the complete receipt",
           R"({"comprovanteDiferenciadoPortador":["P1"],"comprovanteDiferenciadoLoja":["L1","L2"]})",
           "028-000 = 3|029-001 = L1|029-002 = L2|029-003 = P1|712-000 = 1|713-001 = P1|714-000 = 2|715-001 = "
@@ -187,10 +188,10 @@ private slots:
         b("blank texts among others are kept", R"({"comprovanteCompleto":[" ",""]})",
           "028-000 = 2|029-001 =  |029-002 = ");
         b("one blank store copy gives no receipt", R"({"comprovanteDiferenciadoLoja":[" "]})", "");
-        b("wrong types take defaults; negative integers",
-          R"({"q7_bridge_code":-42,"numeroParcelas":2.5,"resultadoTransacao":"7",)"
+        b("a result as text is its number, a code too; wrong types take defaults; negative integers",
+          R"({"q7_bridge_code":"-42","numeroParcelas":2.5,"resultadoTransacao":" 7",)"
           R"("q7_cupom_fiscal":1,"q7_bridge_msg":3})",
-          "009-000 = 0|018-000 = 0|375-000 = -42|375-001 = |375-002 = false");
+          "009-000 = 7|018-000 = 0|375-000 = -42|375-001 = |375-002 = false");
         b("empty document", "{}", QString());
         b("tefdial issuer's instalments, the library's date and confirmation",
           R"({"resultadoTransacao":0,"tipoCartao":"CREDITO","tipoFinanciamento":"PARCELADO_EMISSOR",)"
@@ -219,17 +220,19 @@ private slots:
             row(name, 't',
                 QStringLiteral(R"({"header":"CRT","id":7,"codigo":0,"mensagem":"ok","tef":%1})")
                     .arg(QString::fromUtf8(tef)),
-                QStringLiteral("000-000 = CRT|001-000 = 7|375-000 = 0|375-001 = ok|") + lines);
+                QStringLiteral("000-000 = CRT|001-000 = 7|375-000 = 0|375-001 = ok|") + lines +
+                    (lines.contains("009-000") ? "" : "|009-000 = -1") +
+                    (lines.contains("030-000") ? "" : "|030-000 = ok"));
         };
         t("no tef member", "null", "");
         row("missing top-level members", 't', R"({"tef":[]})",
-            "000-000 = |001-000 = 0|375-000 = 0|375-001 = ");
+            "000-000 = |001-000 = |009-000 = -1|030-000 = Transação não aprovada|375-000 = 0|375-001 = ");
         t("store copy alone makes the complete receipt; other payment gives no instalments",
           R"({"comprovanteDiferenciadoLoja":"A\r\nB","formaPagamento":"parcelado"})",
           "028-000 = 2|029-001 = A|029-002 = B|714-000 = 2|715-001 = A|715-002 = B");
-        t("cash payment gives one instalment; empty financing word; line feeds removed, non-text empty",
+        t("cash payment gives one instalment; empty financing word; line feeds removed; a number result",
           R"({"formaPagamento":"A VISTA","tipoFinanciamento":"","mensagemResultado":"A\nB","resultadoTransacao":0})",
-          "009-000 = |017-000 = 1|018-000 = 1|030-000 = AB");
+          "009-000 = 0|017-000 = 1|018-000 = 1|030-000 = AB");
         t("instalments given win over cash payment", R"({"formaPagamento":"a vista","numeroParcelas":"3"})",
           "018-000 = 3");
         row("empty document", 't', "{}", QString());
@@ -249,18 +252,24 @@ private slots:
         row("tefdial cancellation: the request's NSU, date and time", 't',
             R"({"header":"CNC","tef":{},"requisicao":{"numero_transacao":"77","data_transacao":"06122026",)"
             R"("hora_transacao":"101500"}})",
-            dial("000-000 = CNC|001-000 = 0|025-000 = 77|026-000 = 0612101500|375-000 = 0|375-001 = "));
+            dial("000-000 = CNC|001-000 = |009-000 = -1|025-000 = 77|026-000 = 0612101500|"
+                 "030-000 = Transação não aprovada|375-000 = 0|375-001 = "));
+        row("tefdial a refusal: a decline with its message, the identification as written", 't',
+            R"({"header":"CRT","id":"00777","codigo":-1,"mensagem":"Biblioteca Q7_Tef não carregada"})",
+            dial("000-000 = CRT|001-000 = 00777|009-000 = -1|030-000 = Biblioteca Q7_Tef não carregada|"
+                 "375-000 = -1|375-001 = Biblioteca Q7_Tef não carregada"));
 
         const auto s = [&row](const char *name, const QString &members, const QString &lines) {
-            row(name, 's', QStringLiteral(R"({"header":"CRT","id":7,"resultado":0%1})").arg(members),
-                QStringLiteral("000-000 = CRT|001-000 = 7|009-000 = 0|") + lines);
+            row(name, 's', QStringLiteral(R"({"header":"CRT","id":"007","resultado":0%1})").arg(members),
+                QStringLiteral("000-000 = CRT|001-000 = 007|009-000 = 0|") + lines);
         };
         const auto items = [&s](const char *name, const char *items, const QString &lines) {
             s(name, QStringLiteral(R"(,"dados_transacao":"%1")").arg(QString::fromUtf8(items)), lines);
         };
         s("fixed members; empty document and operator text skipped",
           R"(,"documento_fiscal_vinculado":"","texto_operador":5)", "");
-        row("not an object", 's', "[]", "000-000 = |001-000 = 0|009-000 = 0");
+        row("not an object: a decline", 's', "[]",
+            "000-000 = |001-000 = |009-000 = -1|030-000 = Transação não aprovada");
         items(
             "date gets the current year; time keeps its colons; white space normalised; items that write "
             "nothing",
@@ -297,7 +306,8 @@ private slots:
         row("tefdial declined, issuer's instalments, no receipt", 's',
             R"({"header":"CRT","id":7,"resultado":5,"operacao":2,)"
             R"("dados_transacao":"NroParcelas:2,FormaFinanciamento:A,DataTrans:9999"})",
-            dial("000-000 = CRT|001-000 = 7|009-000 = 5|011-000 = 12|017-000 = 1|018-000 = 2|731-000 = 1"));
+            dial("000-000 = CRT|001-000 = 7|009-000 = 5|011-000 = 12|017-000 = 1|018-000 = 2|"
+                 "030-000 = Transação não aprovada|731-000 = 1"));
 
         // The writers sort their lines as QStringList::sort() does, without calling it: where
         // a shortcut on the first code units could go wrong.

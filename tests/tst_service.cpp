@@ -17,9 +17,9 @@ const QString kCartao = "4761739001010119";
 const QString kTrilha = "29121010000012345678"; // track data after the card number
 
 // Every request carries a password and a card number, which no log may show in clear.
-TefPosClient::Fields request(const QString &operation, int id) {
+TefPosClient::Fields request(const QString &operation, const QString &id) {
     return {{"000-000", operation},
-            {"001-000", QString::number(id)},
+            {"001-000", id},
             {"002-000", "NF " + kCartao},
             {"003-000", "1000"},
             {"011-000", "3"},
@@ -85,7 +85,7 @@ private slots:
                     << product << operation << (answered ? QJsonDocument(scenario).toJson() : "")
                     << (answered ? "0" : QString());
             }
-        // A library that answers garbage: a non-approval. Tef01 answers it without "009-000".
+        // A library that answers garbage: a non-approval.
         const auto garbage = [](const char *name, int product, const char *operation, const char *scenario,
                                 const char *resultado) {
             QTest::newRow(name) << product << operation << QByteArray(scenario) << resultado;
@@ -95,10 +95,10 @@ private slots:
                 "{\"IniciaVenda\": {\"text\": \"{\\\"q7_bridge_code\\\":\"}}", "-9999");
         garbage("bridge empty text", 1, "CRT", R"({"IniciaVenda": "empty"})", "-9999");
         garbage("bridge null pointer", 1, "CRT", R"({"IniciaVenda": null})", "-9999");
-        garbage("Tef01 malformed JSON", 2, "CRT", "{\"RealizarPagamentoTEF\": \"{\\\"codigo\\\":0,\"}", "");
-        garbage("Tef01 empty text", 2, "CRT", R"({"RealizarPagamentoTEF": ""})", "");
-        garbage("Tef01 null pointer", 2, "CRT", R"({"RealizarPagamentoTEF": null})", "");
-        garbage("Tef01 null pointer at start", 2, "CRT", R"({"IniciarOperacaoTEF": null})", "");
+        garbage("Tef01 malformed JSON", 2, "CRT", "{\"RealizarPagamentoTEF\": \"{\\\"codigo\\\":0,\"}", "-1");
+        garbage("Tef01 empty text", 2, "CRT", R"({"RealizarPagamentoTEF": ""})", "-1");
+        garbage("Tef01 null pointer", 2, "CRT", R"({"RealizarPagamentoTEF": null})", "-1");
+        garbage("Tef01 null pointer at start", 2, "CRT", R"({"IniciarOperacaoTEF": null})", "-1");
         // Pagora's step functions write into the service's buffer: no null pointer there. A
         // reprint (the service's own menu, second row) always calls the library.
         garbage("Pagora malformed JSON", 0, "ADM",
@@ -120,20 +120,23 @@ private slots:
         s->listAnswer = 1;               // the Pagora menus: credit sale, or reprint
         const MessageCapture output(""); // all of Qt's message output
         QVERIFY(QDir().mkpath(s->client.requestDir));
-        Exchange first(s->client, request(operation, 801));
+        // The client takes back only a response that names its request as it wrote it.
+        Exchange first(s->client, request(operation, "0801"));
         QTRY_VERIFY(QFile::exists(s->client.requestDir + "/IntPos.001"));
         s->start(product);
 
         QTRY_VERIFY_WITH_TIMEOUT(first.done(), 20000);
         QCOMPARE(first.result().status,
-                 QString("000-000 = %1\r\n001-000 = 801\r\n999-999 = 0\r\n").arg(operation).toUtf8());
+                 QString("000-000 = %1\r\n001-000 = 0801\r\n999-999 = 0\r\n").arg(operation).toUtf8());
         QCOMPARE(first.result().outcome,
                  resultado == "0" || resultado.isNull() ? Outcome::Approved : Outcome::Declined);
         QCOMPARE(field(first.result().response, "009-000"), resultado);
+        QVERIFY(resultado == "0" || resultado.isNull() ||
+                !field(first.result().response, "030-000").isEmpty());
         QTRY_VERIFY(s->controller()->isFinished());
         QTest::qWait(50);
         QCOMPARE(QDir(s->client.responseDir).entryList(QDir::Files).join(' '), QString("IntPos.Sts"));
-        Exchange next(s->client, request("ATV", 802));
+        Exchange next(s->client, request("ATV", "802"));
         QTRY_VERIFY_WITH_TIMEOUT(next.done(), 20000);
         QCOMPARE(next.result().outcome, Outcome::Approved);
         // In the tray from the start, and after what shows no screen.
@@ -166,7 +169,7 @@ private slots:
         // A response of another request, left behind: the client discards it.
         QVERIFY(
             s->write("resp/IntPos.001", "000-000 = CRT\r\n001-000 = 111\r\n009-000 = 0\r\n999-999 = 0\r\n"));
-        Exchange sale(s->client, request("CRT", 601));
+        Exchange sale(s->client, request("CRT", "601"));
         QTRY_VERIFY_WITH_TIMEOUT(s->item("rec")->isVisible() && s->item("list")->property("count") == 2,
                                  20000);
         QTRY_VERIFY(!QFile::exists(s->path("resp/IntPos.001")));
@@ -186,7 +189,7 @@ private slots:
     // In the TEF Dial layout; the exchange rows answer Pagora's sales in the standard one.
     void pagoraSaleThroughMenus() {
         s->start(0, ", \"compatibilidade\": \"tefdial\"");
-        Exchange sale(s->client, request("CRT", 701));
+        Exchange sale(s->client, request("CRT", "701"));
         // The sale menu: "2 - Pagamento crédito"; then the library's own screens: instalments,
         // and the card's last digits.
         QTRY_VERIFY_WITH_TIMEOUT(s->item("rec")->isVisible(), 20000);
@@ -212,7 +215,7 @@ private slots:
     // Product 0 shows the CNC's NSU and date in the library's prompts; the TEF Dial response names that sale.
     void tefDialCancellation() {
         s->start(0, ", \"compatibilidade\": \"tefdial\"");
-        Exchange cancellation(s->client, request("CNC", 702));
+        Exchange cancellation(s->client, request("CNC", "702"));
         for (const QString &shown : {QString("123456"), QDate::currentDate().toString("ddMMyy")}) {
             QTRY_VERIFY_WITH_TIMEOUT(s->item("textField")->property("text") == shown, 20000);
             QVERIFY(QTest::qWaitForWindowActive(s->window()));
@@ -247,7 +250,7 @@ private slots:
         s->setScenario(QString(R"({"demoraMs": {"%1": 1000}})").arg(held).toUtf8());
         s->start(product);
         s->listAnswer = 0; // Pagora's sale menu: debit
-        Exchange sale(s->client, request("CRT", 990));
+        Exchange sale(s->client, request("CRT", "990"));
         QTRY_COMPARE_WITH_TIMEOUT(s->calls(held).size(), 1, 20000);
         if (shutdown)
             s->stop();
@@ -284,7 +287,7 @@ private slots:
         s->shutdownWaitMs = 100;
         s->listAnswer = 0;
         s->start(product);
-        Exchange sale(s->client, request("CRT", 980));
+        Exchange sale(s->client, request("CRT", "980"));
         QTRY_COMPARE_WITH_TIMEOUT(s->calls(held).size(), 1, 20000);
         Base_Controller *running = s->controller();
         s->stop();
@@ -330,7 +333,7 @@ private slots:
     void clientTakesBackItsRequest() {
         QVERIFY(QDir().mkpath(s->client.requestDir));
         s->client.statusTimeoutMs = 300;
-        Exchange alone(s->client, request("CRT", 950));
+        Exchange alone(s->client, request("CRT", "950"));
         QTRY_VERIFY(alone.done());
         QCOMPARE(alone.result().outcome, Outcome::NotActive);
         QVERIFY(!QFile::exists(s->client.requestDir + "/IntPos.001"));
