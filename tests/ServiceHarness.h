@@ -160,6 +160,8 @@ public:
     void setScenario(const QByteArray &json) {
         qputenv("Q7_SIM_SCENARIO", QFile::encodeName(writeScenario(json)));
     }
+    // Today's log file.
+    QString log() const { return logText(readFile(dailyLog(path("logs")))); }
 
     int listAnswer = -1;
     QString fieldAnswer;

@@ -328,6 +328,56 @@ private slots:
         QCOMPARE(tefpos.exitCode(), exitCode);
     }
 
+    // A client that never read its approval (it gave up waiting, or was switched off) sends its
+    // next sale: the approval is withdrawn from path_out before that sale runs, and undone where the
+    // library can; the bridge's is told to support. A bare CNF then settles nothing of it.
+    void answerNeverTaken_data() {
+        QTest::addColumn<int>("product");
+        for (int product : {0, 1, 2})
+            QTest::addRow("%d", product) << product;
+    }
+    void answerNeverTaken() {
+        QFETCH(int, product);
+        s->listAnswer = 1; // the Pagora menus: credit sale, in one payment
+        s->fieldAnswer = "1234";
+        s->start(product);
+        const TefPosClient::Fields first{{"000-000", "CRT"}, {"001-000", "61"}, {"003-000", "1500"}};
+        QVERIFY(s->write("req/IntPos.001", s->client.encode(first + TefPosClient::Fields{{"999-999", "0"}})));
+        QTRY_VERIFY_WITH_TIMEOUT(field(s->read("resp/IntPos.001"), "009-000") == "0", 20000);
+        QTRY_VERIFY(s->controller()->isFinished());
+        const auto send = [this](const TefPosClient::Fields &fields) {
+            Exchange exchange(s->client, fields);
+            static_cast<void>(QTest::qWaitFor([&] { return exchange.done(); }, 20000));
+            return exchange.result();
+        };
+        const TefPosClient::Result next = send({{"000-000", "CRT"}, {"001-000", "62"}, {"003-000", "2500"}});
+        QCOMPARE(field(next.response, "001-000"), QString("62"));
+        QCOMPARE(next.discarded, 0); // never saw the withdrawn one
+        QCOMPARE(send({{"000-000", "CNF"}, {"001-000", "63"}}).outcome, Outcome::Approved);
+        QTRY_VERIFY(s->controller()->isFinished());
+        QStringList books;
+        for (const QJsonObject &done : s->calls("liquidacao", true))
+            books << done["valor"].toString() + (done["confirmar"].toInt() ? " confirmed" : " undone");
+        QCOMPARE(books.join(", "), product == 1 ? "" : "1500 undone, 2500 confirmed");
+        QVERIFY(product != 1 ||
+                s->log().contains("resposta não lida pela automação; transação não pode ser desfeita"));
+    }
+
+    // A confirmation taken before a stop is carried out again at the start; when the client has
+    // already sent its next request, its status is not written again over the one the client polls.
+    void recoveredSettlementStaysQuiet() {
+        QVERIFY(s->write("req/arquivo_tef.em_andamento",
+                         s->client.encode({{"000-000", "CNF"}, {"001-000", "71"}, {"999-999", "0"}})));
+        QVERIFY(s->write("req/IntPos.001",
+                         s->client.encode({{"000-000", "ATV"}, {"001-000", "72"}, {"999-999", "0"}})));
+        s->start(2);
+        QTRY_COMPARE_WITH_TIMEOUT(s->read("resp/IntPos.Sts"),
+                                  QByteArray("000-000 = ATV\r\n001-000 = 72\r\n999-999 = 0\r\n"), 20000);
+        const QString log = s->log();
+        QVERIFY(log.contains("executada novamente: CNF 71"));
+        QVERIFY(!log.contains("001-000 = 71"));
+    }
+
     // With no service the client takes its request back, so a service started later does not
     // run a stale sale.
     void clientTakesBackItsRequest() {
