@@ -162,8 +162,17 @@ ServiceWiring::ServiceWiring(int produto, QQmlApplicationEngine &engine, const O
     QObject::connect(&m_monitor->fate(), &RequestFate::deliveryProblem, m_controller,
                      [controller = m_controller](const QString &problem) {
                          emit controller->deliveryProblem(problem);
-                         if (problem.isEmpty())
+                         if (problem.isEmpty()) { // delivered: back to the tray
+                             emit controller->textChanged(QString());
+                             emit controller->showWindow(false);
                              return;
+                         }
+                         // Nothing to answer: only what keeps the sale waiting.
+                         for (auto hide :
+                              {&Base_Controller::disableButtonOK, &Base_Controller::disableButtonVoltar,
+                               &Base_Controller::disableButtonCancelar, &Base_Controller::disableTextField,
+                               &Base_Controller::disableListView})
+                             emit(controller->*hide)(true);
                          emit controller->showWindow(true);
                          emit controller->textChanged(problem);
                          emit controller->showMessageError(problem);

@@ -4,6 +4,8 @@
 
 #ifdef Q_OS_WIN
 #include "controllers/platform/Win32SingleInstance.h"
+
+#include <QDir>
 #else
 #include <fcntl.h>
 #include <sys/file.h>
@@ -14,7 +16,8 @@ namespace platform {
 
 DirectoryLock::DirectoryLock(const QString &path) {
 #ifdef Q_OS_WIN
-    m_handle = win32::lockFileExclusively(reinterpret_cast<const wchar_t *>(path.utf16()));
+    const QString native = QDir::toNativeSeparators(path);
+    m_handle = win32::lockFileExclusively(reinterpret_cast<const wchar_t *>(native.utf16()));
 #else
     const QByteArray name = QFile::encodeName(path);
     // Never through a link someone planted in a directory others can write.

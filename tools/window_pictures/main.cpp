@@ -4,8 +4,8 @@
 #include "app/WindowTypes.h"
 #include "controllers/Base_Controller.h"
 
-#include <QDir>
 #include <QApplication>
+#include <QDir>
 #include <QImage>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
@@ -56,6 +56,12 @@ const struct {
      "c.firstTextChanged('R$ 5,00\\nAPROXIME, INSIRA OU PASSE O CARTAO NA LEITORA E "
      "SIGA AS INSTRUCOES QUE APARECEM NO VISOR DO PINPAD\\nCARTAO DE CREDITO\\nAGUARDE "
      "A SENHA'); c.disableProgressBar(false)"},
+    {"window-undelivered.png",
+     QString::fromUtf8(
+         "c.firstTextChanged('Venda Crédito\\n Valor: R$ 10,00'); var p = 'Respostas não podem "
+         "ser entregues em C:/Cliente/Resp. Verifique a pasta ou o disco; a venda aguarda.';"
+         "c.disableButtonOK(true); c.disableButtonCancelar(true); c.textChanged(p); c.showMessageError(p);"
+         "c.deliveryProblem(p)")},
     {"window-error.png",
      QString::fromUtf8(kMenu) +
          QString::fromUtf8("list.currentIndex = -1; c.showMessageError('Selecione uma opção!')")},
