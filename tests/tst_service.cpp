@@ -363,6 +363,27 @@ private slots:
                 s->log().contains("resposta não lida pela automação; transação não pode ser desfeita"));
     }
 
+    // The response file cannot be written (a directory in its place stands for one the client
+    // holds open): the operator is told where, in the window and the tray, until the answer is
+    // delivered; then the service is back in the tray.
+    void undeliverableAnswerShown() {
+        s->start(1);
+        QVERIFY(QDir().mkpath(s->client.responseDir + "/IntPos.001/aberto"));
+        Exchange sale(s->client, {{"000-000", "CRT"}, {"001-000", "81"}, {"003-000", "1000"}});
+        const QString problem = "Respostas não podem ser entregues em " + s->client.responseDir +
+                                ". Verifique a pasta ou o disco; a venda aguarda.";
+        QTRY_COMPARE_WITH_TIMEOUT(s->item("element1")->property("text").toString(), problem, 20000);
+        QVERIFY(s->window()->isVisible());
+        QCOMPARE(s->window()->findChild<QObject *>("monitor")->property("tooltip").toString(),
+                 "Orvix Pagora\n" + problem);
+        QVERIFY(QDir(s->client.responseDir + "/IntPos.001").removeRecursively());
+        QTRY_VERIFY_WITH_TIMEOUT(sale.done(), 60000);
+        QCOMPARE(sale.result().outcome, Outcome::Approved);
+        QTRY_VERIFY(!s->window()->isVisible());
+        QCOMPARE(s->window()->findChild<QObject *>("monitor")->property("tooltip").toString(),
+                 "Orvix Pagora\nServiço passivo de TEF");
+    }
+
     // A confirmation taken before a stop is carried out again at the start; when the client has
     // already sent its next request, its status is not written again over the one the client polls.
     void recoveredSettlementStaysQuiet() {
