@@ -264,8 +264,12 @@ bool RequestFate::writeStatus(bool report) {
         m_log.info(QStringLiteral("[MonitoraDiretorio] Arquivo de status gravado diretamente em ") + name);
         written = true;
     }
-    // A full disk can leave an empty file behind a write that seemed to succeed.
-    written = written && QFileInfo(name).size() == bytes.size();
+    // A full disk can leave an empty or short file behind a write that seemed to succeed: no
+    // status at all is better than one the client cannot match.
+    if (written && QFileInfo(name).size() != bytes.size()) {
+        QFile::remove(name);
+        written = false;
+    }
     if (written)
         m_log.info(QStringLiteral("[MonitoraDiretorio] Arquivo status [") + name + QStringLiteral("]: ") +
                    m_status);
