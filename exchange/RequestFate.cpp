@@ -29,7 +29,9 @@ const QString kResposta = QStringLiteral("resposta");
 const QString kDados = QStringLiteral("dados");
 const QString kEstado = QStringLiteral("estado");
 const char *const kDecidida = "decidida";
-const char *const kEntregue = "entregue";
+// On disk once the response's temporary file is whole and before it is renamed into place: from
+// then on, of that file and the response, exactly one exists until the client takes the response.
+const char *const kEntregando = "entregando";
 const char *const kRetirada = "retirada";
 
 QJsonObject objectOf(const QString &json) {
@@ -120,6 +122,16 @@ QString RequestFate::fatePath() const {
 
 QString RequestFate::responsePath() const {
     return m_pathOut + QLatin1Char('/') + m_fileReq;
+}
+
+QString RequestFate::temporaryPath() const {
+    return m_pathOut + QStringLiteral("/arquivo_tef.tmp");
+}
+
+bool RequestFate::markDelivering() {
+    if (!m_markedDelivering)
+        m_markedDelivering = saveFate(kEntregando, m_document, m_response, m_outcome);
+    return m_markedDelivering;
 }
 
 bool RequestFate::isSettlement(const QString &header) const {
@@ -356,6 +368,7 @@ void RequestFate::processResponse(const QString &dados) {
 
 void RequestFate::deliver() {
     m_stage = Stage::Delivering;
+    m_markedDelivering = false;
     m_retryIntervalMs = 0;
     if (writeResponse(true)) {
         delivered();
@@ -392,7 +405,7 @@ bool RequestFate::writeResponse(bool report) {
     const QByteArray content = m_codec->fromUnicode(m_response);
     const QString finalName = responsePath();
     const bool lastResort = m_retryIntervalMs >= kReplaceAttempts * kRetryDelayMs;
-    QFile temp(m_pathOut + QStringLiteral("/arquivo_tef.tmp"));
+    QFile temp(temporaryPath());
     if (!temp.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         if (report) {
             m_log.critical(QStringLiteral("[MonitoraDiretorio] Erro ao abrir arquivo de resposta ") +
@@ -403,7 +416,8 @@ bool RequestFate::writeResponse(bool report) {
         if (report)
             m_log.info(QStringLiteral("[MonitoraDiretorio] Formato SiTef: ") + m_response);
         // Nothing can be created beside it, but the response file itself may be written.
-        if (!lastResort || !writeInPlace(finalName, content) || QFileInfo(finalName).size() != content.size())
+        if (!lastResort || !markDelivering() || !writeInPlace(finalName, content) ||
+            QFileInfo(finalName).size() != content.size())
             return false;
         m_log.info(QStringLiteral("[MonitoraDiretorio] Arquivo de resposta gravado diretamente em ") +
                    finalName);
@@ -418,7 +432,7 @@ bool RequestFate::writeResponse(bool report) {
     if (report)
         m_log.info(QStringLiteral("[MonitoraDiretorio] Quantidade de bytes gravados no arquivo ") +
                    temp.fileName() + QStringLiteral(": ") + QString::number(written));
-    if (!whole || QFileInfo(temp.fileName()).size() != content.size()) {
+    if (!whole || QFileInfo(temp.fileName()).size() != content.size() || !markDelivering()) {
         QFile::remove(temp.fileName());
         return false;
     }
@@ -440,7 +454,6 @@ bool RequestFate::writeResponse(bool report) {
 void RequestFate::delivered() {
     m_retryTimer.stop();
     m_retryIntervalMs = 0;
-    saveFate(kEntregue, m_document, m_response, m_outcome);
     m_deliveredDocument = m_document;
     m_deliveredResponse = m_response;
     m_deliveredOutcome = m_outcome;
@@ -512,22 +525,31 @@ bool RequestFate::recover() {
     measureClock();
     const QJsonObject fate = QJsonDocument::fromJson(readAtMost(fatePath(), kMaxFateBytes)).object();
     const QString estado = fate.value(kEstado).toString();
-    if (!estado.isEmpty()) {
-        // The fate file holds the request too; a claim beside it is the same request.
+    if (estado == QLatin1String(kDecidida)) // the claim beside it, if any, is the same request
         QFile::remove(claimPath());
+    if (!estado.isEmpty()) {
         m_deliveredDocument = fate.value(kRequisicao).toString();
         m_deliveredResponse = fate.value(kResposta).toString();
         m_deliveredOutcome = fate.value(kDados).toString();
     }
-    if (estado == QLatin1String(kEntregue) && !QFileInfo::exists(responsePath())) {
+    const QByteArray ours = m_codec->fromUnicode(m_deliveredResponse);
+    const bool inPath = readAtMost(responsePath(), kMaxFateBytes) == ours;
+    const bool renamed =
+        !QFileInfo::exists(temporaryPath()) || readAtMost(temporaryPath(), kMaxFateBytes) != ours;
+    if (estado == QLatin1String(kEntregando) && renamed && !QFileInfo::exists(responsePath())) {
         taken();
-    } else if (estado == QLatin1String(kEntregue) || estado == QLatin1String(kRetirada)) {
-        // Its client is not known to have read it, and the library's books must not hold an
-        // approval nobody will confirm.
+    } else if (estado == QLatin1String(kEntregando) && inPath) {
+        // Its client may be reading it right now: judged at the next request, as told until then.
+        m_log.critical(
+            QStringLiteral("[MonitoraDiretorio] Resposta entregue antes da parada, ainda não lida: ") +
+            describe(m_deliveredDocument));
+        emit responseTaken(m_deliveredOutcome, lineValue(m_deliveredResponse, "027-000"));
+    } else if (estado == QLatin1String(kRetirada) || (estado == QLatin1String(kEntregando) && renamed)) {
+        // Withdrawn already, or replaced by some other file: never read.
         withdraw(QStringLiteral("parada do serviço antes da leitura"));
-    } else if (estado == QLatin1String(kDecidida) && newerRequestWaits()) {
+    } else if (!estado.isEmpty() && newerRequestWaits()) {
         withdraw(QStringLiteral("parada antes da entrega; a automação já enviou outra requisição"));
-    } else if (estado == QLatin1String(kDecidida)) {
+    } else if (!estado.isEmpty()) {
         m_log.critical(QStringLiteral("[MonitoraDiretorio] Resposta decidida antes da parada, entregue "
                                       "novamente: ") +
                        describe(m_deliveredDocument));
@@ -540,9 +562,9 @@ bool RequestFate::recover() {
         writeStatus(true);
         deliver();
     }
-    if (!estado.isEmpty())
+    // A claim beside a delivered answer is the next request, taken just before the stop.
+    if (m_stage == Stage::Delivering)
         return false;
-
     const QFileInfo info(claimPath());
     if (info.isSymLink() || (info.exists() && !info.isFile())) {
         // Never ours: a link would be followed, and the name blocks every claim.

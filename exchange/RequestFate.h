@@ -18,7 +18,8 @@ class QTextCodec;
 //   told      the status file is on disk, whole, before the library is called, and only while
 //             the client still waits for it (kClientWaitMs from when it wrote the request);
 //   decided   the answer is written into the fate file (kFateName, beside config_tef.json)
-//             before anyone is told; the claim then goes;
+//             before anyone is told; the claim then goes. The fate file says "entregando" once
+//             the response's temporary file is whole, before it is renamed into place;
 //   delivered the response file is in path_out; one that cannot be written waits in the fate
 //             file and is tried again, with growing intervals, for as long as it takes, and
 //             nothing new is taken meanwhile;
@@ -104,6 +105,8 @@ private:
     QString claimPath() const;
     QString fatePath() const;
     QString responsePath() const;
+    QString temporaryPath() const;
+    bool markDelivering();
     bool isSettlement(const QString &header) const;
     bool newerRequestWaits() const;
 
@@ -154,6 +157,7 @@ private:
     QString m_deliveredResponse;
     QString m_deliveredOutcome;
 
+    bool m_markedDelivering = false; // the fate file says the response may be in path_out
     QTimer m_retryTimer;
     int m_retryIntervalMs = 0;
     bool m_problemTold = false;
