@@ -97,7 +97,9 @@ MonitoraDiretorio::FileStamp MonitoraDiretorio::fileStamp(const QString &fileNam
 }
 
 QStringList MonitoraDiretorio::listing(const QString &path) {
-    return QDir(path).entryList(QDir::NoDotAndDotDot | QDir::AllDirs | QDir::Files, QDir::DirsFirst);
+    // With System: a FIFO or device under the request's name is noticed, and refused.
+    return QDir(path).entryList(QDir::NoDotAndDotDot | QDir::AllDirs | QDir::Files | QDir::System,
+                                QDir::DirsFirst);
 }
 
 void MonitoraDiretorio::addObservadorDiretorio() {

@@ -77,9 +77,21 @@ QByteArray readAtMost(const QString &path, qint64 maxBytes) {
     return file.open(QIODevice::ReadOnly) ? file.read(maxBytes) : QByteArray();
 }
 
+// path_out is written by the sales application too, so anyone who may write there may plant a
+// link or something else under one of our names: what is not a plain file of ours goes first (the
+// link itself, never its target), and nothing is ever written through it.
+void clearPlanted(const QString &fileName) {
+    const QFileInfo info(fileName);
+    if (info.isSymLink() || (info.exists() && !info.isFile()))
+        QFile::remove(fileName);
+}
+
 bool writeInPlace(const QString &fileName, const QByteArray &content) {
+    const QFileInfo info(fileName);
+    if (info.isSymLink() || (info.exists() && !info.isFile()))
+        return false;
     QFile target(fileName);
-    return target.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+    return target.open(QIODevice::WriteOnly | (info.exists() ? QIODevice::Truncate : QIODevice::NewOnly)) &&
            target.write(content) == content.size() && target.flush();
 }
 
@@ -261,9 +273,10 @@ bool RequestFate::writeStatus(bool report) {
     // for it never reads half a file.
     const QString name = m_pathOut + QLatin1Char('/') + m_fileResp;
     const QByteArray bytes = m_codec->fromUnicode(m_status);
+    clearPlanted(name);
     QSaveFile file(name);
     // Where no file can be created beside it (permissions of a share) but it can be written.
-    file.setDirectWriteFallback(true);
+    file.setDirectWriteFallback(QFileInfo(name).isFile());
     const bool opened = file.open(QIODevice::WriteOnly);
     bool written = opened && file.write(bytes) == bytes.size() && file.commit();
     if (!written && report)
@@ -406,7 +419,9 @@ bool RequestFate::writeResponse(bool report) {
     const QString finalName = responsePath();
     const bool lastResort = m_retryIntervalMs >= kReplaceAttempts * kRetryDelayMs;
     QFile temp(temporaryPath());
-    if (!temp.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    // Made anew, so that it is a plain file of ours and no link planted under its name.
+    QFile::remove(temp.fileName());
+    if (!temp.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
         if (report) {
             m_log.critical(QStringLiteral("[MonitoraDiretorio] Erro ao abrir arquivo de resposta ") +
                            temp.fileName());
@@ -436,7 +451,7 @@ bool RequestFate::writeResponse(bool report) {
         QFile::remove(temp.fileName());
         return false;
     }
-    if (QFileInfo::exists(finalName))
+    if (QFileInfo::exists(finalName) || QFileInfo(finalName).isSymLink())
         QFile::remove(finalName);
     if (QFile::rename(temp.fileName(), finalName)) {
         m_log.info(QStringLiteral("[MonitoraDiretorio] Arquivo renomeado com sucesso para ") + finalName);

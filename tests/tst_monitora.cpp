@@ -15,6 +15,7 @@
 #ifndef Q_OS_WIN
 #include <cerrno>
 #include <dlfcn.h>
+#include <sys/stat.h>
 #ifdef Q_OS_LINUX
 #include <sys/mount.h>
 #endif
@@ -320,6 +321,9 @@ private slots:
         row("link", "é um link simbólico", unnamed);
 #endif
         row("shortcut", "é um atalho do Windows", unnamed);
+#ifndef Q_OS_WIN
+        row("fifo", "não é um arquivo comum", unnamed); // opening it would block
+#endif
         row("directory", "não é um arquivo comum", unnamed);
     }
     void refusedRequestFiles() {
@@ -340,6 +344,10 @@ private slots:
             // A shell link's header, then what would name its target.
             QVERIFY(writeFile(made, QByteArray("L\0\0\0\x01\x14\x02\0\0\0\0\0\xc0\0\0\0\0\0\0F", 20) +
                                         target.toUtf8()));
+#ifndef Q_OS_WIN
+        } else if (kind == "fifo") {
+            QCOMPARE(::mkfifo(QFile::encodeName(made).constData(), 0600), 0);
+#endif
         } else {
             QVERIFY(kind == "link" ? QFile::link(target, made) : QDir().mkpath(made + QStringLiteral("/x")));
         }
@@ -359,6 +367,28 @@ private slots:
         QTRY_VERIFY(m_controller->isFinished());
         QTest::qWait(Pause::scaled(250) * 4);
         QCOMPARE(m_controller->requests.size(), 1);
+    }
+
+    // Links planted in path_out under the service's names (the sales application may write there):
+    // never written through; the target stays as it is and the files land as plain files.
+    void plantedLinks_data() {
+        QTest::addColumn<QString>("name");
+        for (const char *name : {"arquivo_tef.tmp", "IntPos.Sts", "IntPos.001"})
+            QTest::newRow(name) << name;
+    }
+    void plantedLinks() {
+        QFETCH(QString, name);
+        const QString target = m_dir->filePath(QStringLiteral("config_tef.json"));
+        start();
+        m_controller->response = kResponse;
+        const QByteArray before = readFile(target);
+        QVERIFY(QDir().mkpath(m_resp) && QFile::link(target, m_resp + QLatin1Char('/') + name));
+        QVERIFY(writeFile(m_request, kSale));
+        QTRY_COMPARE(readFile(m_response), bridge(kResponse));
+        QCOMPARE(readFile(m_status), kSaleStatus);
+        QCOMPARE(readFile(target), before);
+        for (const QString &file : {m_status, m_response})
+            QVERIFY(!QFileInfo(file).isSymLink());
     }
 
     // The response directory or its files cannot be written as usual. The status file is on disk
