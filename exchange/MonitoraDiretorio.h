@@ -17,9 +17,10 @@ class QJsonObject;
 class QFileSystemWatcher;
 class QTextCodec;
 
-// The service's side of the file exchange: watches the request directory, hands each
-// request to the controller, answers with the status file and writes the response file.
-// One per process; everything runs on the main thread.
+// The service's side of the file exchange: watches the request directory, reads and checks each
+// request file, and hands it to the controller; what then happens to the request (its claim,
+// status, answer, delivery and recovery) is RequestFate's. One per process; everything runs on
+// the main thread.
 class MonitoraDiretorio : public QObject {
     Q_OBJECT
 
