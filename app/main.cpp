@@ -41,7 +41,9 @@ int main(int argc, char *argv[]) {
 
     SingleInstanceGuard guard(QString::fromLatin1(kApplicationId));
     if (!guard.tryToRun()) {
-        log.debug("Uma instância já está aberta");
+        const QString holder = guard.holder();
+        log.info(QStringLiteral("Uma instância já está aberta (PID %1)")
+                     .arg(holder.isEmpty() ? QStringLiteral("desconhecido") : holder));
         return 0;
     }
 

@@ -6,6 +6,7 @@
 #include <QDeadlineTimer>
 #include <QJsonArray>
 #include <QLibraryInfo>
+#include <QSharedMemory>
 #include <functional>
 
 namespace {
@@ -129,6 +130,15 @@ private slots:
 
     void oneInstancePerMachine() {
         make(1);
+        // What a dead copy may leave: a lock file naming it, and System V objects at the keys of
+        // this TMPDIR's files, which another directory's files may share.
+        QSharedMemory stale;
+        QVERIFY(s->withSlotDirectory([&] {
+            const SingleInstanceGuard guard(kApplicationId);
+            stale.setKey(guard.memoryKey());
+            return stale.create(8) &&
+                   s->write("tmp/" + QFileInfo(guard.lockPath()).fileName(), "999999999\n");
+        }));
         QProcess *first = s->startWatching("first.log");
         QVERIFY(first);
         QProcess *second = s->start("second.log");
@@ -138,7 +148,8 @@ private slots:
             logLines(s->path("second.log")).join('\n'),
             QString(
                 "{Debug} \t\t log: 0\n{Debug} \t\t Diretórios já existentes\n{Info} \t\t Q7_PAGORA_PASSIVO\n"
-                "{Info} \t\t Versão: \n{Debug} \t\t Uma instância já está aberta"));
+                "{Info} \t\t Versão: \n{Info} \t\t Uma instância já está aberta (PID " +
+                (underWine() ? QString("desconhecido") : QString::number(first->processId())) + ")"));
         QCOMPARE(first->state(), QProcess::Running);
         // A holder killed without releasing the slot does not block the next start.
         first->kill();
