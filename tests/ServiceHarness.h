@@ -61,11 +61,15 @@ public:
     }
     // `extra`: more members, such as ", \"compatibilidade\": \"tefdial\"".
     void writeConfig(int product, const QString &in, const QString &out, const QString &extra) const {
-        write("config_tef.json",
-              QString("{\"path_in\": \"%1\", \"path_out\": \"%2\", \"file_req\": \"IntPos.001\", "
-                      "\"file_resp\": \"IntPos.Sts\", \"produto_tef\": %3%4}")
-                  .arg(in, out, QString::number(product), extra)
-                  .toUtf8());
+        writeConfig(", \"produto_tef\": " + QString::number(product), in, out, extra);
+    }
+    // `product` as it stands in the file, ", \"produto_tef\": ..." or nothing.
+    void writeConfig(const QString &product, const QString &in, const QString &out,
+                     const QString &extra) const {
+        write("config_tef.json", QString("{\"path_in\": \"%1\", \"path_out\": \"%2\", \"file_req\": "
+                                         "\"IntPos.001\", \"file_resp\": \"IntPos.Sts\"%3%4}")
+                                     .arg(in, out, product, extra)
+                                     .toUtf8());
     }
     // A file of its own for each scenario, so the library reloads it and restarts its replies.
     QString writeScenario(const QByteArray &json) {
