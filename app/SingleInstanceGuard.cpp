@@ -1,6 +1,11 @@
 #include "app/SingleInstanceGuard.h"
 
+#include "controllers/platform/DirectoryLock.h"
+
+#include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QDir>
+#include <QRegularExpression>
 
 #ifdef Q_OS_WIN
 #include "controllers/platform/Win32SingleInstance.h"
@@ -17,21 +22,27 @@ SingleInstanceGuard::SingleInstanceGuard(const QString &id)
     : m_id(id)
     , m_lockKey(generateKeyHash(id, QStringLiteral("_memLockKey")))
     , m_memoryKey(generateKeyHash(id, QStringLiteral("_sharedmemKey")))
+    , m_lockPath(QDir::temp().filePath(QStringLiteral("q7_pagora_passivo_%1.lock").arg(m_memoryKey)))
+#ifdef Q_OS_WIN
     , m_sharedMemory(m_memoryKey)
-    , m_lock(m_lockKey, 1, QSystemSemaphore::Open) {
-    // On Unix a segment left by a killed holder survives it; attaching and detaching a
-    // throw-away handle removes it once nobody is attached any more.
+    , m_lock(m_lockKey, 1, QSystemSemaphore::Open)
+#endif
+{
+#ifdef Q_OS_WIN
     m_lock.acquire();
     {
         QSharedMemory fix(m_memoryKey);
         fix.attach();
     }
     m_lock.release();
+#endif
 }
 
 SingleInstanceGuard::~SingleInstanceGuard() {
     release();
 }
+
+#ifdef Q_OS_WIN
 
 bool SingleInstanceGuard::isAnotherRunning() {
     if (m_sharedMemory.isAttached())
@@ -56,14 +67,12 @@ bool SingleInstanceGuard::tryToRun() {
         release();
         return false;
     }
-#ifdef Q_OS_WIN
     // The segment is of this logon session only: one copy per machine needs the global namespace.
     const QString global = QStringLiteral("Global\\") + m_memoryKey;
     if (!win32::claimMachineWide(reinterpret_cast<const wchar_t *>(global.utf16()))) {
         release();
         return false;
     }
-#endif
     return true;
 }
 
@@ -73,3 +82,39 @@ void SingleInstanceGuard::release() {
         m_sharedMemory.detach();
     m_lock.release();
 }
+
+#else
+
+bool SingleInstanceGuard::isAnotherRunning() {
+    if (m_fileLock)
+        return false;
+    // The kernel frees the lock of a holder that is gone, however it went: a file it left behind,
+    // whatever it says, takes no slot.
+    if (platform::DirectoryLock(m_lockPath, true).locked())
+        return false;
+    const QString note = QString::fromLatin1(platform::DirectoryLock::noteOf(m_lockPath)).trimmed();
+    static const QRegularExpression pid(QStringLiteral("^[0-9]{1,10}$"));
+    m_holder = pid.match(note).hasMatch() ? note : QString();
+    return true;
+}
+
+bool SingleInstanceGuard::tryToRun() {
+    if (m_fileLock)
+        return true;
+    auto lock = std::make_unique<platform::DirectoryLock>(m_lockPath, true);
+    if (!lock->locked()) {
+        static_cast<void>(isAnotherRunning()); // who holds it
+        return false;
+    }
+    // Never removed on release: one that opened this file meanwhile would lock a name nobody sees.
+    lock->setNote(QByteArray::number(QCoreApplication::applicationPid()) + '\n');
+    m_fileLock = std::move(lock);
+    m_holder.clear();
+    return true;
+}
+
+void SingleInstanceGuard::release() {
+    m_fileLock.reset();
+}
+
+#endif

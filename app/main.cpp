@@ -41,15 +41,23 @@ int main(int argc, char *argv[]) {
 
     SingleInstanceGuard guard(QString::fromLatin1(kApplicationId));
     if (!guard.tryToRun()) {
-        log.debug("Uma instância já está aberta");
+        const QString holder = guard.holder();
+        log.info(QStringLiteral("Uma instância já está aberta (PID %1)")
+                     .arg(holder.isEmpty() ? QStringLiteral("desconhecido") : holder));
         return 0;
     }
 
     const int produto = config.getProdutoTef();
-    log.info("Produto TEF configurado: ", produto);
     if (produto < 0 || produto > 2) {
-        log.critical("Produto TEF inválido");
-        app.exit(-1);
+        log.critical(QStringLiteral("Produto TEF inválido: %1; use -1, 0, 1 ou 2 em produto_tef de "
+                                    "config_tef.json")
+                         .arg(config.produtoTefText()));
+        return -1;
+    }
+    log.info("Produto TEF configurado: ", produto);
+    // A service that watched a path it cannot use would wait there for ever without a word.
+    if (!config.directoryProblem().isEmpty()) {
+        log.critical(config.directoryProblem());
         return -1;
     }
 

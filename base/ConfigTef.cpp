@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 
 namespace {
@@ -59,52 +60,37 @@ void ConfigTef::carregar() {
         }
 
         QFile file(path);
+        // Why the file is set aside; empty: it lacks a required key.
+        QString problem;
         if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-            m_log.critical(QStringLiteral("Impossível abrir arquivo: ") + path);
-            return;
-        }
-        QByteArray bytes = file.readAll();
-        file.close();
-        const int zero = bytes.indexOf('\0');
-        if (zero >= 0)
-            bytes.truncate(zero);
-
-        const QJsonDocument document = QJsonDocument::fromJson(bytes);
-        if (document.isNull()) {
-            m_log.critical("Arquivo de configuração vazio");
-            return;
-        }
-
-        const QJsonObject object = document.object();
-        if (object.contains(QLatin1String(kPathIn)) && object.contains(QLatin1String(kPathOut)) &&
-            object.contains(QLatin1String(kFileReq)) && object.contains(QLatin1String(kFileResp))) {
-            setPathIn(object.value(QLatin1String(kPathIn)).toString());
-            setPathOut(object.value(QLatin1String(kPathOut)).toString());
-            setFileReq(object.value(QLatin1String(kFileReq)).toString());
-            setFileResp(object.value(QLatin1String(kFileResp)).toString());
-            setLog(object.value(QLatin1String(kLog)).toInt(0));
-            setProdutoTef(object.value(QLatin1String(kProdutoTef)).toInt(-1));
-            // Optional, so the file created above keeps its six keys.
-            if (object.contains(QLatin1String(kCodificacao))) {
-                const QString codificacao = object.value(QLatin1String(kCodificacao)).toString();
-                m_values.insert(QLatin1String(kCodificacao), codificacao);
-                if (codificacao.compare(QLatin1String(kUtf8), Qt::CaseInsensitive) != 0 &&
-                    codificacao.compare(QLatin1String(kWindows1252), Qt::CaseInsensitive) != 0)
-                    m_log.critical(QStringLiteral("Codificação desconhecida: ") + codificacao +
-                                   QStringLiteral("; usando utf-8"));
-            }
-            if (object.contains(QLatin1String(kCompatibilidade))) {
-                const QString compatibilidade = object.value(QLatin1String(kCompatibilidade)).toString();
-                m_values.insert(QLatin1String(kCompatibilidade), compatibilidade);
-                if (compatibilidade.compare(QLatin1String(kPadrao), Qt::CaseInsensitive) != 0 &&
-                    compatibilidade.compare(QLatin1String(kTefDial), Qt::CaseInsensitive) != 0)
-                    m_log.critical(QStringLiteral("Compatibilidade desconhecida: ") + compatibilidade +
-                                   QStringLiteral("; usando padrao"));
-            }
-            return;
+            problem = QFileInfo(path).isDir()
+                          ? QStringLiteral("config_tef.json é um diretório, não um arquivo")
+                          : QStringLiteral("Impossível ler config_tef.json: ") + file.errorString();
+        } else {
+            QByteArray bytes = file.readAll();
+            file.close();
+            const int zero = bytes.indexOf('\0');
+            if (zero >= 0)
+                bytes.truncate(zero);
+            QJsonParseError error{};
+            const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+            if (bytes.isEmpty())
+                problem = QStringLiteral("Arquivo de configuração vazio");
+            else if (bytes.trimmed().isEmpty())
+                problem = QStringLiteral("Arquivo de configuração só contém espaços em branco");
+            else if (document.isNull())
+                problem = QStringLiteral("Arquivo de configuração não é JSON (erro na posição %1)")
+                              .arg(error.offset);
+            else if (!document.isObject())
+                problem = QStringLiteral("Arquivo de configuração não é um objeto JSON");
+            else if (apply(document.object()))
+                return;
         }
 
-        m_log.debug("Arquivo existe mas não contém as chaves necessárias");
+        if (problem.isEmpty())
+            m_log.debug("Arquivo existe mas não contém as chaves necessárias");
+        else
+            m_log.critical(problem);
         // Never overwrite an earlier copy: give up with empty settings instead.
         if (!QFile::rename(path, oldPath)) {
             m_log.critical("Impossível renomear arquivo para config_tefOLD.json");
@@ -113,6 +99,37 @@ void ConfigTef::carregar() {
         }
         m_log.info("Arquivo inválido, renomeado para config_tefOLD.json");
     }
+}
+
+bool ConfigTef::apply(const QJsonObject &object) {
+    if (!object.contains(QLatin1String(kPathIn)) || !object.contains(QLatin1String(kPathOut)) ||
+        !object.contains(QLatin1String(kFileReq)) || !object.contains(QLatin1String(kFileResp)))
+        return false;
+    setPathIn(object.value(QLatin1String(kPathIn)).toString());
+    setPathOut(object.value(QLatin1String(kPathOut)).toString());
+    setFileReq(object.value(QLatin1String(kFileReq)).toString());
+    setFileResp(object.value(QLatin1String(kFileResp)).toString());
+    setLog(object.value(QLatin1String(kLog)).toInt(0));
+    // As written: getProdutoTef() accepts exactly the listed integers, and the log names the rest.
+    m_values.insert(QLatin1String(kProdutoTef), object.value(QLatin1String(kProdutoTef)));
+    // Optional, so the file created above keeps its six keys.
+    if (object.contains(QLatin1String(kCodificacao))) {
+        const QString codificacao = object.value(QLatin1String(kCodificacao)).toString();
+        m_values.insert(QLatin1String(kCodificacao), codificacao);
+        if (codificacao.compare(QLatin1String(kUtf8), Qt::CaseInsensitive) != 0 &&
+            codificacao.compare(QLatin1String(kWindows1252), Qt::CaseInsensitive) != 0)
+            m_log.critical(QStringLiteral("Codificação desconhecida: ") + codificacao +
+                           QStringLiteral("; usando utf-8"));
+    }
+    if (object.contains(QLatin1String(kCompatibilidade))) {
+        const QString compatibilidade = object.value(QLatin1String(kCompatibilidade)).toString();
+        m_values.insert(QLatin1String(kCompatibilidade), compatibilidade);
+        if (compatibilidade.compare(QLatin1String(kPadrao), Qt::CaseInsensitive) != 0 &&
+            compatibilidade.compare(QLatin1String(kTefDial), Qt::CaseInsensitive) != 0)
+            m_log.critical(QStringLiteral("Compatibilidade desconhecida: ") + compatibilidade +
+                           QStringLiteral("; usando padrao"));
+    }
+    return true;
 }
 
 // Elsewhere than on Windows "C:/Cliente/Req", the default, is a relative path: creating it
@@ -132,14 +149,21 @@ bool ConfigTef::creatable(const QString &path) const {
 }
 
 void ConfigTef::criarDiretorios() {
-    if (!QDir(getPathIn()).exists() && creatable(getPathIn()))
-        QDir().mkpath(getPathIn());
-    if (!QDir(getPathOut()).exists()) {
-        if (creatable(getPathOut()))
-            QDir().mkpath(getPathOut());
-    } else {
+    m_directoryProblem.clear();
+    const auto make = [this](const char *key, const QString &path) {
+        if (!QDir(path).exists() && creatable(path) && !QDir().mkpath(path) && m_directoryProblem.isEmpty())
+            m_directoryProblem = QFileInfo(path).exists() && !QFileInfo(path).isDir()
+                                     ? QStringLiteral("%1 (%2) não é um diretório; corrija config_tef.json")
+                                           .arg(QLatin1String(key), path)
+                                     : QStringLiteral("Impossível criar %1 (%2); crie o diretório ou "
+                                                      "corrija config_tef.json")
+                                           .arg(QLatin1String(key), path);
+    };
+    make(kPathIn, getPathIn());
+    if (QDir(getPathOut()).exists())
         m_log.debug("Diretórios já existentes");
-    }
+    else
+        make(kPathOut, getPathOut());
 }
 
 QString ConfigTef::text(const char *key) const {
@@ -172,16 +196,31 @@ void ConfigTef::setFileResp(const QString &value) {
 }
 
 int ConfigTef::getProdutoTef() const {
-    const int stored = m_values.value(QLatin1String(kProdutoTef)).toInt(-1);
-    switch (stored) {
-    case -1:
-    case 0:
-        return 0;
-    case 1:
-    case 2:
-        return stored;
-    default:
+    // Exactly one of the listed integers: a text, a fraction or a number out of range is no product.
+    const QJsonValue stored = m_values.value(QLatin1String(kProdutoTef));
+    const double number = stored.toDouble(-2);
+    if (!stored.isDouble() || (number != -1 && number != 0 && number != 1 && number != 2))
         return -2;
+    return number == -1 ? 0 : int(number);
+}
+
+QString ConfigTef::produtoTefText() const {
+    const QJsonValue stored = m_values.value(QLatin1String(kProdutoTef));
+    switch (stored.type()) {
+    case QJsonValue::Double:
+        return QString::number(stored.toDouble(), 'g', 15);
+    case QJsonValue::String:
+        return QLatin1Char('"') + stored.toString() + QLatin1Char('"');
+    case QJsonValue::Bool:
+        return QLatin1String(stored.toBool() ? "true" : "false");
+    case QJsonValue::Null:
+        return QStringLiteral("null");
+    case QJsonValue::Undefined:
+        return QStringLiteral("ausente");
+    default:
+        return QString::fromUtf8(stored.isArray()
+                                     ? QJsonDocument(stored.toArray()).toJson(QJsonDocument::Compact)
+                                     : QJsonDocument(stored.toObject()).toJson(QJsonDocument::Compact));
     }
 }
 

@@ -23,7 +23,10 @@ public:
     void setFileReq(const QString &value);
     QString getFileResp() const;
     void setFileResp(const QString &value);
+    // 0, 1 or 2 (-1 reads as 0); -2 for anything else, also a text, a fraction or no value.
     int getProdutoTef() const;
+    // "produto_tef" as written, for a log line: 5, "1", null, ausente.
+    QString produtoTefText() const;
     void setProdutoTef(int value);
     void setLog(int value);
     // Encoding of the exchange files: "windows-1252" when the optional key "codificacao"
@@ -37,12 +40,17 @@ public:
     QString filePath() const;
     // Where config_tef.json lives: the service's own state (the journal, the fate of a request).
     QString directory() const { return m_directory; }
+    // Why path_in or path_out cannot serve (not a directory, cannot be created); empty when they can.
+    QString directoryProblem() const { return m_directoryProblem; }
 
 private:
     QString text(const char *key) const;
+    // Takes the settings from `object`; false when a required key is missing.
+    bool apply(const QJsonObject &object);
     bool creatable(const QString &path) const;
 
     QString m_directory;
     QJsonObject m_values;
+    QString m_directoryProblem;
     Log m_log;
 };

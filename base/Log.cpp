@@ -19,12 +19,22 @@ QMutex &fileLock() {
     return mutex;
 }
 
-void appendLine(const QString &path, const QString &line) {
+// A destination that fails is told once on standard error, not at every line; `reported` holds
+// the value last told of, cleared when it works again.
+void reportOnce(QString &reported, const QString &value, const QString &message) {
+    if (reported == value)
+        return;
+    reported = value;
+    QMessageLogger().warning().noquote() << message;
+}
+
+bool appendLine(const QString &path, const QString &line) {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-        return;
+        return false;
     QTextStream stream(&file); // no codec: the locale's 8-bit encoding
     stream << line << '\n';
+    return true;
 }
 
 void toMessageOutput(Log::Level level, const QString &message) {
@@ -54,12 +64,30 @@ void writeLine(int level, const QString &message) {
     const QString line = Log::formatLine(level, message, now);
 
     QMutexLocker locker(&fileLock());
-    if (!single.isEmpty())
-        appendLine(single, line);
-    if (!daily.isEmpty() && QDir(daily).exists())
-        appendLine(daily + QLatin1Char('/') + now.toString(QStringLiteral("ddMMyy")) +
-                       QStringLiteral("_Q7-LOG.txt"),
-                   line);
+    static QString singleReported;
+    static QString dailyReported;
+    if (!single.isEmpty()) {
+        if (appendLine(single, line))
+            singleReported.clear();
+        else
+            reportOnce(
+                singleReported, single,
+                QStringLiteral("Q7_LOG (%1) não pode ser aberto para escrita; as linhas de log não são "
+                               "gravadas nele: indique um arquivo que o serviço possa escrever")
+                    .arg(single));
+    }
+    if (daily.isEmpty())
+        return;
+    const QString dayFile =
+        daily + QLatin1Char('/') + now.toString(QStringLiteral("ddMMyy")) + QStringLiteral("_Q7-LOG.txt");
+    if (QDir(daily).exists() && appendLine(dayFile, line))
+        dailyReported.clear();
+    else
+        reportOnce(
+            dailyReported, daily,
+            QStringLiteral("Q7_LOG_PATH (%1) não é um diretório onde o serviço possa escrever; as linhas "
+                           "de log não são gravadas nele: crie o diretório ou corrija a variável")
+                .arg(daily));
 }
 
 // Masked once, for both outputs.

@@ -28,9 +28,6 @@
 #include <memory>
 #include <vector>
 
-#include <sys/sem.h>
-#include <sys/shm.h>
-
 // The Windows lane: ServiceProcess runs the deployed folder Q7_WINDOWS_DEPLOY under Wine.
 inline bool underWine() {
     return qEnvironmentVariableIsSet("Q7_WINDOWS_DEPLOY");
@@ -64,11 +61,15 @@ public:
     }
     // `extra`: more members, such as ", \"compatibilidade\": \"tefdial\"".
     void writeConfig(int product, const QString &in, const QString &out, const QString &extra) const {
-        write("config_tef.json",
-              QString("{\"path_in\": \"%1\", \"path_out\": \"%2\", \"file_req\": \"IntPos.001\", "
-                      "\"file_resp\": \"IntPos.Sts\", \"produto_tef\": %3%4}")
-                  .arg(in, out, QString::number(product), extra)
-                  .toUtf8());
+        writeConfig(", \"produto_tef\": " + QString::number(product), in, out, extra);
+    }
+    // `product` as it stands in the file, ", \"produto_tef\": ..." or nothing.
+    void writeConfig(const QString &product, const QString &in, const QString &out,
+                     const QString &extra) const {
+        write("config_tef.json", QString("{\"path_in\": \"%1\", \"path_out\": \"%2\", \"file_req\": "
+                                         "\"IntPos.001\", \"file_resp\": \"IntPos.Sts\"%3%4}")
+                                     .arg(in, out, product, extra)
+                                     .toUtf8());
     }
     // A file of its own for each scenario, so the library reloads it and restarts its replies.
     QString writeScenario(const QByteArray &json) {
@@ -224,22 +225,6 @@ public:
             for (const QString &name :
                  QDir(dir.path()).entryList({"*.log", "*.stderr"}, QDir::Files, QDir::Time).mid(0, 2))
                 qInfo("---- %s:\n%s", qPrintable(name), read(name).right(4000).constData());
-        if (QTest::currentTestFailed() && !underWine()) { // a slot taken by a stranger shows here
-            QProcess ipcs;
-            ipcs.start("ipcs", {"-m", "-s"});
-            ipcs.waitForFinished();
-            qInfo("---- ipcs:\n%s", ipcs.readAllStandardOutput().constData());
-            for (const QString &slot : QDir(dir.path()).entryList({"tmp*"}, QDir::Dirs))
-                for (const QString &name : QDir(path(slot)).entryList({"qipc_*"}, QDir::Files))
-                    qInfo("key 0x%08x: %s/%s",
-                          unsigned(::ftok(QFile::encodeName(path(slot + '/' + name)), 'Q')), qPrintable(slot),
-                          qPrintable(name));
-        }
-        // A killed service leaves its System V semaphores, and its segment, behind. Their keys
-        // come from the files in the private TMPDIR; left there, they would outlive the directory,
-        // and a later service of another user whose key matched would find the slot locked.
-        for (const QString &slot : QDir(dir.path()).entryList({"tmp*"}, QDir::Dirs))
-            removeSlot(QDir(path(slot)));
     }
     // The replacement library plays `json` from its next call on, also in a service running now.
     void setScenario(const QByteArray &json) { write("scenario.json", json); }
@@ -291,16 +276,19 @@ public:
     bool logged(const QString &text, const QString &logName = "service.log") const {
         return logText(read(logName)).contains(text);
     }
-    // Whether a service holds this directory's single-instance slot.
-    bool slotTaken() const {
+    // `f()` with the TMPDIR a service started here has, where its single-instance slot lives.
+    template <typename F> auto withSlotDirectory(F f) const {
         const QByteArray saved = qgetenv("TMPDIR"); // null when unset
         qputenv("TMPDIR", QFile::encodeName(path("tmp")));
-        const bool taken = SingleInstanceGuard(kApplicationId).isAnotherRunning();
+        const auto result = f();
         if (saved.isNull())
             qunsetenv("TMPDIR");
         else
             qputenv("TMPDIR", saved);
-        return taken;
+        return result;
+    }
+    bool slotTaken() const {
+        return withSlotDirectory([] { return SingleInstanceGuard(kApplicationId).isAnotherRunning(); });
     }
 
 private:
@@ -315,18 +303,6 @@ private:
         QDir().mkpath(fixedPath);
         QFile::remove(fixedPath + "/" + library);
         QFile::link(built, library == "APITEFOrvix.dll" ? fixedPath + "/" + library : path(library));
-    }
-    static void removeSlot(const QDir &tmp) {
-        for (const QString &name : tmp.entryList({"qipc_*"}, QDir::Files)) {
-            const key_t key = ::ftok(QFile::encodeName(tmp.filePath(name)).constData(), 'Q');
-            const int semaphore = key == -1 ? -1 : ::semget(key, 1, 0);
-            if (semaphore != -1)
-                ::semctl(semaphore, 0, IPC_RMID);
-            const int segment = key == -1 ? -1 : ::shmget(key, 0, 0);
-            shmid_ds info{};
-            if (segment != -1 && ::shmctl(segment, IPC_STAT, &info) == 0 && info.shm_nattch == 0)
-                ::shmctl(segment, IPC_RMID, &info);
-        }
     }
     std::vector<std::unique_ptr<QProcess>> m_processes;
 };

@@ -72,15 +72,22 @@ private slots:
     void files_data() {
         QTest::addColumn<QString>("single"); // Q7_LOG
         QTest::addColumn<QString>("daily");  // Q7_LOG_PATH
-        QTest::newRow("both files") << QString("single.txt") << QString("logs");
-        QTest::newRow("Q7_LOG a directory: the day's file still written") << QString(".") << QString("logs");
+        QTest::addColumn<QString>("told");   // once, on standard error
+        QTest::newRow("both files") << QString("single.txt") << QString("logs") << QString();
+        QTest::newRow("Q7_LOG a directory: the day's file still written")
+            << QString(".") << QString("logs")
+            << "Q7_LOG (.) não pode ser aberto para escrita; as linhas de log não são gravadas nele: indique "
+               "um arquivo que o serviço possa escrever";
         QTest::newRow("a missing daily directory is not created")
-            << QString("single.txt") << QString("absent");
-        QTest::newRow("neither variable: no file anywhere") << QString() << QString();
+            << QString("single.txt") << QString("absent")
+            << "Q7_LOG_PATH (absent) não é um diretório onde o serviço possa escrever; as linhas de log não "
+               "são gravadas nele: crie o diretório ou corrija a variável";
+        QTest::newRow("neither variable: no file anywhere") << QString() << QString() << QString();
     }
     void files() {
         QFETCH(QString, single);
         QFETCH(QString, daily);
+        QFETCH(QString, told);
         qputenv("Q7_LOG", single.toLocal8Bit());
         qputenv("Q7_LOG_PATH", daily.toLocal8Bit());
         static QStringList output;
@@ -98,9 +105,13 @@ private slots:
         log.critical(QStringLiteral("três"));
         Log::write(Log::Critical, QStringLiteral("210-004 = 5500001122334455"));
         qInstallMessageHandler(previous);
-        QCOMPARE(output, (QStringList{"2[Teste] 476173******0119=****",
-                                      "4[MonitoraDiretorio] Produto TEF configurado: 2",
-                                      "0um 476173******0119", "0dois", "4Versão: 375-025 = ****", "2três"}));
+        QStringList console{
+            "2[Teste] 476173******0119=****", "4[MonitoraDiretorio] Produto TEF configurado: 2",
+            "0um 476173******0119",           "0dois",
+            "4Versão: 375-025 = ****",        "2três"};
+        if (!told.isEmpty())
+            console.insert(1, "1" + told);
+        QCOMPARE(output, console);
         const QStringList lines{
             error("[Teste] 476173******0119=****"), info("[MonitoraDiretorio] Produto TEF configurado: 2"),
             debug("um 476173******0119"),           debug("dois"),
@@ -188,7 +199,7 @@ private slots:
             "    \"path_out\": \"C:/Cliente/Resp\",\n    \"produto_tef\": -1\n}\n";
         const QString defaults =
             QStringLiteral("C:/Cliente/Req C:/Cliente/Resp IntPos.001 IntPos.Sts 0 utf-8 padrao ");
-        const QString unset = QStringLiteral("    0 utf-8 padrao ");
+        const QString unset = QStringLiteral("    -2 utf-8 padrao ");
         const QString mine = QStringLiteral("req resp IntPos.001 IntPos.Sts ");
         QStringList creation{info("Arquivo não existe"), debug("log: 0"), info("Arquivo criado com sucesso")};
 #ifndef Q_OS_WIN
@@ -218,23 +229,40 @@ private slots:
             {setAside.first(), error("Impossível renomear arquivo para config_tefOLD.json"), exists});
         row("directory not writable", "no directory", none, none, none, unset,
             {info("Arquivo não existe"), error("Impossível escrever no arquivo"), exists});
-        row("a zero first: no settings", "", QByteArray("\0{}", 3), QByteArray("\0{}", 3), none, unset,
-            {error("Arquivo de configuração vazio"), exists});
+        // Not a JSON object: set aside like a file without the keys, saying why.
+        const auto notObject = [&](const char *name, const char *setup, const QByteArray &content,
+                                   const QString &why) {
+            row(name, setup, content, created, content.isNull() ? "" : content, defaults,
+                QStringList{logLine("Error", why), setAside.last()} + creation);
+        };
+        notObject("a zero first: empty", "", QByteArray("\0{}", 3), "Arquivo de configuração vazio");
+        notObject("only blanks", "", " \r\n\t", "Arquivo de configuração só contém espaços em branco");
+        notObject("text", "", "produto_tef=1", "Arquivo de configuração não é JSON (erro na posição 1)");
+        notObject("a list", "", "[1]", "Arquivo de configuração não é um objeto JSON");
+        notObject("unreadable: a directory", "config is a directory", none,
+                  "config_tef.json é um diretório, não um arquivo");
         // A required key of another type is there, and reads as empty: the file is kept.
         const QByteArray numericPath = config("").replace("\"req\"", "5");
         row("path_in a number: present, empty", "", numericPath, numericPath, none,
-            " resp IntPos.001 IntPos.Sts 0 utf-8 padrao ", log0);
-        valid("product as text", R"(, "produto_tef": "1")", "0 utf-8 padrao ", log0);
+            " resp IntPos.001 IntPos.Sts -2 utf-8 padrao ", log0);
+        // Exactly one of the listed integers, or no product.
+        for (const QByteArray product : {"\"1\"", "1.5", "null", "1e300", "2147483648", "5", "3"}) {
+            const QByteArray text = config(", \"produto_tef\": " + product);
+            QTest::addRow("product %s", product.constData())
+                << "" << text << text << none << mine + "-2 utf-8 padrao " << log0;
+        }
+        valid("product absent", "", "-2 utf-8 padrao ", log0);
+        valid("product -1 reads as 0", R"(, "produto_tef": -1)", "0 utf-8 padrao ", log0);
         const QByteArray zero = config(R"(, "produto_tef": 2)") + QByteArray("\0garbage", 8);
         row("product 2, what follows a zero ignored", "", zero, zero, none, mine + "2 utf-8 padrao ", log0);
         row("product 1, response directory exists", "resp exists", config(R"(, "produto_tef": 1)"),
             config(R"(, "produto_tef": 1)"), none, mine + "1 utf-8 padrao ", log0 + QStringList{exists});
         const QByteArray named = config(R"(, "log": 1, "codificacao": "utf-8", "compatibilidade": "padrao")");
         row("log 1 keeps an outside Q7_LOG; utf-8 and padrao", "Q7_LOG set", named, named, none,
-            mine + "0 utf-8 padrao outside.txt", {debug("log: 1")});
+            mine + "-2 utf-8 padrao outside.txt", {debug("log: 1")});
         valid("log 1 sets Q7_LOG; Windows-1252 and TefDial in any case",
               R"(, "log": 1, "codificacao": "Windows-1252", "compatibilidade": "TefDial")",
-              "0 windows-1252 tefdial q7_log.txt", {debug("log: 1"), info("Versão: ")});
+              "-2 windows-1252 tefdial q7_log.txt", {debug("log: 1"), info("Versão: ")});
         valid("product 3 is invalid; unknown encoding and layout",
               R"(, "produto_tef": 3, "codificacao": "latin1", "compatibilidade": "sitef")",
               "-2 utf-8 padrao ",
@@ -256,6 +284,8 @@ private slots:
             QVERIFY(writeFile(oldFile, old));
         if (setup == "Q7_LOG set")
             qputenv("Q7_LOG", "outside.txt");
+        if (setup == "config is a directory")
+            QVERIFY(QDir().mkpath(file));
         if (setup == "resp exists")
             QVERIFY(QDir().mkpath(QStringLiteral("resp")));
 

@@ -6,6 +6,7 @@
 #include <QDeadlineTimer>
 #include <QJsonArray>
 #include <QLibraryInfo>
+#include <QSharedMemory>
 #include <functional>
 
 namespace {
@@ -90,32 +91,48 @@ class TestStartup : public QObject {
 private slots:
     void cleanup() { s.reset(); }
 
-    // An invalid product, a window that cannot load (QML imports pointed nowhere), or directories
-    // where the service would read its own answers as requests: -1.
+    // An invalid product, a window that cannot load (QML imports pointed nowhere), directories
+    // where the service would read its own answers as requests, or that cannot be: -1.
     void endsWithMinusOne_data() {
-        QTest::addColumn<int>("product");
-        QTest::addColumn<QString>("out"); // path_out
-        QTest::addColumn<QString>("log"); // the whole log; or, one line long, a line of it
-        const QString invalid = "{Debug} \t\t log: 0\n{Info} \t\t Q7_PAGORA_PASSIVO\n{Info} \t\t Versão: \n"
-                                "{Info} \t\t Produto TEF configurado: -2\n{Error} \t\t Produto TEF inválido";
-        for (int product : {3, 7, -5})
-            QTest::addRow("%d", product) << product << "resp" << invalid;
-        QTest::newRow("window that cannot load") << 2 << "resp"
+        QTest::addColumn<QString>("product"); // as in config_tef.json
+        QTest::addColumn<QString>("in");      // path_in
+        QTest::addColumn<QString>("out");     // path_out
+        QTest::addColumn<QString>("log");     // the whole log; or, one line long, a line of it
+        const QString head = "{Debug} \t\t log: 0\n{Info} \t\t Q7_PAGORA_PASSIVO\n{Info} \t\t Versão: \n";
+        for (const char *product : {"5", "-5", "\"1\"", "1.5", "null", "1e+300", "2147483648", ""})
+            QTest::addRow("product %s", *product ? product : "absent")
+                << (*product ? QString(", \"produto_tef\": ") + product : QString()) << "req"
+                << "resp"
+                << head + "{Error} \t\t Produto TEF inválido: " + (*product ? product : "ausente") +
+                       "; use -1, 0, 1 ou 2 em produto_tef de config_tef.json";
+        const QString one = ", \"produto_tef\": 1", two = ", \"produto_tef\": 2";
+        QTest::newRow("window that cannot load") << two << "req"
+                                                 << "resp"
                                                  << "{Error} \t\t [ServiceWiring] Janela não carregada: ";
         for (const char *out : {"req", "req/resp", "."})
             QTest::addRow("path_out %s", out)
-                << 1 << out
+                << one << "req" << out
                 << QString("{Error} \t\t [ServiceWiring] path_in (req) e path_out (%1) não podem ser o mesmo "
                            "diretório nem um dentro do outro; corrija config_tef.json")
                        .arg(out);
+        QTest::newRow("path_in a file")
+            << one << "q7_pagora_passivo"
+            << "resp"
+            << "{Error} \t\t path_in (q7_pagora_passivo) não é um diretório; corrija config_tef.json";
+        QTest::newRow("path_out cannot be made")
+            << one << "req"
+            << "q7_pagora_passivo/resp"
+            << "{Error} \t\t Impossível criar path_out (q7_pagora_passivo/resp); crie o diretório ou corrija "
+               "config_tef.json";
     }
     void endsWithMinusOne() {
-        QFETCH(int, product);
+        QFETCH(QString, product);
+        QFETCH(QString, in);
         QFETCH(QString, out);
         QFETCH(QString, log);
-        s = std::make_unique<ServiceProcess>(product, kLibrary[2]);
-        s->writeConfig(product, "req", out, ", \"log\": 0");
-        if (product == 2)
+        s = std::make_unique<ServiceProcess>(2, kLibrary[2]);
+        s->writeConfig(product, in, out, ", \"log\": 0");
+        if (product.endsWith(" 2"))
             QVERIFY(s->write(
                 "qt.conf", "[Paths]\nPlugins=" + QLibraryInfo::location(QLibraryInfo::PluginsPath).toUtf8() +
                                "\nQml2Imports=" + s->path("no-imports").toUtf8() + "\n"));
@@ -129,6 +146,15 @@ private slots:
 
     void oneInstancePerMachine() {
         make(1);
+        // What a dead copy may leave: a lock file naming it, and System V objects at the keys of
+        // this TMPDIR's files, which another directory's files may share.
+        QSharedMemory stale;
+        QVERIFY(s->withSlotDirectory([&] {
+            const SingleInstanceGuard guard(kApplicationId);
+            stale.setKey(guard.memoryKey());
+            return stale.create(8) &&
+                   s->write("tmp/" + QFileInfo(guard.lockPath()).fileName(), "999999999\n");
+        }));
         QProcess *first = s->startWatching("first.log");
         QVERIFY(first);
         QProcess *second = s->start("second.log");
@@ -138,7 +164,8 @@ private slots:
             logLines(s->path("second.log")).join('\n'),
             QString(
                 "{Debug} \t\t log: 0\n{Debug} \t\t Diretórios já existentes\n{Info} \t\t Q7_PAGORA_PASSIVO\n"
-                "{Info} \t\t Versão: \n{Debug} \t\t Uma instância já está aberta"));
+                "{Info} \t\t Versão: \n{Info} \t\t Uma instância já está aberta (PID " +
+                (underWine() ? QString("desconhecido") : QString::number(first->processId())) + ")"));
         QCOMPARE(first->state(), QProcess::Running);
         // A holder killed without releasing the slot does not block the next start.
         first->kill();
