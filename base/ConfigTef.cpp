@@ -113,22 +113,18 @@ bool ConfigTef::apply(const QJsonObject &object) {
     // As written: getProdutoTef() accepts exactly the listed integers, and the log names the rest.
     m_values.insert(QLatin1String(kProdutoTef), object.value(QLatin1String(kProdutoTef)));
     // Optional, so the file created above keeps its six keys.
-    if (object.contains(QLatin1String(kCodificacao))) {
-        const QString codificacao = object.value(QLatin1String(kCodificacao)).toString();
-        m_values.insert(QLatin1String(kCodificacao), codificacao);
-        if (codificacao.compare(QLatin1String(kUtf8), Qt::CaseInsensitive) != 0 &&
-            codificacao.compare(QLatin1String(kWindows1252), Qt::CaseInsensitive) != 0)
-            m_log.critical(QStringLiteral("Codificação desconhecida: ") + codificacao +
-                           QStringLiteral("; usando utf-8"));
-    }
-    if (object.contains(QLatin1String(kCompatibilidade))) {
-        const QString compatibilidade = object.value(QLatin1String(kCompatibilidade)).toString();
-        m_values.insert(QLatin1String(kCompatibilidade), compatibilidade);
-        if (compatibilidade.compare(QLatin1String(kPadrao), Qt::CaseInsensitive) != 0 &&
-            compatibilidade.compare(QLatin1String(kTefDial), Qt::CaseInsensitive) != 0)
-            m_log.critical(QStringLiteral("Compatibilidade desconhecida: ") + compatibilidade +
-                           QStringLiteral("; usando padrao"));
-    }
+    const auto optional = [&](const char *key, const char *first, const char *second, const char *what) {
+        if (!object.contains(QLatin1String(key)))
+            return;
+        const QString value = object.value(QLatin1String(key)).toString();
+        m_values.insert(QLatin1String(key), value);
+        if (value.compare(QLatin1String(first), Qt::CaseInsensitive) != 0 &&
+            value.compare(QLatin1String(second), Qt::CaseInsensitive) != 0)
+            m_log.critical(QString::fromUtf8(what) + QStringLiteral(" desconhecida: ") + value +
+                           QStringLiteral("; usando ") + QLatin1String(first));
+    };
+    optional(kCodificacao, kUtf8, kWindows1252, "Codificação");
+    optional(kCompatibilidade, kPadrao, kTefDial, "Compatibilidade");
     return true;
 }
 
