@@ -18,6 +18,7 @@ namespace platform {
 
 DirectoryLock::DirectoryLock(const QString &path, bool readableByAll) {
 #ifdef Q_OS_WIN
+    Q_UNUSED(readableByAll) // Windows shares the file with nobody while it is held
     const QString native = QDir::toNativeSeparators(path);
     m_handle = win32::lockFileExclusively(reinterpret_cast<const wchar_t *>(native.utf16()));
 #else
