@@ -1,6 +1,7 @@
 #include "controllers/PendingJournal.h"
 
 #include "base/Log.h"
+#include "exchange/ProtocoloSitef.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -19,22 +20,6 @@ const QString kPendentes = QStringLiteral("pendentes");
 // An identification written as a number by earlier versions reads as the same text.
 QString textOf(const QJsonValue &value) {
     return value.isDouble() ? QString::number(value.toVariant().toLongLong()) : value.toString();
-}
-
-// Sales applications write an NSU with or without its leading zeros: all digits, it is a number.
-bool sameNsu(const QString &a, const QString &b) {
-    const auto digits = [](const QString &text) {
-        return !text.isEmpty() && std::all_of(text.cbegin(), text.cend(), [](QChar c) {
-            return c >= QLatin1Char('0') && c <= QLatin1Char('9');
-        });
-    };
-    const auto significant = [](const QString &text) {
-        int first = 0;
-        while (first < text.size() - 1 && text.at(first) == QLatin1Char('0'))
-            ++first;
-        return text.mid(first);
-    };
-    return digits(a) && digits(b) ? significant(a) == significant(b) : a == b;
 }
 
 QString decisionText(int decisao) {
@@ -201,7 +186,8 @@ QList<PendingJournal::Entry> PendingJournal::toSettle(const QString &controle, c
     if (!controle.isEmpty())
         found = matching([&controle](const Entry &entry) { return entry.controle == controle; });
     if (found.isEmpty() && !nsu.isEmpty())
-        found = matching([&nsu](const Entry &entry) { return sameNsu(entry.nsu, nsu); });
+        found =
+            matching([&nsu](const Entry &entry) { return ProtocoloSitef::sameReference(entry.nsu, nsu); });
     return found;
 }
 

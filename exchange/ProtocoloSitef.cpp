@@ -2,6 +2,7 @@
 
 #include <QJsonObject>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 
@@ -215,4 +216,20 @@ QHash<QString, ProtocoloSitef::SitefItem> ProtocoloSitef::makeSitefItems() const
         {QStringLiteral("ValorSaque"), {TAG_200_000, ItemRule::Plain}},
         {QStringLiteral("CnpjCredenciadora"), {TAG_600_000, ItemRule::Plain}},
     };
+}
+
+bool ProtocoloSitef::sameReference(const QString &a, const QString &b) {
+    if (a.isEmpty() || b.isEmpty())
+        return false;
+    const auto digits = [](const QString &text) {
+        return std::all_of(text.cbegin(), text.cend(),
+                           [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); });
+    };
+    const auto significant = [](const QString &text) {
+        int first = 0;
+        while (first < text.size() - 1 && text.at(first) == QLatin1Char('0'))
+            ++first;
+        return text.mid(first);
+    };
+    return digits(a) && digits(b) ? significant(a) == significant(b) : a == b;
 }

@@ -139,6 +139,10 @@ public:
     // ("51"). None for anything else (absent, a word, a fraction, beyond int), which is never an
     // approval: only a 0 read this way is.
     static std::optional<int> resultNumber(const QJsonValue &value);
+    // Whether two NSUs or control codes, as sales applications echo them, name the same
+    // transaction: all digits, they compare as numbers (leading zeros ignored); else as text. An
+    // empty one names nothing.
+    static bool sameReference(const QString &a, const QString &b);
 
     // Line builders shared by the writers.
     QStringList operationLine(const QString &tag, const QString &operation) const;

@@ -61,17 +61,6 @@ bool approves(const QString &response) {
     return result == QLatin1String("0") || result.compare(QLatin1String("P1"), Qt::CaseInsensitive) == 0;
 }
 
-// NSUs and control codes as the sales application echoes them: digits compare as numbers.
-bool sameReference(const QString &a, const QString &b) {
-    if (a.isEmpty() || b.isEmpty())
-        return false;
-    bool aNumber = false;
-    bool bNumber = false;
-    const qulonglong x = a.toULongLong(&aNumber, 10);
-    const qulonglong y = b.toULongLong(&bNumber, 10);
-    return aNumber && bNumber ? x == y : a == b;
-}
-
 QByteArray readAtMost(const QString &path, qint64 maxBytes) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.read(maxBytes) : QByteArray();
@@ -421,15 +410,16 @@ bool RequestFate::writeResponse(bool report) {
     QFile temp(temporaryPath());
     // Made anew, so that it is a plain file of ours and no link planted under its name.
     QFile::remove(temp.fileName());
-    if (!temp.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-        if (report) {
-            m_log.critical(QStringLiteral("[MonitoraDiretorio] Erro ao abrir arquivo de resposta ") +
-                           temp.fileName());
-            m_log.info(temp.errorString());
-        }
-        // Told after the failure it meets, so that the log reads where it happened.
-        if (report)
-            m_log.info(QStringLiteral("[MonitoraDiretorio] Formato SiTef: ") + m_response);
+    const bool opened = temp.open(QIODevice::WriteOnly | QIODevice::NewOnly);
+    if (!opened && report) {
+        m_log.critical(QStringLiteral("[MonitoraDiretorio] Erro ao abrir arquivo de resposta ") +
+                       temp.fileName());
+        m_log.info(temp.errorString());
+    }
+    // Told after the failure it meets, so that the log reads where it happened.
+    if (report)
+        m_log.info(QStringLiteral("[MonitoraDiretorio] Formato SiTef: ") + m_response);
+    if (!opened) {
         // Nothing can be created beside it, but the response file itself may be written.
         if (!lastResort || !markDelivering() || !writeInPlace(finalName, content) ||
             QFileInfo(finalName).size() != content.size())
@@ -438,8 +428,6 @@ bool RequestFate::writeResponse(bool report) {
                    finalName);
         return true;
     }
-    if (report)
-        m_log.info(QStringLiteral("[MonitoraDiretorio] Formato SiTef: ") + m_response);
     const qint64 written = temp.write(content);
     // A short write (a full disk) must not reach the sales application as its answer.
     const bool whole = written == content.size() && temp.flush();
@@ -495,10 +483,11 @@ void RequestFate::settlePrevious(const QString &next) {
         return;
     const QJsonObject request = objectOf(next);
     const QString header = request.value(QLatin1String("header")).toString();
-    const bool names =
-        (header == m_protocolo.OP_CNF || header == m_protocolo.OP_NCN) &&
-        (sameReference(parametro(next, "finalizacao"), lineValue(m_deliveredResponse, "027-000")) ||
-         sameReference(parametro(next, "numero_transacao"), lineValue(m_deliveredResponse, "012-000")));
+    const bool names = (header == m_protocolo.OP_CNF || header == m_protocolo.OP_NCN) &&
+                       (ProtocoloSitef::sameReference(parametro(next, "finalizacao"),
+                                                      lineValue(m_deliveredResponse, "027-000")) ||
+                        ProtocoloSitef::sameReference(parametro(next, "numero_transacao"),
+                                                      lineValue(m_deliveredResponse, "012-000")));
     const QFileInfo info(responsePath());
     if (!names && (info.exists() || info.isSymLink())) {
         withdraw(QStringLiteral("chegou a requisição ") + describe(next));
