@@ -1,6 +1,7 @@
 #include "controllers/PendingJournal.h"
 
 #include "base/Log.h"
+#include "controllers/platform/DurableFile.h"
 #include "exchange/ProtocoloSitef.h"
 
 #include <QFile>
@@ -8,7 +9,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <iterator>
@@ -107,8 +107,8 @@ bool PendingJournal::usable(QString *reason) {
     return false;
 }
 
-// Replaced whole, through a temporary file and a rename: a crash leaves the old list or the
-// new one, never half of either.
+// Replaced whole, through a temporary file and a rename: a crash or a power cut leaves the old
+// list or the new one, never half of either.
 bool PendingJournal::save() {
     if (m_path.isEmpty())
         return true;
@@ -127,11 +127,9 @@ bool PendingJournal::save() {
         entries.append(object);
     }
     const QByteArray bytes = QJsonDocument(QJsonObject{{kPendentes, entries}}).toJson();
-    QSaveFile file(m_path);
-    if (!(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())) {
-        m_problem = file.errorString();
+    // On the disk before the status, the answer or a settlement relies on it.
+    if (!platform::writeDurably(m_path, bytes, &m_problem))
         return false;
-    }
     Log().debug(m_owner +
                 QStringLiteral("%1 gravado: %2 transações pendentes").arg(m_path).arg(entries.size()));
     return true;

@@ -1,6 +1,7 @@
 #include "exchange/RequestFate.h"
 
 #include "base/Pause.h"
+#include "controllers/platform/DurableFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -81,7 +82,7 @@ bool writeInPlace(const QString &fileName, const QByteArray &content) {
         return false;
     QFile target(fileName);
     return target.open(QIODevice::WriteOnly | (info.exists() ? QIODevice::Truncate : QIODevice::NewOnly)) &&
-           target.write(content) == content.size() && target.flush();
+           target.write(content) == content.size() && platform::syncFile(target);
 }
 
 } // namespace
@@ -176,12 +177,13 @@ void RequestFate::measureClock() {
 // takes it; what cannot be taken (held by another, no permission) is never run.
 bool RequestFate::claim(const QString &fileName) {
     const QDateTime written = writtenAt(fileName);
-    QFile request(fileName);
-    if (!request.rename(claimPath())) {
+    QString error;
+    // On the disk before its status says it was taken: a power cut must not put it back.
+    if (!platform::renameDurably(fileName, claimPath(), false, &error)) {
         m_log.critical(
             QStringLiteral("[MonitoraDiretorio] Impossível tomar o arquivo %1 (%2); requisição não "
                            "processada")
-                .arg(fileName, request.errorString()));
+                .arg(fileName, error));
         return false;
     }
     m_claimHeld = true;
@@ -297,7 +299,8 @@ void RequestFate::setAside(const QString &why) {
     if (m_claimHeld) {
         where = m_pathIn + QLatin1Char('/') + QLatin1String(kSetAsideName) + QLatin1Char('.') +
                 QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddhhmmsszzz"));
-        if (!QFile::rename(claimPath(), where))
+        QString error;
+        if (!platform::renameDurably(claimPath(), where, false, &error))
             where = claimPath();
         m_claimHeld = false;
     }
@@ -315,14 +318,14 @@ bool RequestFate::saveFate(const char *estado, const QString &document, const QS
                                                        {kDados, outcome},
                                                        {kEstado, QLatin1String(estado)}})
                                  .toJson(QJsonDocument::Compact);
-    // Replaced whole: a stop at any moment leaves the old state or the new one.
-    QSaveFile file(fatePath());
-    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
+    // Replaced whole: a stop or a power cut at any moment leaves the old state or the new one.
+    QString error;
+    if (platform::writeDurably(fatePath(), bytes, &error))
         return true;
     m_log.critical(
         QStringLiteral("[MonitoraDiretorio] Impossível registrar a resposta em %1 (%2); uma parada "
                        "agora a perderia")
-            .arg(fatePath(), file.errorString()));
+            .arg(fatePath(), error));
     return false;
 }
 
@@ -347,8 +350,11 @@ void RequestFate::recordOutcome(const QString &dados) {
         m_response = QString(QLatin1String(""));
     }
     // The claim holds the request as the client wrote it, maybe in a file we cannot write: the
-    // answer goes into a file of our own, and the claim goes once that is on disk.
-    if (saveFate(kDecidida, m_document, m_response, m_outcome) && m_claimHeld && QFile::remove(claimPath()))
+    // answer goes into a file of our own, and the claim goes once that is on disk. Its removal is
+    // on the disk before the answer is delivered, or a power cut would bring it back as the next
+    // request, to run twice.
+    if (saveFate(kDecidida, m_document, m_response, m_outcome) && m_claimHeld &&
+        platform::removeDurably(claimPath()))
         m_claimHeld = false;
 }
 
@@ -357,8 +363,8 @@ void RequestFate::processResponse(const QString &dados) {
     if (isSettlement(header)) {
         m_log.info(QStringLiteral("[MonitoraDiretorio] Operação ") + header +
                    QStringLiteral(" não requer arquivo intpos.001"));
-        // The status file was its answer; the settlement is done.
-        if (m_claimHeld && !QFile::remove(claimPath()) && QFileInfo::exists(claimPath()))
+        // The status file was its answer; the settlement is done, and not to be done again.
+        if (m_claimHeld && !platform::removeDurably(claimPath()) && QFileInfo::exists(claimPath()))
             m_log.critical(QStringLiteral("[MonitoraDiretorio] Impossível remover arquivo ") + claimPath());
         m_claimHeld = false;
         finish();
@@ -429,19 +435,24 @@ bool RequestFate::writeResponse(bool report) {
         return true;
     }
     const qint64 written = temp.write(content);
-    // A short write (a full disk) must not reach the sales application as its answer.
-    const bool whole = written == content.size() && temp.flush();
+    // A short write (a full disk) must not reach the sales application as its answer, nor a file
+    // whose data a power cut can take after the rename.
+    const bool whole = written == content.size() && platform::syncFile(temp);
     temp.close();
     if (report)
         m_log.info(QStringLiteral("[MonitoraDiretorio] Quantidade de bytes gravados no arquivo ") +
                    temp.fileName() + QStringLiteral(": ") + QString::number(written));
+    // Its name on the disk too, before the fate file says that it or the response stands there.
+    if (whole)
+        platform::syncDirectory(temp.fileName());
     if (!whole || QFileInfo(temp.fileName()).size() != content.size() || !markDelivering()) {
         QFile::remove(temp.fileName());
         return false;
     }
-    if (QFileInfo::exists(finalName) || QFileInfo(finalName).isSymLink())
-        QFile::remove(finalName);
-    if (QFile::rename(temp.fileName(), finalName)) {
+    // Over an older response in one step (a link goes first: never written through).
+    clearPlanted(finalName);
+    QString error;
+    if (platform::renameDurably(temp.fileName(), finalName, true, &error)) {
         m_log.info(QStringLiteral("[MonitoraDiretorio] Arquivo renomeado com sucesso para ") + finalName);
         return true;
     }
@@ -501,10 +512,11 @@ void RequestFate::withdraw(const QString &why) {
     const QString outcome = std::exchange(m_deliveredOutcome, QString());
     // A stop from here on undoes it at the next start.
     saveFate(kRetirada, m_deliveredDocument, response, outcome);
-    // Only our own file goes: whatever replaced it belongs to someone else.
+    // Only our own file goes: whatever replaced it belongs to someone else. Gone from the disk
+    // before the approval is undone: after a power cut the client must not find it there.
     const QString path = responsePath();
     if (!QFileInfo(path).isSymLink() && readAtMost(path, kMaxFateBytes) == m_codec->fromUnicode(response))
-        QFile::remove(path);
+        platform::removeDurably(path);
     const QString line =
         QStringLiteral("[MonitoraDiretorio] Resposta não lida pela automação, retirada (%1): "
                        "id %2, NSU %3")
@@ -515,7 +527,8 @@ void RequestFate::withdraw(const QString &why) {
     } else {
         m_log.info(line);
     }
-    QFile::remove(fatePath());
+    // Undone once: a power cut must not bring "retirada" back to undo it again.
+    platform::removeDurably(fatePath());
 }
 
 void RequestFate::taken() {

@@ -29,6 +29,14 @@ class QTextCodec;
 //
 // Confirmations, undos and "ATV" are answered by their status file; their fate is the
 // settlement, done when their claim goes. Everything runs on the main thread.
+//
+// A power cut keeps only what reached the disk, so each step is on it before the next relies on
+// it (platform::renameDurably, removeDurably, writeDurably, syncFile): the claim before the status
+// says it was taken; the decided answer, then the claim's removal, before the response is
+// written; the temporary response, its data and its name, before the fate file says
+// "entregando", and that before the rename into place; a settled claim's removal before the next
+// request; a withdrawn response's removal before its approval is undone. The controllers' journals
+// are on the disk before a status, an answer or a settlement relies on them.
 class RequestFate : public QObject {
     Q_OBJECT
 
