@@ -4,6 +4,7 @@
 #include "base/ConfigTef.h"
 #include "base/Log.h"
 #include "base/Version.h"
+#include "controllers/platform/SharedStateDirectory.h"
 
 #include <QApplication>
 #include <QQmlApplicationEngine>
@@ -27,6 +28,14 @@ QString stateDirectory() {
 } // namespace
 
 int main(int argc, char *argv[]) {
+    // The autostart entry starts the installed service in every account's session: one that may not
+    // use the state directory says so once, before it shows anything, and leaves nothing behind.
+    const QString outsider = platform::outsiderNotice(stateDirectory());
+    if (!outsider.isEmpty()) {
+        Log().info(outsider);
+        return 0;
+    }
+
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
     QApplication app(argc, argv);
 
@@ -34,10 +43,14 @@ int main(int argc, char *argv[]) {
     if (QGuiApplication::platformName() == QLatin1String("offscreen"))
         QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
 
+    // Before the first file there is made: the next member to start must be able to replace it.
+    const QStringList unshared = platform::shareWithGroup(stateDirectory());
     ConfigTef config(stateDirectory());
     Log log;
     log.info("Q7_PAGORA_PASSIVO");
     log.info(QStringLiteral("Versão: ") + QString::fromUtf8(kVersionText));
+    for (const QString &problem : unshared)
+        log.critical(problem);
 
     SingleInstanceGuard guard(QString::fromLatin1(kApplicationId));
     if (!guard.tryToRun()) {

@@ -2,13 +2,17 @@
 // or SIGTERM in the middle of an operation: every request it took is answered, a request it
 // did not take stays where the sales application put it, and the next start answers that one.
 #include "ServiceHarness.h"
+#include "controllers/platform/SharedStateDirectory.h"
 
 #include <QDeadlineTimer>
 #include <QDirIterator>
 #include <QJsonArray>
 #include <QLibraryInfo>
+#include <QSaveFile>
+#include <QScopeGuard>
 #include <QSharedMemory>
 #include <functional>
+#include <sys/stat.h>
 
 namespace {
 
@@ -308,6 +312,32 @@ private slots:
         QCOMPARE(third->exitCode(), 0);
         QVERIFY(s->logged("{Info} \t\t [Base_Controller] Destruído", "third.log"));
         QVERIFY(underWine() || !s->slotTaken());
+    }
+
+    // The installed service's state directory, setgid and the group's: a file of its own left by an
+    // older start, and one it makes now (through a temporary file), are the group's to replace.
+    void sharedStateDirectory_data() {
+        QTest::addColumn<int>("directoryMode");
+        QTest::addColumn<QString>("modes"); // the old file's, the new one's
+        QTest::newRow("shared") << 02770 << "664 664";
+        QTest::newRow("not shared: as they were") << 0770 << "644 644";
+    }
+    void sharedStateDirectory() {
+        QFETCH(int, directoryMode);
+        QTemporaryDir dir;
+        const auto restore = qScopeGuard([mask = ::umask(022)] { ::umask(mask); });
+        QVERIFY(writeFile(dir.filePath("pendentes.json"), "{}"));
+        QCOMPARE(::chmod(QFile::encodeName(dir.path()).constData(), mode_t(directoryMode)), 0);
+        QCOMPARE(platform::shareWithGroup(dir.path()), QStringList());
+        QSaveFile made(dir.filePath("arquivo_tef.destino"));
+        QVERIFY(made.open(QIODevice::WriteOnly) && made.commit());
+        QStringList modes;
+        for (const char *name : {"pendentes.json", "arquivo_tef.destino"}) {
+            struct stat info {};
+            QCOMPARE(::stat(QFile::encodeName(dir.filePath(name)).constData(), &info), 0);
+            modes << QString::number(info.st_mode & 0777, 8);
+        }
+        QTEST(modes.join(' '), "modes");
     }
 
     // A second service on the same request directory, with a slot of its own, says so and ends;
