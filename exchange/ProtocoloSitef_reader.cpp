@@ -171,8 +171,8 @@ QString ProtocoloSitef::parseRequest(const QString &content) const {
         qCritical().noquote() << QStringLiteral("Erro no arquivo: ") + msgErro;
     } else {
         if (!repeated.isNull())
-            msgErro = QStringLiteral("Campo %1 repetido com valores diferentes; envie cada campo uma só vez")
-                          .arg(repeated);
+            msgErro =
+                QStringLiteral("Campo %1 repetido com valores diferentes; envie-o uma só vez").arg(repeated);
         else if (header.isNull())
             msgErro = QStringLiteral("Chave header[%1] não encontrada").arg(TAG_000_000);
         else if (!parametros.contains(QStringLiteral("identificacao")))
@@ -181,9 +181,8 @@ QString ProtocoloSitef::parseRequest(const QString &content) const {
             msgErro = QStringLiteral("Chave registro final [%1] não encontrada").arg(TAG_999_999);
         else if (parametros.contains(QStringLiteral("valor")) &&
                  !isAmount(parametros.value(QStringLiteral("valor"))))
-            msgErro =
-                QStringLiteral("Campo %1 (valor) inválido; envie o valor em centavos, de 1 a 12 dígitos")
-                    .arg(TAG_003_000);
+            msgErro = QStringLiteral("Campo %1 (valor) inválido; envie de 1 a 12 dígitos, em centavos")
+                          .arg(TAG_003_000);
         if (!msgErro.isEmpty())
             qCritical().noquote() << msgErro;
     }

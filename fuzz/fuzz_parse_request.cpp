@@ -15,15 +15,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     fuzz::require(request.value(QLatin1String("parametros")).isObject(), "has parametros", json);
     const QJsonObject parametros = request.value(QLatin1String("parametros")).toObject();
     const QString header = request.value(QLatin1String("header")).toString();
-    static const QStringList errors{
-        "Arquivo com formato inválido", "Chave header[000-000] não encontrada",
-        "Chave identificacao[001-000] não encontrada", "Chave registro final [999-999] não encontrada",
-        "Campo 003-000 (valor) inválido; envie o valor em centavos, de 1 a 12 dígitos"};
+    static const QStringList errors{"Arquivo com formato inválido", "Chave header[000-000] não encontrada",
+                                    "Chave identificacao[001-000] não encontrada",
+                                    "Chave registro final [999-999] não encontrada"};
     const QString msgErro = request.value(QLatin1String("msg_erro")).toString();
-    if (request.contains(QLatin1String("msg_erro")))
-        fuzz::require(errors.contains(msgErro) ||
-                          msgErro.endsWith(QStringLiteral(
-                              " repetido com valores diferentes; envie cada campo uma só vez")),
+    if (request.contains(QLatin1String("msg_erro"))) // "Campo ...": a tag repeated, or an invalid amount
+        fuzz::require(errors.contains(msgErro) || msgErro.startsWith(QLatin1String("Campo ")),
                       "known msg_erro", json);
     else
         fuzz::require(!header.isEmpty() && parametros.contains(QLatin1String("identificacao")) &&

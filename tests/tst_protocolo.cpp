@@ -59,12 +59,12 @@ private slots:
         const QString end = QStringLiteral("\n001-000 = 42\n999-999 = 0");
         const QString noHeader = QStringLiteral(R"({"msg_erro":"Chave header[000-000] não encontrada",)");
         row("lower-case code, digit values stay strings", "000-000 = crt" + end, request("CRT", 0));
-        row("values: equals sign kept, JSON escapes, white-space runs collapse; unknown keys skipped",
+        row("values: equals kept, JSON escapes, blanks collapse, 12-digit amount; unknown keys skipped",
             "000-000 = CRT\n001-000 = a=b\n   002-000   =   a\"b\\c\x01\bd  çã   \t\n123-456 = "
-            "x\nidentificacao = 1\n999-999 = 0",
+            "x\nidentificacao = 1\n003-000 = 000000001000\n999-999 = 0",
             request("CRT", 0,
                     "\"documento\":\"a\\\"b\\\\c\\u0001\\bd "
-                    "çã\",\"identificacao\":\"a=b\",\"registro_final\":\"0\""),
+                    "çã\",\"identificacao\":\"a=b\",\"registro_final\":\"0\",\"valor\":\"000000001000\""),
             QtWarningMsg, "Documento fora do especificado. CHAVE: 123-456");
         row("ATV refuses document and amount; no blanks around the equals sign",
             "000-000=ATV\n002-000=9\n003-000=1000\n001-000=42\n999-999=0", request("ATV", -20));
@@ -91,21 +91,18 @@ private slots:
                     R"("finalizacao":"F","identificacao":"42","numero_transacao":"77",)"
                     R"("registro_final":"0")"));
         row("amount after CNF is refused", "000-000 = CNF\n003-000 = 1000" + end, request("CNF", -6));
+        const QString refused = R"({"header":"CRT","msg_erro":"%1","operacao":0,"parametros":)"
+                                R"({"identificacao":"42","registro_final":"0","valor":"%2"}})";
+        const char *repeated = "Campo 000-000 repetido com valores diferentes; envie-o uma só vez";
         row("two different codes refuse the request", "000-000 = ADM\n003-000 = 1\n000-000 = CRT" + end,
-            R"({"header":"CRT","msg_erro":"Campo 000-000 repetido com valores diferentes; envie cada campo uma só vez",)"
-            R"("operacao":0,"parametros":{"identificacao":"42","registro_final":"0","valor":"1"}})",
-            QtCriticalMsg, "Campo 000-000 repetido com valores diferentes; envie cada campo uma só vez");
-        const QString refused =
-            R"({"header":"CRT","msg_erro":"Campo 003-000 (valor) inválido; envie o valor em centavos, de 1 a 12 dígitos",)"
-            R"("operacao":0,"parametros":{"identificacao":"42","registro_final":"0","valor":"%1"}})";
+            refused.arg(repeated, "1"), QtCriticalMsg, repeated);
+        const char *amount = "Campo 003-000 (valor) inválido; envie de 1 a 12 dígitos, em centavos";
         for (const char *valor : {"-1000", "10,00", "1234567890123", "10 00"})
-            row(qPrintable(QString("amount %1 refuses the request").arg(valor)),
-                "000-000 = CRT\n003-000 = " + QString(valor) + end, refused.arg(valor), QtCriticalMsg,
-                "Campo 003-000 (valor) inválido; envie o valor em centavos, de 1 a 12 dígitos");
-        row("before CRT: currency and a 12-digit amount taken, cheque refused",
-            "004-000 = 0\n005-000 = X\n003-000 = 000000001000\n000-000 = CRT" + end,
-            request("CRT", 0,
-                    R"("identificacao":"42","moeda":"0","registro_final":"0","valor":"000000001000")"));
+            row(qPrintable(QStringLiteral("amount %1 refused").arg(valor)),
+                "000-000 = CRT\n003-000 = " + QString(valor) + end, refused.arg(amount, valor), QtCriticalMsg,
+                amount);
+        row("before CRT: currency taken, cheque refused", "004-000 = 0\n005-000 = X\n000-000 = CRT" + end,
+            request("CRT", 0, R"("identificacao":"42","moeda":"0","registro_final":"0")"));
         row("cancellation fields for a code containing CNC",
             "000-000 = XCNC\n010-000 = REDE\n012-000 = 77\n022-000 = 20122018\n023-000 = 093517\n027-000 = "
             "F\n013-000 = 5548" +
