@@ -118,7 +118,8 @@ const QRegularExpression &secretPattern() {
             // identifiers support reads (merchant, NSU, authorisation, control code): a whole value
             // of up to 15 digits is no card, however it passes Luhn
             R"re(|(?:(?<![\w-])(?:150-000|012-000|013-000|027-000)[ \t]*=[ \t]*)re"
-            R"re(|"(?:identificadorEstabelecimento|nsuTerminal|codigoAutorizacao|identificadorConfirmacaoTransacao)")re"
+            R"re(|"(?:identificadorEstabelecimento|nsuTerminal|codigoAutorizacao|)re"
+            R"re(identificadorConfirmacaoTransacao)")re"
             R"re(\s*:\s*"?)(\d{1,15})(?![ .-]?\d))re"
             // track 1, with or without its sentinels: card number, cardholder's name, the rest
             R"re(|B(\d{13,19})\^([^^\r\n]{0,60})\^([^?\s",;]*))re"
@@ -198,8 +199,6 @@ QString maskedRun(const QStringRef &run, bool *endsInCard) {
             masked[at.at(i)] = QLatin1Char('*');
         *endsInCard = *endsInCard || end == digits.size();
     };
-    if (digits.size() < 13)
-        return masked;
     for (int i = 0; i < edges.size(); ++i)
         for (int j = i + 1; j < edges.size() && edges.at(j) - edges.at(i) <= 19; ++j)
             if (edges.at(j) - edges.at(i) >= 13)
@@ -345,7 +344,7 @@ QString Log::mask(const QString &text) {
         } else if (match.capturedLength(LabelValue) > 0) {
             replace(match.capturedStart(LabelValue), match.capturedEnd(LabelValue),
                     stars(match.capturedLength(LabelValue)));
-        } else if (match.capturedLength(Run) > 0) {
+        } else if (match.capturedLength(Run) >= 13) { // shorter, it holds no card number
             bool endsInCard = false;
             QString run = maskedRun(match.capturedRef(Run), &endsInCard);
             // Track 2 data after the card number: the separator kept, the digits hidden.

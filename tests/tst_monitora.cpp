@@ -164,10 +164,10 @@ private slots:
         row("a line break from outside never starts a log line", "", "IntPos.001", forged, forged, "",
             kSaleStatus, bare,
             logged("Debug", "Dados do arquivo lido: " + QString(forged).replace('\n', "\\n")));
+        const QString head = "120 bytes, não é texto; início em hexadecimal: " + kSale.left(32).toHex(' ');
         row("a request that is not text: its size and head", "", "IntPos.001",
             kSale + '\0' + QByteArray(63, 1), kSale, "", kSaleStatus, bare,
-            logged("Debug", "Dados do arquivo lido: 120 bytes, não é texto; início em hexadecimal: " +
-                                kSale.left(32).toHex(' ')));
+            logged("Debug", "Dados do arquivo lido: " + head));
     }
     void exchange() {
         QFETCH(QByteArray, setting);

@@ -30,15 +30,14 @@ TefPosClient::Fields request(const QString &operation, const QString &id) {
             {"375-025", kSenha}};
 }
 
-// What of a secret is in `text`: Luhn-valid runs of 13 to 19 digits, grouped or not (the merchant's
+// What of a secret is in `text`: Luhn-valid runs of 13 to 19 digits, grouped ones as one (the merchant's
 // identifier is none), the password, track data.
 QStringList leaks(QString text) {
     QStringList found;
-    text.remove(QRegularExpression("(150-000 = |\"identificadorEstabelecimento\":\")\\d{1,15}(?!\\d)"));
-    QRegularExpressionMatchIterator it =
-        QRegularExpression(R"((?<!\d)(?<!\d[ .-])\d(?:[ .-]?\d){12,18}(?![ .-]?\d))").globalMatch(text);
+    text.remove(QRegularExpression("150-000 = \\d{15}\\b|(?<=\\d)[ .-](?=\\d)"));
+    QRegularExpressionMatchIterator it = QRegularExpression("(?<!\\d)\\d{13,19}(?!\\d)").globalMatch(text);
     while (it.hasNext()) {
-        const QString digits = it.next().captured().remove(QRegularExpression("[ .-]"));
+        const QString digits = it.next().captured();
         int sum = 0;
         for (int i = 0; i < digits.size(); ++i) {
             const int digit = digits.at(digits.size() - 1 - i).digitValue() * (i % 2 + 1);
