@@ -7,6 +7,7 @@
 #include <QMutex>
 #include <QRegularExpression>
 #include <QTextStream>
+#include <QVector>
 
 #include <algorithm>
 
@@ -90,15 +91,20 @@ void writeLine(int level, const QString &message) {
                 .arg(daily));
 }
 
-// Masked once, for both outputs.
-void emitAt(Log::Level level, const QString &message) {
-    const QString masked = Log::mask(message);
-    toMessageOutput(level, masked);
-    writeLine(level, masked);
-}
-
 // Capture groups of secretPattern().
-enum SecretGroup { Tag = 1, TagValue, JsonKey, JsonValue, Track, Card, CardTrack };
+enum SecretGroup {
+    Tag = 1,
+    TagValue,
+    JsonKey,
+    JsonValue,
+    Track,
+    Kept,
+    Pan,
+    Holder,
+    PanData,
+    LabelValue,
+    Run
+};
 
 const QRegularExpression &secretPattern() {
     static const QRegularExpression pattern = [] {
@@ -109,12 +115,27 @@ const QRegularExpression &secretPattern() {
             R"re(|"(adm_senha|transacao_administracao_senha)"\s*:\s*("(?:[^"\\]|\\.)*"|[^\s,}\]]+))re"
             // the track item of the Pagora transaction data, as item or as JSON member
             R"re(|\bTrilha02"?[ \t]*[:=][ \t]*"?([^,"\r\n]*))re"
-            // any card number, with the track data that may follow it
-            R"re(|(?<!\d)(\d{13,19})([=D]\d*)?(?!\d))re"));
+            // identifiers support reads (merchant, NSU, authorisation, control code): a whole value
+            // of up to 15 digits is no card, however it passes Luhn
+            R"re(|(?:(?<![\w-])(?:150-000|012-000|013-000|027-000)[ \t]*=[ \t]*)re"
+            R"re(|"(?:identificadorEstabelecimento|nsuTerminal|codigoAutorizacao|)re"
+            R"re(identificadorConfirmacaoTransacao)")re"
+            R"re(\s*:\s*"?)(\d{1,15})(?![ .-]?\d))re"
+            // track 1, with or without its sentinels: card number, cardholder's name, the rest
+            R"re(|B(\d{13,19})\^([^^\r\n]{0,60})\^([^?\s",;]*))re"
+            // security code and expiry after their labels
+            R"re(|(?i:\b(?:cvv2?|cvc2?|cid|val|validade|venc|vencimento|exp|expira|validity)\b)\.?[ \t]*[:=-]?[ \t]*)re"
+            R"re((\d\d[/-]\d\d(?:\d\d)?|\d{3,4})(?![\d/]))re"
+            // digits, alone or grouped by single blanks, dashes or dots: maybe a card number
+            R"re(|(\d(?:[ .-]?\d)*))re"));
         re.optimize();
         return re;
     }();
     return pattern;
+}
+
+bool isAsciiDigit(QChar c) {
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
 }
 
 bool luhnValid(const QStringRef &digits) {
@@ -152,9 +173,93 @@ QString maskedTrack(const QStringRef &track) {
     return maskedCard(track.left(digits)) + track.at(digits) + stars(track.size() - digits - 1);
 }
 
+// A run of digits, separators kept. A card may be written in groups, or sit inside a longer run
+// after a number of another kind: every Luhn-valid window of 13 to 19 digits between group edges,
+// and every one of 16 digits anywhere, keeps only its first six and last four digits.
+// `endsInCard` tells whether such a window ends the run, so that track data may follow.
+QString maskedRun(const QStringRef &run, bool *endsInCard) {
+    QString digits;
+    QVector<int> at;       // where each digit is in the run
+    QVector<int> edges{0}; // digit counts at which a group starts, and the end
+    for (int i = 0; i < run.size(); ++i) {
+        if (isAsciiDigit(run.at(i))) {
+            digits += run.at(i);
+            at << i;
+        } else {
+            edges << digits.size();
+        }
+    }
+    edges << digits.size();
+    QString masked = run.toString();
+    *endsInCard = false;
+    const auto window = [&](int start, int end) {
+        if (!luhnValid(digits.midRef(start, end - start)))
+            return;
+        for (int i = start + 6; i < end - 4; ++i)
+            masked[at.at(i)] = QLatin1Char('*');
+        *endsInCard = *endsInCard || end == digits.size();
+    };
+    for (int i = 0; i < edges.size(); ++i)
+        for (int j = i + 1; j < edges.size() && edges.at(j) - edges.at(i) <= 19; ++j)
+            if (edges.at(j) - edges.at(i) >= 13)
+                window(edges.at(i), edges.at(j));
+    for (int start = 0; start + 16 <= digits.size(); ++start)
+        window(start, start + 16);
+    return masked;
+}
+
 bool hasAsciiDigit(const QString &text) {
-    return std::any_of(text.cbegin(), text.cend(),
-                       [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); });
+    return std::any_of(text.cbegin(), text.cend(), isAsciiDigit);
+}
+
+bool isControl(char16_t c) {
+    return c < 0x20 || (c >= 0x7f && c < 0xa0) || c == 0x2028 || c == 0x2029;
+}
+
+bool isLineControl(char16_t c) {
+    return c == u'\n' || c == u'\r' || c == u'\t';
+}
+
+// Control characters as escapes: what comes from outside never starts a line of its own, nor
+// moves the cursor of whoever reads the log in a terminal. `lineControls` chooses line breaks
+// and tabs, or all the others and surrogates without their pair (no pattern matches in a text
+// that holds one, so nothing in it would be masked).
+QString escaped(const QString &text, bool lineControls) {
+    QString line;
+    int copied = 0;
+    for (int i = 0; i < text.size(); ++i) {
+        const char16_t code = text.at(i).unicode();
+        if (QChar::isHighSurrogate(code) && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+            ++i;
+            continue;
+        }
+        if (lineControls ? !isLineControl(code)
+                         : !QChar::isSurrogate(code) && (!isControl(code) || isLineControl(code)))
+            continue;
+        line += text.midRef(copied, i - copied);
+        copied = i + 1;
+        if (code == u'\n')
+            line += QLatin1String("\\n");
+        else if (code == u'\r')
+            line += QLatin1String("\\r");
+        else if (code == u'\t')
+            line += QLatin1String("\\t");
+        else if (code < 0x100)
+            line += QStringLiteral("\\x%1").arg(static_cast<uint>(code), 2, 16, QLatin1Char('0'));
+        else
+            line += QStringLiteral("\\u%1").arg(static_cast<uint>(code), 4, 16, QLatin1Char('0'));
+    }
+    if (copied == 0)
+        return text;
+    line += text.midRef(copied);
+    return line;
+}
+
+// Made safe once, for both outputs.
+void emitAt(Log::Level level, const QString &message) {
+    const QString safe = Log::safe(message);
+    toMessageOutput(level, safe);
+    writeLine(level, safe);
 }
 
 } // namespace
@@ -194,7 +299,13 @@ QString Log::formatLine(int level, const QString &message, const QDateTime &when
 }
 
 void Log::write(int level, const QString &message) {
-    writeLine(level, mask(message));
+    writeLine(level, safe(message));
+}
+
+QString Log::safe(const QString &text) {
+    // The digits of an escape such as \x01 can join the digits after it: masked with them. Line
+    // breaks are escaped last, for masking reads "tag = value" lines by them.
+    return escaped(mask(escaped(text, false)), true);
 }
 
 QString Log::mask(const QString &text) {
@@ -209,9 +320,9 @@ QString Log::mask(const QString &text) {
         masked += replacement;
         copied = end;
     };
-    QRegularExpressionMatchIterator it = secretPattern().globalMatch(text);
-    while (it.hasNext()) {
-        const QRegularExpressionMatch match = it.next();
+    QRegularExpressionMatch match;
+    for (int from = 0; (match = secretPattern().match(text, from)).hasMatch();) {
+        from = match.capturedEnd();
         if (match.capturedLength(Tag) > 0) {
             const QStringRef value = match.capturedRef(TagValue);
             if (!value.isEmpty())
@@ -225,12 +336,28 @@ QString Log::mask(const QString &text) {
             const QStringRef value = match.capturedRef(Track);
             if (!value.isEmpty())
                 replace(match.capturedStart(Track), match.capturedEnd(Track), maskedTrack(value));
-        } else if (luhnValid(match.capturedRef(Card))) {
-            const QStringRef trackData = match.capturedRef(CardTrack);
-            QString replacement = maskedCard(match.capturedRef(Card));
-            if (!trackData.isEmpty())
-                replacement += trackData.at(0) + stars(trackData.size() - 1);
-            replace(match.capturedStart(Card), match.capturedEnd(), replacement);
+        } else if (match.capturedLength(Pan) > 0) {
+            replace(match.capturedStart(Pan), match.capturedEnd(PanData),
+                    maskedCard(match.capturedRef(Pan)) + QLatin1Char('^') +
+                        stars(match.capturedLength(Holder)) + QLatin1Char('^') +
+                        stars(match.capturedLength(PanData)));
+        } else if (match.capturedLength(LabelValue) > 0) {
+            replace(match.capturedStart(LabelValue), match.capturedEnd(LabelValue),
+                    stars(match.capturedLength(LabelValue)));
+        } else if (match.capturedLength(Run) >= 13) { // shorter, it holds no card number
+            bool endsInCard = false;
+            QString run = maskedRun(match.capturedRef(Run), &endsInCard);
+            // Track 2 data after the card number: the separator kept, the digits hidden.
+            if (endsInCard && from < text.size() &&
+                (text.at(from) == QLatin1Char('=') || text.at(from) == QLatin1Char('D'))) {
+                int end = from + 1;
+                while (end < text.size() && isAsciiDigit(text.at(end)))
+                    ++end;
+                run += text.at(from) + stars(end - from - 1);
+                from = end;
+            }
+            if (from != match.capturedEnd() || run != match.capturedRef(Run))
+                replace(match.capturedStart(Run), from, run);
         }
     }
     if (masked.isNull())

@@ -145,9 +145,10 @@ void Q7_Bridge_Controller::processTef() {
         showFailure(message);
         reply = errorReply(message);
     } else if (jsonConfigs.contains(msgErro)) {
-        // Not a JSON object: the reply evaluation turns it into the unknown error.
-        reply = jsonConfigs.value(msgErro).toString();
-        showFailure(reply);
+        // Answered as a failure of the library: the sales application shows why in 030-000.
+        const QString message = jsonConfigs.value(msgErro).toString();
+        showFailure(message);
+        reply = errorReply(message);
     } else if ((operacao == protocolo.OP_CRT || operacao == protocolo.OP_CNC ||
                 operacao == protocolo.OP_ADM) &&
                !current.idFitsLibrary()) {

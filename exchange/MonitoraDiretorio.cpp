@@ -10,6 +10,7 @@
 #include <QFileSystemWatcher>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QTextCodec>
 
 #include <algorithm>
@@ -21,6 +22,29 @@ namespace {
 constexpr int kRetryDelayMs = 250;
 constexpr int kRewatchIntervalMs = 3000;
 constexpr int kMibUtf8 = 106;
+constexpr int kMibUtf16Be = 1013;
+constexpr int kMibUtf16Le = 1014;
+constexpr int kLoggedHeadBytes = 32;
+
+bool startsWithUtf16Mark(const QByteArray &bytes) {
+    return bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF");
+}
+
+// What the log shows of a request: its text, or for one that is not text (a NUL byte, control
+// characters, bytes no encoding makes sense of) its size and first bytes, not kilobytes of garbage.
+QString loggedRequest(const QByteArray &bytes, const QString &text) {
+    const bool binary = (!startsWithUtf16Mark(bytes) && bytes.contains('\0')) ||
+                        std::any_of(text.cbegin(), text.cend(), [](QChar c) {
+                            const char16_t code = c.unicode();
+                            return (code < 0x20 && code != u'\t' && code != u'\n' && code != u'\r') ||
+                                   (code >= 0x7f && code < 0xa0) || code == QChar::ReplacementCharacter;
+                        });
+    if (!binary)
+        return text;
+    return QStringLiteral("%1 bytes, não é texto; início em hexadecimal: %2")
+        .arg(bytes.size())
+        .arg(QString::fromLatin1(bytes.left(kLoggedHeadBytes).toHex(' ')));
+}
 
 void destroyAtExit() {
     MonitoraDiretorio::destroyInstance();
@@ -245,7 +269,8 @@ bool MonitoraDiretorio::readRequest(const QString &fileName) {
     if (windows1252)
         m_log.info(QStringLiteral("[MonitoraDiretorio] Arquivo ") + m_fileReq +
                    QStringLiteral(" não é UTF-8 válido; lido como Windows-1252"));
-    m_log.debug(QStringLiteral("[MonitoraDiretorio] Dados do arquivo lido: ") + request);
+    m_log.debug(QStringLiteral("[MonitoraDiretorio] Dados do arquivo lido: ") +
+                loggedRequest(claimed.isEmpty() ? bytes : claimed, request));
 
     handOver(m_protocolo.parseRequest(request));
     return true;
@@ -316,10 +341,17 @@ void MonitoraDiretorio::abandon(const QString &fileName) {
     m_abandonedStamp = fileStamp(fileName);
 }
 
-// The text ends at the first NUL byte. Under UTF-8 a file with invalid bytes is read as
-// Windows-1252, the encoding most sales applications that do not write UTF-8 use.
+// The text ends at the first NUL. A UTF-16 byte order mark names the encoding whatever
+// "codificacao" says. Under UTF-8 a file with invalid bytes is read as Windows-1252, the
+// encoding most sales applications that do not write UTF-8 use.
 QString MonitoraDiretorio::decodeRequest(QByteArray bytes, bool *windows1252) const {
     *windows1252 = false;
+    if (startsWithUtf16Mark(bytes)) {
+        QString text = QTextCodec::codecForMib(bytes.at(0) == '\xFF' ? kMibUtf16Le : kMibUtf16Be)
+                           ->toUnicode(bytes.mid(2));
+        const int end = text.indexOf(QChar(0));
+        return end < 0 ? text : text.left(end);
+    }
     const int zero = bytes.indexOf('\0');
     if (zero >= 0)
         bytes.truncate(zero);
@@ -335,7 +367,8 @@ QString MonitoraDiretorio::decodeRequest(QByteArray bytes, bool *windows1252) co
 
 // The line a sales application writes last, with a value.
 bool MonitoraDiretorio::hasFinalLine(const QString &text) {
-    const QVector<QStringRef> lines = text.splitRef(QLatin1Char('\n'));
+    static const QRegularExpression lineEnd(QStringLiteral("[\r\n]"));
+    const QVector<QStringRef> lines = text.splitRef(lineEnd);
     return std::any_of(lines.cbegin(), lines.cend(), [](const QStringRef &line) {
         const int equals = line.indexOf(QLatin1Char('='));
         return equals >= 0 && line.left(equals).trimmed() == QLatin1String("999-999") &&

@@ -3,7 +3,9 @@
 #include "base/Log.h"
 
 #include <QDebug>
+#include <QHash>
 #include <QMap>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <utility>
@@ -65,6 +67,14 @@ bool isBlank(const QStringRef &text) {
     return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.isSpace(); });
 }
 
+// Sales applications send whole cents; a sign, a decimal comma or more digits than any sale
+// has would leave the library to guess the amount.
+bool isAmount(const QString &value) {
+    return !value.isEmpty() && value.size() <= 12 && std::all_of(value.cbegin(), value.cend(), [](QChar c) {
+        return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+    });
+}
+
 } // namespace
 
 bool ProtocoloSitef::accepts(Condition condition, const QString &operation) const {
@@ -99,7 +109,7 @@ int ProtocoloSitef::operationNumber(const QString &code) const {
     if (code == OP_NCN)
         return -7;
     if (code != OP_ATV)
-        qDebug().noquote() << Log::mask(QStringLiteral("Identificador [%1] fora do especificado").arg(code));
+        qDebug().noquote() << Log::safe(QStringLiteral("Identificador [%1] fora do especificado").arg(code));
     return -20;
 }
 
@@ -109,12 +119,18 @@ QString ProtocoloSitef::parseRequest(const QString &content) const {
     QString msgErro;
     QMap<QString, QString> parametros;
 
-    const QVector<QStringRef> lines = content.splitRef(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    // A line ends at CR LF, LF or a lone CR, as the writing platform has it.
+    static const QRegularExpression lineEnd(QStringLiteral("[\r\n]"));
+    const QVector<QStringRef> lines = content.splitRef(lineEnd, Qt::SkipEmptyParts);
     // Every other line is judged once the whole file has named its operation: written before
     // "000-000", a control code or NSU would otherwise be dropped, and a CNF or NCN that names
     // nothing settles every answered sale.
     QVector<std::pair<QString, QString>> fields;
     fields.reserve(lines.size());
+    // A known tag given twice with different values: which one the sales application meant
+    // cannot be told, so the request is refused rather than run on the last.
+    QHash<QString, QString> given;
+    QString repeated;
     for (const QStringRef &line : lines) {
         const int equals = line.indexOf(QLatin1Char('='));
         if (equals < 0) {
@@ -127,6 +143,13 @@ QString ProtocoloSitef::parseRequest(const QString &content) const {
         const QString key = line.left(equals).toString().simplified();
         // Everything after the first "=" is the value: "=" is a legal character in a value.
         const QString value = line.mid(equals + 1).toString().simplified();
+        if (!value.isEmpty() && (key == TAG_000_000 || m_requestKeys.contains(key))) {
+            const auto first = given.constFind(key);
+            if (first == given.cend())
+                given.insert(key, value);
+            else if (*first != value && repeated.isNull())
+                repeated = key;
+        }
 
         if (key == TAG_000_000 && !value.isEmpty()) {
             header = value.toUpper();
@@ -141,18 +164,25 @@ QString ProtocoloSitef::parseRequest(const QString &content) const {
             parametros.insert(accepted->member, value);
             continue;
         }
-        qWarning().noquote() << Log::mask(QStringLiteral("Documento fora do especificado. CHAVE: ") + key);
+        qWarning().noquote() << Log::safe(QStringLiteral("Documento fora do especificado. CHAVE: ") + key);
     }
 
     if (!msgErro.isEmpty()) {
         qCritical().noquote() << QStringLiteral("Erro no arquivo: ") + msgErro;
     } else {
-        if (header.isNull())
+        if (!repeated.isNull())
+            msgErro =
+                QStringLiteral("Campo %1 repetido com valores diferentes; envie-o uma só vez").arg(repeated);
+        else if (header.isNull())
             msgErro = QStringLiteral("Chave header[%1] não encontrada").arg(TAG_000_000);
         else if (!parametros.contains(QStringLiteral("identificacao")))
             msgErro = QStringLiteral("Chave identificacao[%1] não encontrada").arg(TAG_001_000);
         else if (!parametros.contains(QStringLiteral("registro_final")))
             msgErro = QStringLiteral("Chave registro final [%1] não encontrada").arg(TAG_999_999);
+        else if (parametros.contains(QStringLiteral("valor")) &&
+                 !isAmount(parametros.value(QStringLiteral("valor"))))
+            msgErro = QStringLiteral("Campo %1 (valor) inválido; envie de 1 a 12 dígitos, em centavos")
+                          .arg(TAG_003_000);
         if (!msgErro.isEmpty())
             qCritical().noquote() << msgErro;
     }

@@ -242,7 +242,7 @@ void ProtocoloSitef::addSitefItem(Lines &lines, const QString &item) const {
 QString ProtocoloSitef::buildSitefResponse(const QString &json) const {
     QJsonParseError error{};
     const QJsonDocument parsed = QJsonDocument::fromJson(json.toUtf8(), &error);
-    qInfo().noquote() << Log::mask(QString::fromUtf8(parsed.toJson(QJsonDocument::Compact)));
+    qInfo().noquote() << Log::safe(QString::fromUtf8(parsed.toJson(QJsonDocument::Compact)));
     if (error.error != QJsonParseError::NoError) {
         qCritical().noquote() << error.errorString();
         return QString();

@@ -175,6 +175,19 @@ private slots:
             R"(Pan:476173******0119,Trilha02:550000******4455=*******,Nsu:77 {"Trilha02":"550000******4455=****"})");
         row("masked text stays as it is", "210-004 = 550000******4455=****\r\n375-025 = ****",
             "210-004 = 550000******4455=****\r\n375-025 = ****");
+        row("card numbers grouped by blanks, dashes and dots; one inside a longer run",
+            "4111 1111 1111 1111 / 4111-1111-1111-1111 / 4111.1111.1111.1111 / NSU 123 4111 1111 1111 1111",
+            "4111 11** **** 1111 / 4111-11**-****-1111 / 4111.11**.****.1111 / NSU 123 4111 11** **** 1111");
+        row("track 1 with and without sentinels, track 2 anywhere",
+            "%B4111111111111111^SILVA/JOAO^2712101?B4111111111111111^SILVA/JOAO^2712 ;4111111111111111=2712?",
+            "%B411111******1111^**********^*******?B411111******1111^**********^**** "
+            ";411111******1111=****?");
+        row("CVV and expiry next to their labels",
+            "CVV 123, CVV: 1234, cvc2=321; VAL 12/27, validade 12/2027, Venc.: 1227",
+            "CVV ***, CVV: ****, cvc2=***; VAL *****, validade *******, Venc.: ****");
+        row("identifiers stay readable, a card under an identifier's tag does not",
+            "150-000 = 123456789012347\r\n150-000 = 4761739001010119 {\"nsuTerminal\":\"1234567890128\"}",
+            "150-000 = 123456789012347\r\n150-000 = 476173******0119 {\"nsuTerminal\":\"1234567890128\"}");
     }
     void mask() {
         QFETCH(QString, text);

@@ -156,6 +156,18 @@ private slots:
             logged("Info", "Arquivo IntPos.001 não é UTF-8 válido; lido como Windows-1252"));
         row("UTF-8 request with a byte order mark", "", "IntPos.001", "\xEF\xBB\xBF" + accented.toUtf8(),
             accented, "", kSaleStatus, bare);
+        for (const char *utf16 : {"UTF-16LE", "UTF-16BE"}) // with its byte order mark
+            row(utf16, "", "IntPos.001", QTextCodec::codecForName(utf16)->fromUnicode(accented), accented, "",
+                kSaleStatus, bare);
+        const QByteArray forged = "000-000 = CRT\n001-000 = 1234\n{07/12/26 "
+                                  "23:59:59}{Q7_PAGORA_PASSIVO}{Error} APROVADO\n999-999 = 0";
+        row("a line break from outside never starts a log line", "", "IntPos.001", forged, forged, "",
+            kSaleStatus, bare,
+            logged("Debug", "Dados do arquivo lido: " + QString(forged).replace('\n', "\\n")));
+        const QString head = "120 bytes, não é texto; início em hexadecimal: " + kSale.left(32).toHex(' ');
+        row("a request that is not text: its size and head", "", "IntPos.001",
+            kSale + '\0' + QByteArray(63, 1), kSale, "", kSaleStatus, bare,
+            logged("Debug", "Dados do arquivo lido: " + head));
     }
     void exchange() {
         QFETCH(QByteArray, setting);

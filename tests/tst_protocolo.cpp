@@ -58,14 +58,13 @@ private slots:
         };
         const QString end = QStringLiteral("\n001-000 = 42\n999-999 = 0");
         const QString noHeader = QStringLiteral(R"({"msg_erro":"Chave header[000-000] não encontrada",)");
-        row("lower-case code, a later line replaces an earlier one, digit values stay strings",
-            "000-000 = crt\n001-000 = 1" + end, request("CRT", 0));
-        row("values: equals sign kept, JSON escapes, white-space runs collapse; unknown keys skipped",
+        row("lower-case code, digit values stay strings", "000-000 = crt" + end, request("CRT", 0));
+        row("values: equals kept, JSON escapes, blanks collapse, 12-digit amount; unknown keys skipped",
             "000-000 = CRT\n001-000 = a=b\n   002-000   =   a\"b\\c\x01\bd  çã   \t\n123-456 = "
-            "x\nidentificacao = 1\n999-999 = 0",
+            "x\nidentificacao = 1\n003-000 = 000000001000\n999-999 = 0",
             request("CRT", 0,
                     "\"documento\":\"a\\\"b\\\\c\\u0001\\bd "
-                    "çã\",\"identificacao\":\"a=b\",\"registro_final\":\"0\""),
+                    "çã\",\"identificacao\":\"a=b\",\"registro_final\":\"0\",\"valor\":\"000000001000\""),
             QtWarningMsg, "Documento fora do especificado. CHAVE: 123-456");
         row("ATV refuses document and amount; no blanks around the equals sign",
             "000-000=ATV\n002-000=9\n003-000=1000\n001-000=42\n999-999=0", request("ATV", -20));
@@ -83,17 +82,25 @@ private slots:
             R"({"header":"CRT","msg_erro":"Chave registro final [999-999] não encontrada","operacao":0,)"
             R"("parametros":{"identificacao":"42"}})");
         row("ADM", "000-000 = ADM" + end, request("ADM", -5));
-        row("the last code wins and governs every line, also one before it",
-            "000-000 = CRT\n004-000 = 0\n000-000 = CNC\n004-000 = 1" + end, request("CNC", 12));
+        row("the code governs every line, also one before it; a tag repeated as it is is harmless",
+            "004-000 = 0\n000-000 = CNC\n000-000 = CNC" + end, request("CNC", 12));
+        row("CR-only line ends", "000-000 = CRT\r001-000 = 42\r999-999 = 0\r", request("CRT", 0));
         row("an undo's fields before its code are taken, its amount is not",
             "027-000 = F\n012-000 = 77\n003-000 = 1000\n000-000 = NCN" + end,
             request("NCN", -7,
                     R"("finalizacao":"F","identificacao":"42","numero_transacao":"77",)"
                     R"("registro_final":"0")"));
         row("amount after CNF is refused", "000-000 = CNF\n003-000 = 1000" + end, request("CNF", -6));
-        row("ADM keeps the amount out, CRT lets it in",
-            "000-000 = ADM\n003-000 = 1\n000-000 = CRT\n003-000 = 2" + end,
-            request("CRT", 0, R"("identificacao":"42","registro_final":"0","valor":"2")"));
+        const QString refused = R"({"header":"CRT","msg_erro":"%1","operacao":0,"parametros":)"
+                                R"({"identificacao":"42","registro_final":"0","valor":"%2"}})";
+        const char *repeated = "Campo 000-000 repetido com valores diferentes; envie-o uma só vez";
+        row("two different codes refuse the request", "000-000 = ADM\n003-000 = 1\n000-000 = CRT" + end,
+            refused.arg(repeated, "1"), QtCriticalMsg, repeated);
+        const char *amount = "Campo 003-000 (valor) inválido; envie de 1 a 12 dígitos, em centavos";
+        for (const char *valor : {"-1000", "10,00", "1234567890123", "10 00"})
+            row(qPrintable(QStringLiteral("amount %1 refused").arg(valor)),
+                "000-000 = CRT\n003-000 = " + QString(valor) + end, refused.arg(amount, valor), QtCriticalMsg,
+                amount);
         row("before CRT: currency taken, cheque refused", "004-000 = 0\n005-000 = X\n000-000 = CRT" + end,
             request("CRT", 0, R"("identificacao":"42","moeda":"0","registro_final":"0")"));
         row("cancellation fields for a code containing CNC",

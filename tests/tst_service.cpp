@@ -30,9 +30,11 @@ TefPosClient::Fields request(const QString &operation, const QString &id) {
             {"375-025", kSenha}};
 }
 
-// What of a secret is in `text`: Luhn-valid runs of 13 to 19 digits, the password, track data.
-QStringList leaks(const QString &text) {
+// What of a secret is in `text`: Luhn-valid runs of 13 to 19 digits, grouped ones as one (the merchant's
+// identifier is none), the password, track data.
+QStringList leaks(QString text) {
     QStringList found;
+    text.remove(QRegularExpression("150-000 = \\d{15}\\b|(?<=\\d)[ .-](?=\\d)"));
     QRegularExpressionMatchIterator it = QRegularExpression("(?<!\\d)\\d{13,19}(?!\\d)").globalMatch(text);
     while (it.hasNext()) {
         const QString digits = it.next().captured();
