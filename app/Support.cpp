@@ -17,7 +17,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QVector>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace support {
@@ -217,11 +219,11 @@ void checkLog(const ConfigTef &config, const QuietLog &quiet, Checks &checks) {
 
 std::optional<int> runCommand(int argc, char *argv[], const QString &stateDirectory) {
     const QByteArray command = argc > 1 ? QByteArray(argv[1]) : QByteArray();
-    if (command != "--verificar")
+    if (command != "--verificar" && command != "--pendentes")
         return std::nullopt;
     // No window: the service is not started.
     const QCoreApplication app(argc, argv);
-    return runVerificar(stateDirectory);
+    return command == "--verificar" ? runVerificar(stateDirectory) : runPendentes(stateDirectory);
 }
 
 int runVerificar(const QString &stateDirectory) {
@@ -241,6 +243,50 @@ int runVerificar(const QString &stateDirectory) {
             : QString());
     checkLog(config, quiet, checks);
     return checks.status();
+}
+
+int runPendentes(const QString &stateDirectory) {
+    const QuietLog quiet;
+    const ConfigTef config(stateDirectory, ConfigTef::ReadOnly);
+    QString problem = config.loadProblem();
+    if (problem.isEmpty())
+        problem = config.keyProblem(QStringLiteral("produto_tef"));
+    QList<PendingJournal::Entry> entries;
+    if (problem.isEmpty())
+        problem = readJournal(journalPath(config, config.getProdutoTef()), &entries);
+    if (!problem.isEmpty()) {
+        print(QStringLiteral("ERRO: ") + problem);
+        return 1;
+    }
+    if (entries.isEmpty()) {
+        print(QStringLiteral("Nenhuma transação pendente"));
+        return 0;
+    }
+    QVector<QStringList> rows{{QStringLiteral("sequencial"), QStringLiteral("identificação"),
+                               QStringLiteral("NSU"), QStringLiteral("controle"),
+                               QStringLiteral("adicionado"), QStringLiteral("respondida"),
+                               QStringLiteral("decisão")}};
+    for (const PendingJournal::Entry &entry : qAsConst(entries))
+        rows << QStringList{entry.sequencial,
+                            entry.id,
+                            entry.nsu,
+                            entry.controle,
+                            entry.adicionado,
+                            entry.respondida ? QStringLiteral("sim") : QStringLiteral("não"),
+                            entry.decisao < 0   ? QStringLiteral("-")
+                            : entry.decisao > 0 ? QStringLiteral("confirmar")
+                                                : QStringLiteral("desfazer")};
+    QVector<int> widths(rows.first().size());
+    for (const QStringList &row : qAsConst(rows))
+        for (int column = 0; column < row.size(); ++column)
+            widths[column] = std::max(widths[column], row[column].size());
+    for (const QStringList &row : qAsConst(rows)) {
+        QString line;
+        for (int column = 0; column + 1 < row.size(); ++column)
+            line += row[column].leftJustified(widths[column] + 2);
+        print(line + row.last());
+    }
+    return 0;
 }
 
 } // namespace support

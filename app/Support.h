@@ -5,8 +5,8 @@
 #include <optional>
 
 // What a technician runs in place of the service, which neither starts nor disturbs a running one:
-// `--verificar` checks what a failed sale would otherwise reveal, one line per check, on standard
-// output.
+// `--verificar` checks what a failed sale would otherwise reveal, one line per check, and
+// `--pendentes` lists the transactions the journal holds. Both print on standard output.
 namespace support {
 
 // The exit status of the command argv names; none when it names none and the service is to start.
@@ -15,5 +15,7 @@ std::optional<int> runCommand(int argc, char *argv[], const QString &stateDirect
 
 // 0 when every check passed, else 1.
 int runVerificar(const QString &stateDirectory);
+// 0 with the table (or the line that says there is nothing), 1 when the journal cannot be read.
+int runPendentes(const QString &stateDirectory);
 
 } // namespace support

@@ -399,6 +399,17 @@ private slots:
                                              "acertar as transações nele: restaure-o de uma cópia, ou "
                                              "confira-as com a rede, antes de iniciar "
                                              "o serviço";
+        QTest::newRow("two pending")
+            << "--pendentes" << 2 << "req"
+            << "resp" << two << 0
+            << "sequencial  identificação  NSU     controle  adicionado           "
+               "respondida  decisão\n"
+               "17          4711           998877  000123    2026-12-08T09:15:02  sim"
+               "         confirmar\n"
+               "18          4712           9                 2026-12-08T09:20:40  sim"
+               "         -";
+        QTest::newRow("none pending") << "--pendentes" << 0 << "req"
+                                      << "resp" << QByteArray() << 0 << "Nenhuma transação pendente";
     }
     void supportCommands() {
         QFETCH(QString, command);
