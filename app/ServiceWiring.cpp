@@ -182,14 +182,14 @@ ServiceWiring::ServiceWiring(int produto, QQmlApplicationEngine &engine, const O
     m_monitor->addObservadorDiretorio();
 }
 
-QString ServiceWiring::refusal() {
+QString ServiceWiring::overlap(const QString &pathIn, const QString &pathOut) {
     const auto absolute = [](const QString &path) {
         const QFileInfo info(path);
         const QString canonical = info.canonicalFilePath();
         return QDir::cleanPath(canonical.isEmpty() ? info.absoluteFilePath() : canonical);
     };
-    const QString in = absolute(m_monitor->pathIn());
-    const QString out = absolute(m_monitor->pathOut());
+    const QString in = absolute(pathIn);
+    const QString out = absolute(pathOut);
 #ifdef Q_OS_WIN
     const Qt::CaseSensitivity sensitivity = Qt::CaseInsensitive;
 #else
@@ -205,7 +205,14 @@ QString ServiceWiring::refusal() {
     if (within(in, out) || within(out, in))
         return QStringLiteral("path_in (%1) e path_out (%2) não podem ser o mesmo diretório nem um dentro do "
                               "outro; corrija config_tef.json")
-            .arg(m_monitor->pathIn(), m_monitor->pathOut());
+            .arg(pathIn, pathOut);
+    return QString();
+}
+
+QString ServiceWiring::refusal() {
+    const QString overlapping = overlap(m_monitor->pathIn(), m_monitor->pathOut());
+    if (!overlapping.isEmpty())
+        return overlapping;
     m_lock = std::make_unique<platform::DirectoryLock>(m_monitor->pathIn() + QLatin1Char('/') +
                                                        QLatin1String(kLockName));
     if (!m_lock->locked() && QFileInfo(m_monitor->pathIn()).isDir())

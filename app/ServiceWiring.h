@@ -58,6 +58,11 @@ public:
     static Base_Controller *createController(int produto, const QString &libraryDirectory,
                                              const QString &journalDirectory = QString());
 
+    // Why `pathIn` and `pathOut` cannot serve together (the same directory, or one within the
+    // other: the service would take its own answers for requests), told in one line; empty when
+    // they can.
+    static QString overlap(const QString &pathIn, const QString &pathOut);
+
 private:
     // What makes the service unsafe to run (a shared request directory, path_in and path_out that
     // overlap), told in one line; empty when it may run.

@@ -90,7 +90,7 @@ bool SingleInstanceGuard::isAnotherRunning() {
         return false;
     // The kernel frees the lock of a holder that is gone, however it went: a file it left behind,
     // whatever it says, takes no slot.
-    if (platform::DirectoryLock(m_lockPath, true).locked())
+    if (!platform::DirectoryLock::heldElsewhere(m_lockPath))
         return false;
     const QString note = QString::fromLatin1(platform::DirectoryLock::noteOf(m_lockPath)).trimmed();
     static const QRegularExpression pid(QStringLiteral("^[0-9]{1,10}$"));

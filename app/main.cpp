@@ -1,5 +1,6 @@
 #include "app/ServiceWiring.h"
 #include "app/SingleInstanceGuard.h"
+#include "app/Support.h"
 #include "app/TerminationSignals.h"
 #include "base/ConfigTef.h"
 #include "base/Log.h"
@@ -28,6 +29,8 @@ QString stateDirectory() {
 } // namespace
 
 int main(int argc, char *argv[]) {
+    if (const std::optional<int> status = support::runCommand(argc, argv, stateDirectory()))
+        return *status;
     // The autostart entry starts the installed service in every account's session: one that may not
     // use the state directory says so once, before it shows anything, and leaves nothing behind.
     const QString outsider = platform::outsiderNotice(stateDirectory());

@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QTemporaryFile>
 
 namespace {
 const char kPathIn[] = "path_in";
@@ -22,12 +23,54 @@ const char kWindows1252[] = "windows-1252";
 const char kCompatibilidade[] = "compatibilidade";
 const char kPadrao[] = "padrao";
 const char kTefDial[] = "tefdial";
+const char kDefaultLogFile[] = "q7_log.txt";
+const char *const kRequired[] = {kProdutoTef, kPathIn, kPathOut, kFileReq, kFileResp};
+
+// An optional key and the two values it takes, the first being the default.
+struct Choice {
+    const char *key;
+    const char *first;
+    const char *second;
+    const char *what;
+};
+const Choice kChoices[] = {{kCodificacao, kUtf8, kWindows1252, "Codificação"},
+                           {kCompatibilidade, kPadrao, kTefDial, "Compatibilidade"}};
+
+bool known(const Choice &choice, const QString &value) {
+    return value.compare(QLatin1String(choice.first), Qt::CaseInsensitive) == 0 ||
+           value.compare(QLatin1String(choice.second), Qt::CaseInsensitive) == 0;
+}
 } // namespace
 
-ConfigTef::ConfigTef(const QString &directory)
-    : m_directory(directory.isEmpty() ? QCoreApplication::applicationDirPath() : directory) {
-    carregar();
-    criarDiretorios();
+bool ConfigTef::acceptsFiles(const QString &directory) {
+    QTemporaryFile probe(directory + QStringLiteral("/q7_verificar_XXXXXX"));
+    return probe.open();
+}
+
+ConfigTef::ConfigTef(const QString &directory, Access access)
+    : m_access(access)
+    , m_directory(directory.isEmpty() ? QCoreApplication::applicationDirPath() : directory) {
+    if (access == Prepare) {
+        carregar();
+        criarDiretorios();
+        return;
+    }
+    QString problem;
+    switch (readFile(&problem)) {
+    case FileState::Loaded:
+        break;
+    case FileState::Absent:
+        m_loadProblem = QStringLiteral("%1 não existe; copie para lá um config_tef.json válido, ou inicie o "
+                                       "serviço uma vez para criar o padrão e ajuste-o")
+                            .arg(filePath());
+        break;
+    case FileState::Invalid:
+    case FileState::KeysMissing:
+        m_loadProblem = problem + QStringLiteral(" (%1); corrija-o: o serviço o renomearia para "
+                                                 "config_tefOLD.json e criaria um padrão")
+                                      .arg(filePath());
+        break;
+    }
 }
 
 QString ConfigTef::filePath() const {
@@ -40,7 +83,11 @@ void ConfigTef::carregar() {
 
     // A loop, not recursion: an invalid file is set aside once and the defaults are written.
     for (;;) {
-        if (!QFileInfo::exists(path)) {
+        QString problem;
+        const FileState state = readFile(&problem);
+        if (state == FileState::Loaded)
+            return;
+        if (state == FileState::Absent) {
             m_log.info("Arquivo não existe");
             QFile file(path);
             if (!file.open(QIODevice::WriteOnly)) {
@@ -59,35 +106,7 @@ void ConfigTef::carregar() {
             return;
         }
 
-        QFile file(path);
-        // Why the file is set aside; empty: it lacks a required key.
-        QString problem;
-        if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-            problem = QFileInfo(path).isDir()
-                          ? QStringLiteral("config_tef.json é um diretório, não um arquivo")
-                          : QStringLiteral("Impossível ler config_tef.json: ") + file.errorString();
-        } else {
-            QByteArray bytes = file.readAll();
-            file.close();
-            const int zero = bytes.indexOf('\0');
-            if (zero >= 0)
-                bytes.truncate(zero);
-            QJsonParseError error{};
-            const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
-            if (bytes.isEmpty())
-                problem = QStringLiteral("Arquivo de configuração vazio");
-            else if (bytes.trimmed().isEmpty())
-                problem = QStringLiteral("Arquivo de configuração só contém espaços em branco");
-            else if (document.isNull())
-                problem = QStringLiteral("Arquivo de configuração não é JSON (erro na posição %1)")
-                              .arg(error.offset);
-            else if (!document.isObject())
-                problem = QStringLiteral("Arquivo de configuração não é um objeto JSON");
-            else if (apply(document.object()))
-                return;
-        }
-
-        if (problem.isEmpty())
+        if (state == FileState::KeysMissing)
             m_log.debug("Arquivo existe mas não contém as chaves necessárias");
         else
             m_log.critical(problem);
@@ -99,6 +118,42 @@ void ConfigTef::carregar() {
         }
         m_log.info("Arquivo inválido, renomeado para config_tefOLD.json");
     }
+}
+
+ConfigTef::FileState ConfigTef::readFile(QString *problem) {
+    const QString path = filePath();
+    if (!QFileInfo::exists(path))
+        return FileState::Absent;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        *problem = QFileInfo(path).isDir()
+                       ? QStringLiteral("config_tef.json é um diretório, não um arquivo")
+                       : QStringLiteral("Impossível ler config_tef.json: ") + file.errorString();
+        return FileState::Invalid;
+    }
+    QByteArray bytes = file.readAll();
+    file.close();
+    const int zero = bytes.indexOf('\0');
+    if (zero >= 0)
+        bytes.truncate(zero);
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+    if (bytes.isEmpty())
+        *problem = QStringLiteral("Arquivo de configuração vazio");
+    else if (bytes.trimmed().isEmpty())
+        *problem = QStringLiteral("Arquivo de configuração só contém espaços em branco");
+    else if (document.isNull())
+        *problem =
+            QStringLiteral("Arquivo de configuração não é JSON (erro na posição %1)").arg(error.offset);
+    else if (!document.isObject())
+        *problem = QStringLiteral("Arquivo de configuração não é um objeto JSON");
+    else if (apply(document.object()))
+        return FileState::Loaded;
+    else {
+        *problem = QStringLiteral("Arquivo de configuração não contém as chaves necessárias");
+        return FileState::KeysMissing;
+    }
+    return FileState::Invalid;
 }
 
 bool ConfigTef::apply(const QJsonObject &object) {
@@ -113,19 +168,86 @@ bool ConfigTef::apply(const QJsonObject &object) {
     // As written: getProdutoTef() accepts exactly the listed integers, and the log names the rest.
     m_values.insert(QLatin1String(kProdutoTef), object.value(QLatin1String(kProdutoTef)));
     // Optional, so the file created above keeps its six keys.
-    const auto optional = [&](const char *key, const char *first, const char *second, const char *what) {
-        if (!object.contains(QLatin1String(key)))
-            return;
-        const QString value = object.value(QLatin1String(key)).toString();
-        m_values.insert(QLatin1String(key), value);
-        if (value.compare(QLatin1String(first), Qt::CaseInsensitive) != 0 &&
-            value.compare(QLatin1String(second), Qt::CaseInsensitive) != 0)
-            m_log.critical(QString::fromUtf8(what) + QStringLiteral(" desconhecida: ") + value +
-                           QStringLiteral("; usando ") + QLatin1String(first));
-    };
-    optional(kCodificacao, kUtf8, kWindows1252, "Codificação");
-    optional(kCompatibilidade, kPadrao, kTefDial, "Compatibilidade");
+    for (const Choice &choice : kChoices) {
+        if (!object.contains(QLatin1String(choice.key)))
+            continue;
+        const QString value = object.value(QLatin1String(choice.key)).toString();
+        m_values.insert(QLatin1String(choice.key), value);
+        if (!known(choice, value))
+            m_log.critical(QString::fromUtf8(choice.what) + QStringLiteral(" desconhecida: ") + value +
+                           QStringLiteral("; usando ") + QLatin1String(choice.first));
+    }
     return true;
+}
+
+QStringList ConfigTef::presentKeys() const {
+    QStringList keys;
+    for (const char *key : kRequired)
+        keys << QLatin1String(key);
+    for (const Choice &choice : kChoices)
+        if (m_values.contains(QLatin1String(choice.key)))
+            keys << QLatin1String(choice.key);
+    return keys;
+}
+
+QString ConfigTef::keyProblem(const QString &key) const {
+    if (key == QLatin1String(kProdutoTef))
+        return getProdutoTef() == -2
+                   ? QStringLiteral("Produto TEF inválido: %1; use -1, 0, 1 ou 2 em produto_tef "
+                                    "de config_tef.json")
+                         .arg(produtoTefText())
+                   : QString();
+    for (const Choice &choice : kChoices)
+        if (key == QLatin1String(choice.key))
+            return known(choice, m_values.value(key).toString())
+                       ? QString()
+                       : QStringLiteral("%1 desconhecida: %2; use %3 ou %4 em %5 de config_tef.json")
+                             .arg(QString::fromUtf8(choice.what), m_values.value(key).toString(),
+                                  QLatin1String(choice.first), QLatin1String(choice.second), key);
+    // A name or a path: without one the service would watch, or write, nothing it should.
+    return m_values.value(key).toString().isEmpty()
+               ? QStringLiteral("%1 vazio ou não é um texto; corrija config_tef.json").arg(key)
+               : QString();
+}
+
+QString ConfigTef::directoryCheck(const QString &key) const {
+    const QByteArray name = key.toLatin1();
+    const QString path = text(name.constData());
+    const QFileInfo info(path);
+    if (info.exists() && !info.isDir())
+        return notADirectory(name.constData(), path);
+    if (info.exists())
+        return acceptsFiles(path)
+                   ? QString()
+                   : QStringLiteral("%1 (%2) não aceita gravação; dê à conta do serviço permissão "
+                                    "de escrita nele")
+                         .arg(key, path);
+    if (!creatable(path))
+        return QStringLiteral("%1 (%2) não existe, e o serviço não o cria; crie o diretório ou corrija "
+                              "config_tef.json")
+            .arg(key, path);
+    // The service makes it at its start: the nearest directory above must take it.
+    QString above = info.absoluteFilePath();
+    while (!QFileInfo::exists(above))
+        above = QFileInfo(above).path();
+    return QFileInfo(above).isDir() && acceptsFiles(above) ? QString() : cannotCreate(name.constData(), path);
+}
+
+QString ConfigTef::logFile() const {
+    const QString single = qEnvironmentVariable("Q7_LOG");
+    if (!single.isEmpty() || m_values.value(QLatin1String(kLog)).toInt(0) != 1)
+        return single;
+    return QLatin1String(kDefaultLogFile);
+}
+
+QString ConfigTef::notADirectory(const char *key, const QString &path) const {
+    return QStringLiteral("%1 (%2) não é um diretório; corrija config_tef.json")
+        .arg(QLatin1String(key), path);
+}
+
+QString ConfigTef::cannotCreate(const char *key, const QString &path) const {
+    return QStringLiteral("Impossível criar %1 (%2); crie o diretório ou corrija config_tef.json")
+        .arg(QLatin1String(key), path);
 }
 
 // Elsewhere than on Windows "C:/Cliente/Req", the default, is a relative path: creating it
@@ -149,11 +271,8 @@ void ConfigTef::criarDiretorios() {
     const auto make = [this](const char *key, const QString &path) {
         if (!QDir(path).exists() && creatable(path) && !QDir().mkpath(path) && m_directoryProblem.isEmpty())
             m_directoryProblem = QFileInfo(path).exists() && !QFileInfo(path).isDir()
-                                     ? QStringLiteral("%1 (%2) não é um diretório; corrija config_tef.json")
-                                           .arg(QLatin1String(key), path)
-                                     : QStringLiteral("Impossível criar %1 (%2); crie o diretório ou "
-                                                      "corrija config_tef.json")
-                                           .arg(QLatin1String(key), path);
+                                     ? notADirectory(key, path)
+                                     : cannotCreate(key, path);
     };
     make(kPathIn, getPathIn());
     if (QDir(getPathOut()).exists())
@@ -239,8 +358,8 @@ QString ConfigTef::getCompatibilidade() const {
 void ConfigTef::setLog(int value) {
     m_values.insert(QLatin1String(kLog), value);
     m_log.debug(QStringLiteral("log: ") + QString::number(value));
-    if (value == 1 && qEnvironmentVariableIsEmpty("Q7_LOG")) {
-        qputenv("Q7_LOG", "q7_log.txt");
+    if (value == 1 && m_access == Prepare && qEnvironmentVariableIsEmpty("Q7_LOG")) {
+        qputenv("Q7_LOG", kDefaultLogFile);
         m_log.info(QStringLiteral("Versão: ") + QString::fromUtf8(kVersionText));
     }
 }

@@ -13,13 +13,8 @@ Pagora_API::Pagora_API(const QString &path)
     library->setFileName(path);
     if (!library->load())
         return;
-    resolveEntryPoint(*library, "OrvixTEF_Autenticador", autenticador);
-    resolveEntryPoint(*library, "OrvixTEF_IniciarOperacaoTEF", iniciarOperacaoTEF);
-    resolveEntryPoint(*library, "OrvixTEF_RealizarPagamentoTEF", realizarPagamentoTEF);
-    resolveEntryPoint(*library, "OrvixTEF_RealizarAdmTEF", realizarAdmTEF);
-    resolveEntryPoint(*library, "OrvixTEF_RealizarConfiguracao", realizarConfiguracao);
-    resolveEntryPoint(*library, "OrvixTEF_ConfirmarOperacaoTEF", confirmarOperacaoTEF);
-    resolveEntryPoint(*library, "OrvixTEF_FinalizarOperacaoTEF", finalizarOperacaoTEF);
+    forEachEntryPoint(
+        *this, [this](const char *name, auto &entryPoint) { resolveEntryPoint(*library, name, entryPoint); });
 }
 
 Pagora_API::~Pagora_API() {
@@ -32,12 +27,19 @@ bool Pagora_API::isLoaded() const {
 
 bool Pagora_API::unload() {
     // The addresses die with the library.
-    autenticador = nullptr;
-    iniciarOperacaoTEF = nullptr;
-    realizarPagamentoTEF = nullptr;
-    realizarAdmTEF = nullptr;
-    realizarConfiguracao = nullptr;
-    confirmarOperacaoTEF = nullptr;
-    finalizarOperacaoTEF = nullptr;
+    forEachEntryPoint(*this, [](const char *, auto &entryPoint) { entryPoint = nullptr; });
     return library->unload();
+}
+
+QStringList Pagora_API::missingEntryPoints() const {
+    QStringList missing;
+    forEachEntryPoint(*this, [&missing](const char *name, auto entryPoint) {
+        if (!entryPoint)
+            missing << QLatin1String(name);
+    });
+    return missing;
+}
+
+QString Pagora_API::errorString() const {
+    return library->errorString();
 }

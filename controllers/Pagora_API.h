@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 class QLibrary;
 
@@ -30,6 +31,9 @@ public:
 
     bool isLoaded() const;
     bool unload();
+    // Export names of the entry points not resolved: every one when the library did not load.
+    QStringList missingEntryPoints() const;
+    QString errorString() const;
 
     Autenticador autenticador = nullptr;
     IniciarOperacaoTEF iniciarOperacaoTEF = nullptr;
@@ -40,5 +44,16 @@ public:
     FinalizarOperacaoTEF finalizarOperacaoTEF = nullptr;
 
 private:
+    // Every entry point with its export name: what loading resolves and unloading clears.
+    template <typename Self, typename Visit> static void forEachEntryPoint(Self &self, Visit visit) {
+        visit("OrvixTEF_Autenticador", self.autenticador);
+        visit("OrvixTEF_IniciarOperacaoTEF", self.iniciarOperacaoTEF);
+        visit("OrvixTEF_RealizarPagamentoTEF", self.realizarPagamentoTEF);
+        visit("OrvixTEF_RealizarAdmTEF", self.realizarAdmTEF);
+        visit("OrvixTEF_RealizarConfiguracao", self.realizarConfiguracao);
+        visit("OrvixTEF_ConfirmarOperacaoTEF", self.confirmarOperacaoTEF);
+        visit("OrvixTEF_FinalizarOperacaoTEF", self.finalizarOperacaoTEF);
+    }
+
     QLibrary *library;
 };

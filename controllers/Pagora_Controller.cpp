@@ -69,7 +69,7 @@ Pagora_Controller::Pagora_Controller(QObject *parent, const QString &libraryPath
     , api(libraryPath)
     , resposta(std::make_unique<RespostaTef>())
     , journal(journalDirectory.isEmpty() ? QString()
-                                         : journalDirectory + QStringLiteral("/pendente_orvix.json"),
+                                         : journalDirectory + QLatin1Char('/') + QLatin1String(kJournalName),
               QStringLiteral("[Pagora_Controller]")) {
     if (api.isLoaded())
         Log().info("[Pagora_Controller] API carregada com sucesso");

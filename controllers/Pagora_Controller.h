@@ -27,6 +27,8 @@ class Pagora_Controller : public Base_Controller {
     Q_OBJECT
 
 public:
+    static constexpr const char *kJournalName = "pendente_orvix.json";
+
     // `journalDirectory` holds pendente_orvix.json; empty: it is kept in memory only.
     explicit Pagora_Controller(QObject *parent = nullptr,
                                const QString &libraryPath = Pagora_API::defaultPath(),

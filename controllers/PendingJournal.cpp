@@ -46,37 +46,18 @@ void PendingJournal::restore() {
     if (m_path.isEmpty() || !QFileInfo::exists(m_path))
         return;
     const Log log;
-    QFile file(m_path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    QList<Entry> restored;
+    bool opened = true;
+    const QString reason = read(m_path, &restored, &opened);
+    if (!opened) {
         m_read = false;
-        m_problem = file.errorString();
+        m_problem = reason;
         return;
     }
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
-    file.close();
-    bool valid = document.isObject() && document.object().value(kPendentes).isArray();
-    QList<Entry> restored;
-    for (const QJsonValue &value : document.object().value(kPendentes).toArray()) {
-        const QJsonObject entry = value.toObject();
-        valid = valid && entry.value(QStringLiteral("sequencial")).isString();
-        const int decisao = entry.value(QStringLiteral("decisao")).toInt(-1);
-        // Entries of earlier versions were written before their answer went out: the sales
-        // application may know them.
-        restored.append({entry.value(QStringLiteral("sequencial")).toString(),
-                         textOf(entry.value(QStringLiteral("id"))),
-                         entry.value(QStringLiteral("controle")).toString(),
-                         entry.value(QStringLiteral("nsu")).toString(),
-                         entry.value(QStringLiteral("adicionado")).toString(),
-                         entry.value(QStringLiteral("respondida")).toBool(true),
-                         decisao == 0 || decisao == 1 ? decisao : -1});
-    }
-    if (!valid) {
+    if (!reason.isEmpty()) {
         QString aside = m_path + QStringLiteral(".invalido");
         for (int n = 2; QFileInfo::exists(aside); ++n)
             aside = m_path + QStringLiteral(".invalido.%1").arg(n);
-        const QString reason = error.error != QJsonParseError::NoError ? error.errorString()
-                                                                       : QStringLiteral("formato inesperado");
         const bool moved = QFile::rename(m_path, aside);
         log.critical(m_owner + QStringLiteral("Arquivo %1 ilegível (%2); ").arg(m_path, reason) +
                      (moved ? QStringLiteral("movido para ") + aside
@@ -94,6 +75,39 @@ void PendingJournal::restore() {
                      .arg(entry.sequencial, entry.id, entry.adicionado,
                           entry.respondida ? QString() : QStringLiteral(", sem resposta entregue")));
     m_entries = restored;
+}
+
+QString PendingJournal::read(const QString &path, QList<Entry> *entries, bool *opened) {
+    QFile file(path);
+    *opened = !QFileInfo::exists(path) || file.open(QIODevice::ReadOnly);
+    if (!*opened)
+        return file.errorString();
+    if (!file.isOpen())
+        return QString();
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
+    file.close();
+    bool valid = document.isObject() && document.object().value(kPendentes).isArray();
+    QList<Entry> &restored = *entries;
+    for (const QJsonValue &value : document.object().value(kPendentes).toArray()) {
+        const QJsonObject entry = value.toObject();
+        valid = valid && entry.value(QStringLiteral("sequencial")).isString();
+        const int decisao = entry.value(QStringLiteral("decisao")).toInt(-1);
+        // Entries of earlier versions were written before their answer went out: the sales
+        // application may know them.
+        restored.append({entry.value(QStringLiteral("sequencial")).toString(),
+                         textOf(entry.value(QStringLiteral("id"))),
+                         entry.value(QStringLiteral("controle")).toString(),
+                         entry.value(QStringLiteral("nsu")).toString(),
+                         entry.value(QStringLiteral("adicionado")).toString(),
+                         entry.value(QStringLiteral("respondida")).toBool(true),
+                         decisao == 0 || decisao == 1 ? decisao : -1});
+    }
+    if (valid)
+        return QString();
+    restored.clear();
+    return error.error != QJsonParseError::NoError ? error.errorString()
+                                                   : QStringLiteral("formato inesperado");
 }
 
 bool PendingJournal::usable(QString *reason) {

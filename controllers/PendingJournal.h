@@ -26,6 +26,10 @@ public:
     // `path` empty: kept in memory only. `owner` prefixes the log lines, such as "[Q7_Tef_Controller]".
     PendingJournal(const QString &path, const QString &owner);
 
+    // The entries of the journal at `path`, changing nothing: empty when it is not there. Returns
+    // why it cannot be read, empty when it can; `opened` false when it could not even be opened.
+    static QString read(const QString &path, QList<Entry> *entries, bool *opened);
+
     const QString &path() const { return m_path; }
     // Whether the journal has been read and its file can be written now: tries both again when
     // they failed before. `reason` gets what is wrong.

@@ -22,17 +22,8 @@ bool Q7_Bridge_API::load(const QString &libraryPath) {
     handle->setFileName(libraryPath);
     if (!handle->load())
         return false;
-    resolveEntryPoint(*handle, "GetServer", GetServer);
-    resolveEntryPoint(*handle, "SetServer", SetServer);
-    resolveEntryPoint(*handle, "SetSenha", SetSenha);
-    resolveEntryPoint(*handle, "GetTimeout", GetTimeout);
-    resolveEntryPoint(*handle, "SetTimeout", SetTimeout);
-    resolveEntryPoint(*handle, "ConsultarStatus", ConsultarStatus);
-    resolveEntryPoint(*handle, "IniciaVenda", IniciaVenda);
-    resolveEntryPoint(*handle, "IniciaVendaDebito", IniciaVendaDebito);
-    resolveEntryPoint(*handle, "IniciaVendaCredito", IniciaVendaCredito);
-    resolveEntryPoint(*handle, "IniciaCancelamentoVenda", IniciaCancelamentoVenda);
-    resolveEntryPoint(*handle, "IniciaOperacaoAdministrativa", IniciaOperacaoAdministrativa);
+    forEachEntryPoint(
+        *this, [this](const char *name, auto &entryPoint) { resolveEntryPoint(*handle, name, entryPoint); });
     return true;
 }
 
@@ -47,15 +38,18 @@ bool Q7_Bridge_API::unload() {
 }
 
 void Q7_Bridge_API::clearEntryPoints() {
-    GetServer = nullptr;
-    SetServer = nullptr;
-    SetSenha = nullptr;
-    GetTimeout = nullptr;
-    SetTimeout = nullptr;
-    ConsultarStatus = nullptr;
-    IniciaVenda = nullptr;
-    IniciaVendaDebito = nullptr;
-    IniciaVendaCredito = nullptr;
-    IniciaCancelamentoVenda = nullptr;
-    IniciaOperacaoAdministrativa = nullptr;
+    forEachEntryPoint(*this, [](const char *, auto &entryPoint) { entryPoint = nullptr; });
+}
+
+QStringList Q7_Bridge_API::missingEntryPoints() const {
+    QStringList missing;
+    forEachEntryPoint(*this, [&missing](const char *name, auto entryPoint) {
+        if (!entryPoint)
+            missing << QLatin1String(name);
+    });
+    return missing;
+}
+
+QString Q7_Bridge_API::errorString() const {
+    return handle->errorString();
 }

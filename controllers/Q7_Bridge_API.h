@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 class QLibrary;
 
@@ -37,6 +38,9 @@ public:
 
     bool isLoaded() const;
     bool unload();
+    // Export names of the entry points not resolved: every one when the library did not load.
+    QStringList missingEntryPoints() const;
+    QString errorString() const;
 
     GetServerFn GetServer = nullptr;
     SetServerFn SetServer = nullptr;
@@ -53,6 +57,20 @@ public:
 private:
     bool load(const QString &libraryPath);
     void clearEntryPoints();
+    // Every entry point with its export name: what loading resolves and unloading clears.
+    template <typename Self, typename Visit> static void forEachEntryPoint(Self &self, Visit visit) {
+        visit("GetServer", self.GetServer);
+        visit("SetServer", self.SetServer);
+        visit("SetSenha", self.SetSenha);
+        visit("GetTimeout", self.GetTimeout);
+        visit("SetTimeout", self.SetTimeout);
+        visit("ConsultarStatus", self.ConsultarStatus);
+        visit("IniciaVenda", self.IniciaVenda);
+        visit("IniciaVendaDebito", self.IniciaVendaDebito);
+        visit("IniciaVendaCredito", self.IniciaVendaCredito);
+        visit("IniciaCancelamentoVenda", self.IniciaCancelamentoVenda);
+        visit("IniciaOperacaoAdministrativa", self.IniciaOperacaoAdministrativa);
+    }
 
     QLibrary *handle;
 };

@@ -22,16 +22,9 @@ bool Q7_Tef_API::load() {
     m_library->setFileName(m_path);
     if (!m_library->load())
         return false;
-    resolveEntryPoint(*m_library, "GetProdutoTef", GetProdutoTef);
-    resolveEntryPoint(*m_library, "SetProdutoTef", SetProdutoTef);
-    resolveEntryPoint(*m_library, "GetClientTCP", GetClientTCP);
-    resolveEntryPoint(*m_library, "SetClientTCP", SetClientTCP);
-    resolveEntryPoint(*m_library, "IniciarOperacaoTEF", IniciarOperacaoTEF);
-    resolveEntryPoint(*m_library, "RecuperarOperacaoTEF", RecuperarOperacaoTEF);
-    resolveEntryPoint(*m_library, "RealizarPagamentoTEF", RealizarPagamentoTEF);
-    resolveEntryPoint(*m_library, "RealizarAdmTEF", RealizarAdmTEF);
-    resolveEntryPoint(*m_library, "ConfirmarOperacaoTEF", ConfirmarOperacaoTEF);
-    resolveEntryPoint(*m_library, "FinalizarOperacaoTEF", FinalizarOperacaoTEF);
+    forEachEntryPoint(*this, [this](const char *name, auto &entryPoint) {
+        resolveEntryPoint(*m_library, name, entryPoint);
+    });
     return true;
 }
 
@@ -46,14 +39,18 @@ bool Q7_Tef_API::unload() {
 }
 
 void Q7_Tef_API::clearEntryPoints() {
-    GetProdutoTef = nullptr;
-    SetProdutoTef = nullptr;
-    GetClientTCP = nullptr;
-    SetClientTCP = nullptr;
-    IniciarOperacaoTEF = nullptr;
-    RecuperarOperacaoTEF = nullptr;
-    RealizarPagamentoTEF = nullptr;
-    RealizarAdmTEF = nullptr;
-    ConfirmarOperacaoTEF = nullptr;
-    FinalizarOperacaoTEF = nullptr;
+    forEachEntryPoint(*this, [](const char *, auto &entryPoint) { entryPoint = nullptr; });
+}
+
+QStringList Q7_Tef_API::missingEntryPoints() const {
+    QStringList missing;
+    forEachEntryPoint(*this, [&missing](const char *name, auto entryPoint) {
+        if (!entryPoint)
+            missing << QLatin1String(name);
+    });
+    return missing;
+}
+
+QString Q7_Tef_API::errorString() const {
+    return m_library->errorString();
 }

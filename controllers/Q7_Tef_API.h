@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <memory>
 
 class QLibrary;
@@ -37,6 +38,9 @@ public:
     bool load();
     bool isLoaded() const;
     bool unload();
+    // Export names of the entry points not resolved: every one when the library did not load.
+    QStringList missingEntryPoints() const;
+    QString errorString() const;
 
     GetProdutoTefFn GetProdutoTef = nullptr;
     SetProdutoTefFn SetProdutoTef = nullptr;
@@ -51,6 +55,19 @@ public:
 
 private:
     void clearEntryPoints();
+    // Every entry point with its export name: what loading resolves and unloading clears.
+    template <typename Self, typename Visit> static void forEachEntryPoint(Self &self, Visit visit) {
+        visit("GetProdutoTef", self.GetProdutoTef);
+        visit("SetProdutoTef", self.SetProdutoTef);
+        visit("GetClientTCP", self.GetClientTCP);
+        visit("SetClientTCP", self.SetClientTCP);
+        visit("IniciarOperacaoTEF", self.IniciarOperacaoTEF);
+        visit("RecuperarOperacaoTEF", self.RecuperarOperacaoTEF);
+        visit("RealizarPagamentoTEF", self.RealizarPagamentoTEF);
+        visit("RealizarAdmTEF", self.RealizarAdmTEF);
+        visit("ConfirmarOperacaoTEF", self.ConfirmarOperacaoTEF);
+        visit("FinalizarOperacaoTEF", self.FinalizarOperacaoTEF);
+    }
 
     QString m_path;
     std::unique_ptr<QLibrary> m_library;

@@ -61,7 +61,8 @@ Q7_Tef_Controller::Q7_Tef_Controller(QObject *parent, const QString &libraryPath
     : Base_Controller(parent)
     , library(libraryPath)
     , record(std::make_unique<Q7_Tef_VO>())
-    , journal(journalDirectory.isEmpty() ? QString() : journalDirectory + QStringLiteral("/pendentes.json"),
+    , journal(journalDirectory.isEmpty() ? QString()
+                                         : journalDirectory + QLatin1Char('/') + QLatin1String(kJournalName),
               QStringLiteral("[Q7_Tef_Controller]")) {
     library.load();
     if (!library.isLoaded()) {

@@ -22,6 +22,8 @@ class Q7_Tef_Controller : public Base_Controller {
     Q_OBJECT
 
 public:
+    static constexpr const char *kJournalName = "pendentes.json";
+
     // `journalDirectory` holds pendentes.json, the transactions still to be confirmed or undone,
     // so that they survive a restart; empty: they are kept in memory only.
     explicit Q7_Tef_Controller(QObject *parent = nullptr,

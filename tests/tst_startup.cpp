@@ -359,6 +359,86 @@ private slots:
         QCOMPARE(s->calls("IniciaVenda").size(), 4);
     }
 
+    // A technician's commands change no file and end with 0 only when all is well; what they print
+    // but "ok: ..." lines ($DIR: the service's directory).
+    void supportCommands_data() {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<int>("product");
+        QTest::addColumn<QString>("in");
+        QTest::addColumn<QString>("out");
+        QTest::addColumn<QByteArray>("journal"); // pendentes.json; empty: none
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("lines");
+        const QByteArray two = R"({"pendentes": [{"sequencial": "17", "id": "4711", "controle": "000123",
+            "nsu": "998877", "adicionado": "2026-12-08T09:15:02", "respondida": true, "decisao": 1},
+            {"sequencial": "18", "id": "4712", "nsu": "9", "adicionado": "2026-12-08T09:20:40"}]})";
+        const QString v = "--verificar";
+        QTest::newRow("all well") << v << 2 << "req"
+                                  << "resp" << two << 0 << "";
+        QTest::newRow("product 5") << v << 5 << "req"
+                                   << "resp" << QByteArray() << 1
+                                   << "ERRO: Produto TEF inválido: 5; use -1, 0, 1 ou 2 em produto_tef de "
+                                      "config_tef.json";
+        QTest::newRow("path_in a file") << v << 2 << "q7_pagora_passivo"
+                                        << "resp" << QByteArray() << 1
+                                        << "ERRO: path_in (q7_pagora_passivo) não é um diretório; corrija "
+                                           "config_tef.json";
+        QTest::newRow("path_in is path_out") << v << 2 << "req"
+                                             << "req" << QByteArray() << 1
+                                             << "ERRO: path_in (req) e path_out (req) não podem ser o mesmo "
+                                                "diretório nem um dentro do outro; corrija config_tef.json";
+        QTest::newRow("library missing")
+            << v << 1 << "req"
+            << "resp" << QByteArray() << 1
+            << "ERRO: biblioteca de pagamento $DIR/libQ7_Bridge.so não encontrada; "
+               "instale-a ali ou corrija produto_tef em config_tef.json";
+        QTest::newRow("journal not JSON") << v << 2 << "req"
+                                          << "resp" << QByteArray("{") << 1
+                                          << "ERRO: diário $DIR/pendentes.json ilegível (unterminated "
+                                             "object); o serviço o poria de lado sem "
+                                             "acertar as transações nele: restaure-o de uma cópia, ou "
+                                             "confira-as com a rede, antes de iniciar "
+                                             "o serviço";
+        QTest::newRow("two pending")
+            << "--pendentes" << 2 << "req"
+            << "resp" << two << 0
+            << "sequencial  identificação  NSU     controle  adicionado           "
+               "respondida  decisão\n"
+               "17          4711           998877  000123    2026-12-08T09:15:02  sim"
+               "         confirmar\n"
+               "18          4712           9                 2026-12-08T09:20:40  sim"
+               "         -";
+        QTest::newRow("none pending") << "--pendentes" << 0 << "req"
+                                      << "resp" << QByteArray() << 0 << "Nenhuma transação pendente";
+    }
+    void supportCommands() {
+        QFETCH(QString, command);
+        QFETCH(int, product);
+        QFETCH(QString, in);
+        QFETCH(QString, out);
+        QFETCH(QByteArray, journal);
+        QFETCH(int, status);
+        make(2);
+        s->writeConfig(product, in, out, ", \"log\": 0");
+        QVERIFY(journal.isEmpty() || s->write("pendentes.json", journal));
+        const auto files = [this] {
+            QStringList found;
+            for (QDirIterator it(s->dir.path(), QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
+                                 QDirIterator::Subdirectories);
+                 it.hasNext();)
+                found << it.next();
+            return found.filter(QRegularExpression("(?<!\\.stderr)$"));
+        };
+        const QStringList before = files();
+        QProcess *run = s->start("support.log", {}, {command});
+        QVERIFY(run->waitForFinished(30000));
+        QCOMPARE(files(), before);
+        QCOMPARE(run->exitCode(), status);
+        const QStringList printed = QString(run->readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        QTEST(printed.filter(QRegularExpression("^(?!ok: )")).join('\n').replace(s->dir.path(), "$DIR"),
+              "lines");
+    }
+
     // SIGKILL at a moment of a sale (or of a confirmation), then a restart and the sales
     // application's own recovery at its start: what it recorded it confirms, a sale it is told of
     // only now it undoes, one never answered it undoes without naming it. The replacement

@@ -6,6 +6,7 @@
 #include "controllers/platform/Win32SingleInstance.h"
 
 #include <QDir>
+#include <QFileInfo>
 #else
 #include <cerrno>
 #include <fcntl.h>
@@ -59,6 +60,19 @@ bool DirectoryLock::setNote(const QByteArray &text) {
     const int fd = static_cast<int>(m_handle);
     return locked() && ::ftruncate(fd, 0) == 0 &&
            ::pwrite(fd, text.constData(), size_t(text.size()), 0) == ssize_t(text.size());
+#endif
+}
+
+bool DirectoryLock::heldElsewhere(const QString &path) {
+#ifdef Q_OS_WIN
+    return QFileInfo::exists(path) && !DirectoryLock(path).locked();
+#else
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        return errno != ENOENT;
+    const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+    ::close(fd);
+    return held;
 #endif
 }
 

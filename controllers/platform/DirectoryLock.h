@@ -23,6 +23,9 @@ public:
     // Replaces the file's content with `text` (a holder's PID) for whoever finds the lock taken;
     // false where it cannot be written, and on Windows, where nobody may open a locked file.
     bool setNote(const QByteArray &text);
+    // Whether another process holds the lock at `path` (or it cannot be opened), with nothing
+    // created and the lock not kept: a holder makes the file before it locks it.
+    static bool heldElsewhere(const QString &path);
     // The first bytes of the note at `path`, never through a link; empty when there is none.
     static QByteArray noteOf(const QString &path);
 
