@@ -231,7 +231,8 @@ public:
     void clearScenario() { setScenario("{}"); }
     // Starts the service in its directory, logging to `logName` there, with `extra` over the
     // test's own environment.
-    QProcess *start(const QString &logName = "service.log", const QProcessEnvironment &extra = {}) {
+    QProcess *start(const QString &logName = "service.log", const QProcessEnvironment &extra = {},
+                    const QStringList &arguments = {}) {
         m_processes.push_back(std::make_unique<QProcess>());
         QProcess *process = m_processes.back().get();
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -247,14 +248,14 @@ public:
         process->setProcessEnvironment(env);
         process->setWorkingDirectory(dir.path());
         // Kept beside its log, and shown only when the test fails: a passing run stays quiet.
-        process->setStandardOutputFile(QProcess::nullDevice());
+        process->setStandardOutputFile(path(logName + ".stdout"));
         process->setStandardErrorFile(path(logName + ".stderr"), QIODevice::Append);
         if (underWine()) {
             env.remove("QT_QPA_PLATFORM"); // the Windows platform, on the lane's display
             process->setProcessEnvironment(env);
-            process->start("wine", {path("q7_pagora_passivo.exe")});
+            process->start("wine", QStringList{path("q7_pagora_passivo.exe")} + arguments);
         } else {
-            process->start(path("q7_pagora_passivo"), QStringList());
+            process->start(path("q7_pagora_passivo"), arguments);
         }
         process->waitForStarted(10000);
         return process;
