@@ -135,6 +135,8 @@ private slots:
         QCOMPARE(field(first.result().response, "009-000"), resultado);
         QVERIFY(resultado == "0" || resultado.isNull() ||
                 !field(first.result().response, "030-000").isEmpty());
+        QCOMPARE(field(first.result().response, "002-000"),
+                 resultado.isNull() || operation == "ADM" ? "" : "NF " + kCartao);
         QTRY_VERIFY(s->controller()->isFinished());
         QTest::qWait(50);
         QCOMPARE(QDir(s->client.responseDir).entryList(QDir::Files).join(' '), QString("IntPos.Sts"));
