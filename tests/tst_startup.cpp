@@ -265,20 +265,14 @@ private slots:
             << "{Error} \t\t Impossível criar path_out (q7_pagora_passivo/resp); crie o diretório ou corrija "
                "config_tef.json"
             << QString() << 255;
-        QTest::newRow("--version") << one << "req"
-                                   << "resp"
-                                   << "q7_pagora_passivo " + QString(kVersionText) + "\n"
-                                   << "--version" << 0;
-        QTest::newRow("--help") << one << "req"
-                                << "resp"
-                                << "  -v, --version  mostra a versão e sai"
-                                << "--help" << 0;
-        QTest::newRow("unknown option")
-            << one << "req"
-            << "resp"
-            << "q7_pagora_passivo: opção desconhecida: --verbose; use --help para ver as "
-               "opções"
-            << "--verbose" << 64;
+        for (const auto &[option, output, code] :
+             {std::tuple<const char *, QString, int>{"--version",
+                                                     "q7_pagora_passivo " + QString(kVersionText) + "\n", 0},
+              {"--help", "  -v, --version  mostra a versão e sai", 0},
+              {"--verbose", "q7_pagora_passivo: opção desconhecida: --verbose; use --help para ver as opções",
+               64}})
+            QTest::newRow(option) << one << "req"
+                                  << "resp" << output << option << code;
     }
     void endsAtStart() {
         QFETCH(QString, product);
