@@ -12,6 +12,7 @@
 #include <QQuickWindow>
 #include <QSGRendererInterface>
 
+#include <cstdio>
 #include <memory>
 
 namespace {
@@ -26,11 +27,45 @@ QString stateDirectory() {
 #endif
 }
 
+constexpr int kUsageError = 64;
+
+void print(std::FILE *stream, const QString &text) {
+    std::fputs(text.toLocal8Bit().constData(), stream);
+}
+
+// --version and --help are answered before anything exists: no display needed, no log, no slot.
+// -1: no such request, start the service.
+int answerRightAway(int argc, char *argv[]) {
+    for (int i = 1; i < argc; ++i) {
+        const QString argument = QString::fromLocal8Bit(argv[i]);
+        if (argument == QLatin1String("--version") || argument == QLatin1String("-v")) {
+            print(stdout, QStringLiteral("q7_pagora_passivo %1\n").arg(QString::fromUtf8(kVersionText)));
+            return 0;
+        }
+        if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
+            print(stdout, QStringLiteral(
+                              "Uso: q7_pagora_passivo [opção]\n"
+                              "Sem opção, inicia o serviço TEF com o config_tef.json da sua pasta.\n"
+                              "  --verificar    confere configuração, pastas, biblioteca, diário e log, sem\n"
+                              "                 iniciar o serviço; uma linha por item (ok ou ERRO)\n"
+                              "  --pendentes    lista as transações pendentes do diário\n"
+                              "  -v, --version  mostra a versão e sai\n"
+                              "  -h, --help     mostra esta ajuda e sai\n"));
+            return 0;
+        }
+    }
+    return -1;
+}
+
 } // namespace
 
 int main(int argc, char *argv[]) {
+    const int answered = answerRightAway(argc, argv);
+    if (answered >= 0)
+        return answered;
     if (const std::optional<int> status = support::runCommand(argc, argv, stateDirectory()))
         return *status;
+
     // The autostart entry starts the installed service in every account's session: one that may not
     // use the state directory says so once, before it shows anything, and leaves nothing behind.
     const QString outsider = platform::outsiderNotice(stateDirectory());
@@ -41,6 +76,15 @@ int main(int argc, char *argv[]) {
 
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
     QApplication app(argc, argv);
+    // Qt has taken its own options (-platform, -style, ...) off the command line: what is left is
+    // nothing the service knows.
+    const QStringList unknown = QCoreApplication::arguments().mid(1);
+    if (!unknown.isEmpty()) {
+        print(stderr,
+              QStringLiteral("q7_pagora_passivo: opção desconhecida: %1; use --help para ver as opções\n")
+                  .arg(unknown.first()));
+        return kUsageError;
+    }
 
     // Without a display there is no OpenGL: render the window with the software scene graph.
     if (QGuiApplication::platformName() == QLatin1String("offscreen"))

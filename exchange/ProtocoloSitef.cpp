@@ -158,7 +158,7 @@ QJsonObject ProtocoloSitef::requestFallback(const QJsonObject &request) {
     const QJsonObject parametros = request.value(QLatin1String("parametros")).toObject();
     QJsonObject fallback;
     for (const char *name : {"tipo_cartao", "tipo_parcelamento", "quantidade_parcelas", "numero_transacao",
-                             "data_transacao", "hora_transacao"}) {
+                             "data_transacao", "hora_transacao", "documento"}) {
         const QJsonValue value = parametros.value(QLatin1String(name));
         if (!value.isUndefined())
             fallback.insert(QLatin1String(name), value);

@@ -132,7 +132,7 @@ public:
     // What a response document carries of its request under "requisicao", for the TEF Dial
     // layout to fall back on where the library's reply is silent: the card and instalments asked
     // for, and the transaction a cancellation names. Empty when the request holds none of them.
-    // The default layout does not read it.
+    // Both layouts echo its fiscal document ("documento", 002-000), which some clients require.
     static QJsonObject requestFallback(const QJsonObject &request);
 
     // A result or code of a payment library: a whole JSON number, or a text that holds one
@@ -183,6 +183,7 @@ private:
     void addOperation(Lines &lines, const QString &tag, const QString &operation) const;
     void addDateTime(Lines &lines, const QString &tags, const QString &value) const;
     void addSitefItem(Lines &lines, const QString &item) const;
+    void echoDocument(Lines &lines, const QJsonObject &document) const;
     // The TEF Dial layout: what each writer knows, and the changes all three share.
     void tefDialBridge(Lines &lines, const QJsonObject &document, const QStringList &storeCopy,
                        const QStringList &holderCopy) const;

@@ -60,6 +60,17 @@ void ProtocoloSitef::addDateTime(Lines &lines, const QString &tags, const QStrin
     lines.add(part(tags, u'|', 1), part(value, u' ', 1));
 }
 
+// Some clients fail on a response without the fiscal document their request carried: the
+// library's own, else the request's.
+void ProtocoloSitef::echoDocument(Lines &lines, const QJsonObject &document) const {
+    const QString asked =
+        document.value(QLatin1String("requisicao")).toObject().value(QLatin1String("documento")).toString();
+    if (asked.isEmpty() || !lines.valueOf(TAG_002_000).isEmpty())
+        return;
+    lines.removeTag(TAG_002_000);
+    lines.add(TAG_002_000, asked);
+}
+
 QStringList ProtocoloSitef::operationLine(const QString &tag, const QString &operation) const {
     Lines lines;
     addOperation(lines, tag, operation);
@@ -128,6 +139,7 @@ QString ProtocoloSitef::buildBridgeResponse(const QString &json) const {
         }
     }
 
+    echoDocument(lines, document);
     if (m_compatibilidade == Compatibilidade::TefDial)
         tefDialBridge(lines, document, storeCopy, holderCopy);
     lines.add(TAG_999_999, u"0");
@@ -193,6 +205,7 @@ QString ProtocoloSitef::buildTefResponse(const QString &json) const {
         lines.add(TAG_030_000, mensagem.trimmed().isEmpty() ? defaultMessage(approved) : mensagem);
     }
 
+    echoDocument(lines, document);
     if (m_compatibilidade == Compatibilidade::TefDial)
         tefDialTef(lines, document, tef, storeCopy, holderCopy, formaPagamento);
     lines.add(TAG_999_999, u"0");
@@ -275,6 +288,7 @@ QString ProtocoloSitef::buildSitefResponse(const QString &json) const {
         lines.addNumbered(kCompleteReceipt, receipt.split(QLatin1Char('\n')));
     }
 
+    echoDocument(lines, document);
     if (m_compatibilidade == Compatibilidade::TefDial)
         tefDialSitef(lines, document);
     lines.add(TAG_999_999, u"0");

@@ -114,6 +114,18 @@ QString RequestFate::describe(const QString &document) {
            parametro(document, "identificacao");
 }
 
+// "[Resumo] CRT id=0801": the start of each summary line, so one grep finds an operation.
+QString RequestFate::summaryHead(const QString &document) const {
+    return QStringLiteral("[Resumo] %1 id=%2")
+        .arg(objectOf(document).value(QLatin1String("header")).toString(),
+             parametro(document, "identificacao"));
+}
+
+// Milliseconds from the claim; -1 for an answer recovered at start.
+QString RequestFate::elapsed() const {
+    return QString::number(m_sinceClaim.isValid() ? m_sinceClaim.elapsed() : -1);
+}
+
 QString RequestFate::claimPath() const {
     return m_pathIn + QLatin1Char('/') + QLatin1String(kClaimName);
 }
@@ -188,6 +200,7 @@ bool RequestFate::claim(const QString &fileName) {
     }
     m_claimHeld = true;
     m_deadline = written.addMSecs(kClientWaitMs - kStatusMarginMs);
+    m_sinceClaim.start();
     return true;
 }
 
@@ -219,6 +232,7 @@ bool RequestFate::handOver(const QString &document) {
         m_deadline = QDateTime();
         m_quiet = newerRequestWaits();
     } else if (!m_claimHeld) {
+        m_sinceClaim.start();
         // Answered where it stands (a link, a directory): the client waits from now.
         m_deadline = QDateTime::currentDateTimeUtc().addMSecs(kClientWaitMs - kStatusMarginMs);
     }
@@ -367,6 +381,9 @@ void RequestFate::processResponse(const QString &dados) {
         if (m_claimHeld && !platform::removeDurably(claimPath()) && QFileInfo::exists(claimPath()))
             m_log.critical(QStringLiteral("[MonitoraDiretorio] Impossível remover arquivo ") + claimPath());
         m_claimHeld = false;
+        m_log.info(
+            summaryHead(m_document) +
+            QStringLiteral(" produto=%1 tempo=%2 ms; liquidada").arg(QString::number(m_produto), elapsed()));
         finish();
         return;
     }
@@ -466,6 +483,15 @@ bool RequestFate::writeResponse(bool report) {
 }
 
 void RequestFate::delivered() {
+    // What support asks about a sale, in one line; whether the client read it follows later. One
+    // arg() call: a value holding "%1" must not be taken for a place to fill.
+    m_log.info(
+        summaryHead(m_document) +
+        QStringLiteral(" valor=%1 produto=%2 resultado=%3 texto=\"%4\" nsu=%5 controle=%6 tempo=%7 ms; "
+                       "resposta entregue")
+            .arg(parametro(m_document, "valor"), QString::number(m_produto), lineValue(m_response, "009-000"),
+                 lineValue(m_response, "030-000"), lineValue(m_response, "012-000"),
+                 lineValue(m_response, "027-000"), elapsed()));
     m_retryTimer.stop();
     m_retryIntervalMs = 0;
     m_deliveredDocument = m_document;
@@ -480,6 +506,7 @@ void RequestFate::delivered() {
 }
 
 void RequestFate::finish() {
+    m_sinceClaim.invalidate();
     m_stage = Stage::Idle;
     m_document.clear();
     m_response.clear();
@@ -521,6 +548,8 @@ void RequestFate::withdraw(const QString &why) {
         QStringLiteral("[MonitoraDiretorio] Resposta não lida pela automação, retirada (%1): "
                        "id %2, NSU %3")
             .arg(why, lineValue(response, "001-000"), lineValue(response, "012-000"));
+    m_log.info(summaryHead(m_deliveredDocument) +
+               QStringLiteral(": resposta não lida pela automação, retirada"));
     if (approves(response)) {
         m_log.critical(line + QStringLiteral("; transação aprovada, desfazendo"));
         emit responseWithdrawn(outcome);
@@ -532,6 +561,7 @@ void RequestFate::withdraw(const QString &why) {
 }
 
 void RequestFate::taken() {
+    m_log.info(summaryHead(m_deliveredDocument) + QStringLiteral(": resposta lida pela automação"));
     emit responseTaken(m_deliveredOutcome, lineValue(m_deliveredResponse, "027-000"));
     QFile::remove(fatePath());
     m_deliveredResponse.clear();

@@ -4,6 +4,7 @@
 #include "exchange/ProtocoloSitef.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -139,6 +140,8 @@ private:
     void delivered();
     void finish();
     QDateTime writtenAt(const QString &fileName) const;
+    QString summaryHead(const QString &document) const;
+    QString elapsed() const;
     void measureClock();
 
     const QString m_pathIn;
@@ -160,6 +163,7 @@ private:
     QString m_response;            // the response text once decided; null before
     QString m_outcome;             // the response document it was built from
     QDateTime m_deadline;          // by when the client must have its status
+    QElapsedTimer m_sinceClaim;    // for the summary line; invalid for an answer recovered at start
     // The last response delivered and not known to be taken yet.
     QString m_deliveredDocument;
     QString m_deliveredResponse;

@@ -230,7 +230,7 @@ public:
     void setScenario(const QByteArray &json) { write("scenario.json", json); }
     void clearScenario() { setScenario("{}"); }
     // Starts the service in its directory, logging to `logName` there, with `extra` over the
-    // test's own environment; with `arguments`, its standard output is kept.
+    // test's own environment and `arguments`; its standard output goes beside the log.
     QProcess *start(const QString &logName = "service.log", const QProcessEnvironment &extra = {},
                     const QStringList &arguments = {}) {
         m_processes.push_back(std::make_unique<QProcess>());
@@ -248,8 +248,7 @@ public:
         process->setProcessEnvironment(env);
         process->setWorkingDirectory(dir.path());
         // Kept beside its log, and shown only when the test fails: a passing run stays quiet.
-        if (arguments.isEmpty())
-            process->setStandardOutputFile(QProcess::nullDevice());
+        process->setStandardOutputFile(path(logName + ".stdout"));
         process->setStandardErrorFile(path(logName + ".stderr"), QIODevice::Append);
         if (underWine()) {
             env.remove("QT_QPA_PLATFORM"); // the Windows platform, on the lane's display

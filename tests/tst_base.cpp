@@ -1,6 +1,7 @@
 #include "TestFiles.h"
 #include "base/ConfigTef.h"
 #include "base/Log.h"
+#include "base/Version.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -275,7 +276,8 @@ private slots:
             mine + "-2 utf-8 padrao outside.txt", {debug("log: 1")});
         valid("log 1 sets Q7_LOG; Windows-1252 and TefDial in any case",
               R"(, "log": 1, "codificacao": "Windows-1252", "compatibilidade": "TefDial")",
-              "-2 windows-1252 tefdial q7_log.txt", {debug("log: 1"), info("Versão: ")});
+              "-2 windows-1252 tefdial q7_log.txt",
+              {debug("log: 1"), info(QByteArray("Versão: ").append(kVersionText))});
         valid("product 3 is invalid; unknown encoding and layout",
               R"(, "produto_tef": 3, "codificacao": "latin1", "compatibilidade": "sitef")",
               "-2 utf-8 padrao ",

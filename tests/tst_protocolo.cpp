@@ -200,6 +200,10 @@ private slots:
           R"("q7_cupom_fiscal":1,"q7_bridge_msg":3})",
           "009-000 = 7|018-000 = 0|375-000 = -42|375-001 = |375-002 = false");
         b("empty document", "{}", QString());
+        b("the request's fiscal document where the library's is empty",
+          R"({"documentoFiscal":"","requisicao":{"documento":"NF 5"}})", "002-000 = NF 5");
+        b("tefdial the library's fiscal document over the request's",
+          R"({"documentoFiscal":"9","requisicao":{"documento":"NF 5"}})", dial("002-000 = 9"));
         b("tefdial issuer's instalments, the library's date and confirmation",
           R"({"resultadoTransacao":0,"tipoCartao":"CREDITO","tipoFinanciamento":"PARCELADO_EMISSOR",)"
           R"("numeroParcelas":3,"dataHoraTransacao":"25/12/2026 14:30:00",)"
@@ -243,6 +247,8 @@ private slots:
         t("instalments given win over cash payment", R"({"formaPagamento":"a vista","numeroParcelas":"3"})",
           "018-000 = 3");
         row("empty document", 't', "{}", QString());
+        t("tefdial the request's fiscal document", R"({},"requisicao":{"documento":"NF 5"})",
+          dial("002-000 = NF 5"));
         t("tefdial a count of instalments wins over a cash payment, the library's id",
           R"({"resultadoTransacao":"0","tipoCartao":"CREDITO","formaPagamento":"A vista",)"
           R"("tipoFinanciamento":"Administradora","numeroParcelas":"3","uniqueID":"U-1"})",
@@ -296,6 +302,8 @@ private slots:
         s("empty store receipt; customer receipt not written",
           R"(,"comprovante_loja":"","comprovante_cliente":"x")", "028-000 = 1|029-001 = ");
         row("not JSON", 's', "CRT", QString());
+        s("tefdial the request's fiscal document", R"(,"requisicao":{"documento":"NF 5"})",
+          dial("002-000 = NF 5"));
         s("tefdial store's instalments, a date of last year",
           R"(,"operacao":2,"dados_transacao":"NroParcelas:3,FormaFinanciamento:E,NroControle:555,)"
           R"(DataTrans:1225,HoraTrans:10:20:30")",

@@ -135,6 +135,8 @@ private slots:
         QCOMPARE(field(first.result().response, "009-000"), resultado);
         QVERIFY(resultado == "0" || resultado.isNull() ||
                 !field(first.result().response, "030-000").isEmpty());
+        QCOMPARE(field(first.result().response, "002-000"),
+                 resultado.isNull() || operation == "ADM" ? "" : "NF " + kCartao);
         QTRY_VERIFY(s->controller()->isFinished());
         QTest::qWait(50);
         QCOMPARE(QDir(s->client.responseDir).entryList(QDir::Files).join(' '), QString("IntPos.Sts"));
@@ -154,6 +156,17 @@ private slots:
             QVERIFY(text.contains("476173******0119") && text.contains("375-025 = ****"));
         }
         QVERIFY(logs.join(' ').contains("\"adm_senha\":\"****\""));
+        // One summary line per operation, whatever the time it took: a sale's whole, then how each ended.
+        QStringList summary = logs.join('\n').split('\n').filter("[Resumo]");
+        summary.replaceInStrings(QRegularExpression("^.*\\[Resumo\\] |(?<=tempo=)\\d+"), "");
+        if (product == 0 && operation == "CRT")
+            QCOMPARE(summary.value(0), "CRT id=0801 valor=1000 produto=0 resultado=0 texto=\"TRANSACAO "
+                                       "APROVADA\" nsu=123456 controle= tempo= ms; resposta entregue");
+        const QString tail = " id=0801 produto=" + QString::number(product) + " tempo= ms; liquidada";
+        QCOMPARE(summary.mid(resultado.isNull() ? 0 : 1),
+                 QStringList() << (resultado.isNull() ? operation + tail
+                                                      : operation + " id=0801: resposta lida pela automação")
+                               << "ATV" + QString(tail).replace("0801", "802"));
         QVERIFY(resultado != "0" || first.result().response.contains(kCartao.toUtf8()));
     }
 

@@ -224,55 +224,78 @@ private slots:
     void cleanup() { s.reset(); }
 
     // An invalid product, a window that cannot load (QML imports pointed nowhere), directories
-    // where the service would read its own answers as requests, or that cannot be: -1.
-    void endsWithMinusOne_data() {
+    // where the service would read its own answers as requests, or that cannot be: -1. Options
+    // answered before anything starts, and one it does not know.
+    void endsAtStart_data() {
         QTest::addColumn<QString>("product"); // as in config_tef.json
         QTest::addColumn<QString>("in");      // path_in
         QTest::addColumn<QString>("out");     // path_out
         QTest::addColumn<QString>("log");     // the whole log; or, one line long, a line of it
-        const QString head = "{Debug} \t\t log: 0\n{Info} \t\t Q7_PAGORA_PASSIVO\n{Info} \t\t Versão: \n";
+        QTest::addColumn<QString>("option");  // on the command line; then `log` is its output
+        QTest::addColumn<int>("exitCode");
+        const QString head = "{Debug} \t\t log: 0\n{Info} \t\t Q7_PAGORA_PASSIVO\n{Info} \t\t Versão: " +
+                             QString(kVersionText) + "\n";
         for (const char *product : {"5", "-5", "\"1\"", "1.5", "null", "1e+300", "2147483648", ""})
             QTest::addRow("product %s", *product ? product : "absent")
                 << (*product ? QString(", \"produto_tef\": ") + product : QString()) << "req"
                 << "resp"
                 << head + "{Error} \t\t Produto TEF inválido: " + (*product ? product : "ausente") +
-                       "; use -1, 0, 1 ou 2 em produto_tef de config_tef.json";
+                       "; use -1, 0, 1 ou 2 em produto_tef de config_tef.json"
+                << QString() << 255;
         const QString one = ", \"produto_tef\": 1", two = ", \"produto_tef\": 2";
-        QTest::newRow("window that cannot load") << two << "req"
-                                                 << "resp"
-                                                 << "{Error} \t\t [ServiceWiring] Janela não carregada: ";
+        QTest::newRow("window that cannot load")
+            << two << "req"
+            << "resp"
+            << "{Error} \t\t [ServiceWiring] Janela não carregada: " << QString() << 255;
         for (const char *out : {"req", "req/resp", "."})
             QTest::addRow("path_out %s", out)
                 << one << "req" << out
                 << QString("{Error} \t\t [ServiceWiring] path_in (req) e path_out (%1) não podem ser o mesmo "
                            "diretório nem um dentro do outro; corrija config_tef.json")
-                       .arg(out);
+                       .arg(out)
+                << QString() << 255;
         QTest::newRow("path_in a file")
             << one << "q7_pagora_passivo"
             << "resp"
-            << "{Error} \t\t path_in (q7_pagora_passivo) não é um diretório; corrija config_tef.json";
+            << "{Error} \t\t path_in (q7_pagora_passivo) não é um diretório; corrija config_tef.json"
+            << QString() << 255;
         QTest::newRow("path_out cannot be made")
             << one << "req"
             << "q7_pagora_passivo/resp"
             << "{Error} \t\t Impossível criar path_out (q7_pagora_passivo/resp); crie o diretório ou corrija "
-               "config_tef.json";
+               "config_tef.json"
+            << QString() << 255;
+        for (const auto &[option, output, code] :
+             {std::tuple<const char *, QString, int>{"--version",
+                                                     "q7_pagora_passivo " + QString(kVersionText) + "\n", 0},
+              {"--help", "  -v, --version  mostra a versão e sai", 0},
+              {"--verbose", "q7_pagora_passivo: opção desconhecida: --verbose; use --help para ver as opções",
+               64}})
+            QTest::newRow(option) << one << "req"
+                                  << "resp" << output << option << code;
     }
-    void endsWithMinusOne() {
+    void endsAtStart() {
         QFETCH(QString, product);
         QFETCH(QString, in);
         QFETCH(QString, out);
         QFETCH(QString, log);
+        QFETCH(QString, option);
+        QFETCH(int, exitCode);
         s = std::make_unique<ServiceProcess>(2, kLibrary[2]);
         s->writeConfig(product, in, out, ", \"log\": 0");
         if (product.endsWith(" 2"))
             QVERIFY(s->write(
                 "qt.conf", "[Paths]\nPlugins=" + QLibraryInfo::location(QLibraryInfo::PluginsPath).toUtf8() +
                                "\nQml2Imports=" + s->path("no-imports").toUtf8() + "\n"));
-        QProcess *process = s->start();
+        QProcess *process =
+            s->start("service.log", {}, option.isEmpty() ? QStringList() : QStringList{option});
         QVERIFY(process->waitForFinished(30000));
         QCOMPARE(process->exitStatus(), QProcess::NormalExit);
-        QCOMPARE(process->exitCode(), 255); // -1
-        const QString text = logLines(s->path("service.log")).join('\n');
+        QCOMPARE(process->exitCode(), exitCode);
+        // Answered right away: no log, no single-instance slot.
+        QVERIFY(exitCode != 0 || (!QFile::exists(s->path("service.log")) && QDir(s->path("tmp")).isEmpty()));
+        const QString text = option.isEmpty() ? logLines(s->path("service.log")).join('\n')
+                                              : s->read("service.log.stdout") + s->read("service.log.stderr");
         QVERIFY2(log.contains('\n') ? text == log : text.contains(log), qPrintable(text));
     }
 
@@ -296,7 +319,8 @@ private slots:
             logLines(s->path("second.log")).join('\n'),
             QString(
                 "{Debug} \t\t log: 0\n{Debug} \t\t Diretórios já existentes\n{Info} \t\t Q7_PAGORA_PASSIVO\n"
-                "{Info} \t\t Versão: \n{Info} \t\t Uma instância já está aberta (PID " +
+                "{Info} \t\t Versão: " +
+                QString(kVersionText) + "\n{Info} \t\t Uma instância já está aberta (PID " +
                 (underWine() ? QString("desconhecido") : QString::number(first->processId())) + ")"));
         QCOMPARE(first->state(), QProcess::Running);
         // A holder killed without releasing the slot does not block the next start.
@@ -427,14 +451,14 @@ private slots:
                                  QDirIterator::Subdirectories);
                  it.hasNext();)
                 found << it.next();
-            return found.filter(QRegularExpression("(?<!\\.stderr)$"));
+            return found.filter(QRegularExpression("(?<!\\.stderr|\\.stdout)$"));
         };
         const QStringList before = files();
         QProcess *run = s->start("support.log", {}, {command});
         QVERIFY(run->waitForFinished(30000));
         QCOMPARE(files(), before);
         QCOMPARE(run->exitCode(), status);
-        const QStringList printed = QString(run->readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        const QStringList printed = QString(s->read("support.log.stdout")).split('\n', Qt::SkipEmptyParts);
         QTEST(printed.filter(QRegularExpression("^(?!ok: )")).join('\n').replace(s->dir.path(), "$DIR"),
               "lines");
     }

@@ -1,5 +1,6 @@
 // tefpos: a command-line sales application for the file exchange of the TEF service.
 #include "TefPosClient.h"
+#include "q7_version_text.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -33,6 +34,7 @@ int fail(const QString &message) {
 int main(int argc, char *argv[]) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tefpos"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(Q7_VERSION_TEXT));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
@@ -41,6 +43,7 @@ int main(int argc, char *argv[]) {
         "for ATV/CNF/NCN), 1 declined, 2 manager not active, 3 status file of another request,\n"
         "4 no response in time, 64 usage or file error."));
     parser.addHelpOption();
+    parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("operation"),
                                  QStringLiteral("ATV, ADM, CRT, CNC, CNF or NCN"));
 
