@@ -797,7 +797,8 @@ private slots:
             QVERIFY(holder.waitForReadyRead(60000) && holder.readLine().trimmed() == "held");
             QVERIFY(s->write("req/IntPos.001", request("ATV", 23)));
             QTRY_COMPARE_WITH_TIMEOUT(s->read("resp/IntPos.Sts"), statusOf("ATV", 23), 30000);
-            QVERIFY(s->logged("Arquivo de status gravado diretamente em"));
+            // Logged just after the write the line above saw.
+            QTRY_VERIFY_WITH_TIMEOUT(s->logged("Arquivo de status gravado diretamente em"), 30000);
             return holder.closeWriteChannel();
         }
         Exchange sale(s->client, fields("CRT", 21));
