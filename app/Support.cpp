@@ -136,10 +136,7 @@ void checkSettings(const ConfigTef &config, Checks &checks) {
     QStringList wrong;
     for (const QString &key : config.presentKeys()) {
         const QString problem = config.keyProblem(key);
-        checks.report(key + QStringLiteral(": ") +
-                          (key == QLatin1String("produto_tef") ? config.produtoTefText()
-                                                               : config.values().value(key).toString()),
-                      problem);
+        checks.report(key + QStringLiteral(": ") + config.valueText(key), problem);
         if (!problem.isEmpty())
             wrong << key;
     }
@@ -207,7 +204,11 @@ void checkLog(const ConfigTef &config, const QuietLog &quiet, Checks &checks) {
                                 .arg(single));
     if (!quiet.daily.isEmpty())
         checks.report(
-            QStringLiteral("log diário em %1, que aceita gravação").arg(quiet.daily),
+            QStringLiteral("log diário em %1, que aceita gravação; %2")
+                .arg(quiet.daily,
+                     config.logDias() == 0
+                         ? QStringLiteral("log_dias 0: nenhum arquivo é removido")
+                         : QStringLiteral("arquivos de mais de %1 dias são removidos").arg(config.logDias())),
             QFileInfo(quiet.daily).isDir() && ConfigTef::acceptsFiles(quiet.daily)
                 ? QString()
                 : QStringLiteral("Q7_LOG_PATH (%1) não é um diretório onde o serviço possa escrever; "

@@ -24,6 +24,8 @@ const char kCompatibilidade[] = "compatibilidade";
 const char kPadrao[] = "padrao";
 const char kTefDial[] = "tefdial";
 const char kDefaultLogFile[] = "q7_log.txt";
+const char kLogDias[] = "log_dias";
+const int kMaxLogDias = 3650;
 const char *const kRequired[] = {kProdutoTef, kPathIn, kPathOut, kFileReq, kFileResp};
 
 // An optional key and the two values it takes, the first being the default.
@@ -35,6 +37,15 @@ struct Choice {
 };
 const Choice kChoices[] = {{kCodificacao, kUtf8, kWindows1252, "Codificação"},
                            {kCompatibilidade, kPadrao, kTefDial, "Compatibilidade"}};
+
+// "log_dias": a whole number of days, 0 to kMaxLogDias.
+bool readDays(const QJsonValue &stored, int *days) {
+    const double number = stored.toDouble(-1);
+    if (!stored.isDouble() || number < 0 || number > kMaxLogDias || number != int(number))
+        return false;
+    *days = int(number);
+    return true;
+}
 
 bool known(const Choice &choice, const QString &value) {
     return value.compare(QLatin1String(choice.first), Qt::CaseInsensitive) == 0 ||
@@ -177,7 +188,24 @@ bool ConfigTef::apply(const QJsonObject &object) {
             m_log.critical(QString::fromUtf8(choice.what) + QStringLiteral(" desconhecida: ") + value +
                            QStringLiteral("; usando ") + QLatin1String(choice.first));
     }
+    if (object.contains(QLatin1String(kLogDias))) {
+        m_values.insert(QLatin1String(kLogDias), object.value(QLatin1String(kLogDias)));
+        const QString problem = keyProblem(QLatin1String(kLogDias));
+        if (!problem.isEmpty()) {
+            m_log.critical(problem + QStringLiteral("; por ora, %1 dias").arg(Log::Retention().days));
+        } else if (m_access == Prepare) {
+            Log::Retention retention = Log::retention();
+            retention.days = logDias();
+            Log::setRetention(retention);
+        }
+    }
     return true;
+}
+
+int ConfigTef::logDias() const {
+    int days = Log::Retention().days;
+    readDays(m_values.value(QLatin1String(kLogDias)), &days);
+    return days;
 }
 
 QStringList ConfigTef::presentKeys() const {
@@ -187,6 +215,8 @@ QStringList ConfigTef::presentKeys() const {
     for (const Choice &choice : kChoices)
         if (m_values.contains(QLatin1String(choice.key)))
             keys << QLatin1String(choice.key);
+    if (m_values.contains(QLatin1String(kLogDias)))
+        keys << QLatin1String(kLogDias);
     return keys;
 }
 
@@ -204,6 +234,15 @@ QString ConfigTef::keyProblem(const QString &key) const {
                        : QStringLiteral("%1 desconhecida: %2; use %3 ou %4 em %5 de config_tef.json")
                              .arg(QString::fromUtf8(choice.what), m_values.value(key).toString(),
                                   QLatin1String(choice.first), QLatin1String(choice.second), key);
+    if (key == QLatin1String(kLogDias)) {
+        int days = 0;
+        return readDays(m_values.value(key), &days)
+                   ? QString()
+                   : QStringLiteral("Retenção de log inválida: %1; use em log_dias de config_tef.json "
+                                    "um número inteiro de dias, de 0 (nunca remover) a %2")
+                         .arg(valueText(key))
+                         .arg(kMaxLogDias);
+    }
     // A name or a path: without one the service would watch, or write, nothing it should.
     return m_values.value(key).toString().isEmpty()
                ? QStringLiteral("%1 vazio ou não é um texto; corrija config_tef.json").arg(key)
@@ -320,11 +359,18 @@ int ConfigTef::getProdutoTef() const {
 }
 
 QString ConfigTef::produtoTefText() const {
-    const QJsonValue stored = m_values.value(QLatin1String(kProdutoTef));
+    return valueText(QLatin1String(kProdutoTef));
+}
+
+QString ConfigTef::valueText(const QString &key) const {
+    const QJsonValue stored = m_values.value(key);
     switch (stored.type()) {
     case QJsonValue::Double:
         return QString::number(stored.toDouble(), 'g', 15);
     case QJsonValue::String:
+        // Quoted where a number belongs, so that "1" and 1 read apart.
+        if (key != QLatin1String(kProdutoTef) && key != QLatin1String(kLogDias))
+            return stored.toString();
         return QLatin1Char('"') + stored.toString() + QLatin1Char('"');
     case QJsonValue::Bool:
         return QLatin1String(stored.toBool() ? "true" : "false");

@@ -32,6 +32,11 @@ public:
     int getProdutoTef() const;
     // "produto_tef" as written, for a log line: 5, "1", null, ausente.
     QString produtoTefText() const;
+    // A key's value as written, for a line of the log or of a check: a text where a number
+    // belongs is quoted; null, ausente.
+    QString valueText(const QString &key) const;
+    // Days the daily log files are kept: the optional key "log_dias" (0 keeps them all), or 90.
+    int logDias() const;
     void setProdutoTef(int value);
     void setLog(int value);
     // Encoding of the exchange files: "windows-1252" when the optional key "codificacao"

@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QMutex>
 #include <QRegularExpression>
@@ -29,6 +30,17 @@ void reportOnce(QString &reported, const QString &value, const QString &message)
     QMessageLogger().warning().noquote() << message;
 }
 
+Log::Retention &retentionSetting() {
+    static Log::Retention retention;
+    return retention;
+}
+
+// What the files themselves have to say, logged once the lock is let go.
+struct Notice {
+    Log::Level level;
+    QString text;
+};
+
 bool appendLine(const QString &path, const QString &line) {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
@@ -36,6 +48,71 @@ bool appendLine(const QString &path, const QString &line) {
     QTextStream stream(&file); // no codec: the locale's 8-bit encoding
     stream << line << '\n';
     return true;
+}
+
+// The oldest copy goes, the others move up one, and Q7_LOG itself becomes copy 1.
+bool rotate(const QString &single, int copies) {
+    QFile::remove(Log::rotatedName(single, copies));
+    for (int n = copies - 1; n >= 1; --n)
+        QFile::rename(Log::rotatedName(single, n), Log::rotatedName(single, n + 1));
+    return QFile::rename(single, Log::rotatedName(single, 1));
+}
+
+// Q7_LOG, set aside first once it has reached its size. One that cannot be renamed (held open
+// by another program on Windows) grows on, and is tried again a quarter of that size later.
+bool appendSingle(const QString &path, const QString &line, QVector<Notice> *notices) {
+    static qint64 retryAt = 0;
+    const Log::Retention &retention = retentionSetting();
+    const qint64 size = QFileInfo(path).size();
+    if (size >= qMax(retention.singleBytes, retryAt)) {
+        if (rotate(path, qMax(1, retention.singleCopies))) {
+            retryAt = 0;
+        } else {
+            retryAt = size + retention.singleBytes / 4;
+            notices->append({Log::Critical,
+                             QStringLiteral("[Log] Impossível renomear %1 para %2; o arquivo continua "
+                                            "crescendo: feche o programa que o mantém aberto")
+                                 .arg(path, Log::rotatedName(path, 1))});
+        }
+    }
+    return appendLine(path, line);
+}
+
+// The day's file names its date, "ddMMyy_Q7-LOG.txt": files of that name from before the kept
+// days go. Nothing else in the directory is touched, links and directories of that name neither.
+void sweep(const QString &daily, const QDate &today, int days, QVector<Notice> *notices) {
+    static const QRegularExpression dayName(QStringLiteral("^(\\d\\d)(\\d\\d)(\\d\\d)_Q7-LOG\\.txt$"));
+    const QDate oldestKept = today.addDays(-days);
+    int removed = 0;
+    QStringList stuck;
+    const QDir dir(daily);
+    for (const QFileInfo &file :
+         dir.entryInfoList({QStringLiteral("*_Q7-LOG.txt")}, QDir::Files | QDir::NoSymLinks | QDir::Hidden)) {
+        const QRegularExpressionMatch match = dayName.match(file.fileName());
+        if (!match.hasMatch())
+            continue;
+        const QDate date(2000 + match.capturedRef(3).toInt(), match.capturedRef(2).toInt(),
+                         match.capturedRef(1).toInt());
+        if (!date.isValid() || date >= oldestKept)
+            continue;
+        if (QFile::remove(file.filePath()))
+            ++removed;
+        else
+            stuck << file.fileName();
+    }
+    if (removed > 0)
+        notices->append({Log::Info, QStringLiteral("[Log] %1 arquivo(s) de log diário de mais de %2 dias "
+                                                   "removido(s) de %3")
+                                        .arg(removed)
+                                        .arg(days)
+                                        .arg(daily)});
+    if (!stuck.isEmpty())
+        notices->append({Log::Critical, QStringLiteral("[Log] Impossível remover %1 log(s) diário(s) de mais "
+                                                       "de %2 dias de %3 (%4); dê à conta do serviço "
+                                                       "permissão de escrita no diretório")
+                                            .arg(stuck.size())
+                                            .arg(days)
+                                            .arg(daily, stuck.join(QStringLiteral(", ")))});
 }
 
 void toMessageOutput(Log::Level level, const QString &message) {
@@ -55,11 +132,12 @@ void toMessageOutput(Log::Level level, const QString &message) {
     }
 }
 
-void writeLine(int level, const QString &message) {
+QVector<Notice> writeLine(int level, const QString &message) {
+    QVector<Notice> notices;
     const QString single = qEnvironmentVariable("Q7_LOG");
     const QString daily = qEnvironmentVariable("Q7_LOG_PATH");
     if (single.isEmpty() && daily.isEmpty())
-        return;
+        return notices;
 
     const QDateTime now = QDateTime::currentDateTime();
     const QString line = Log::formatLine(level, message, now);
@@ -67,8 +145,9 @@ void writeLine(int level, const QString &message) {
     QMutexLocker locker(&fileLock());
     static QString singleReported;
     static QString dailyReported;
+    static QString swept; // the day's file the last sweep was for
     if (!single.isEmpty()) {
-        if (appendLine(single, line))
+        if (appendSingle(single, line, &notices))
             singleReported.clear();
         else
             reportOnce(
@@ -78,17 +157,21 @@ void writeLine(int level, const QString &message) {
                     .arg(single));
     }
     if (daily.isEmpty())
-        return;
+        return notices;
     const QString dayFile =
         daily + QLatin1Char('/') + now.toString(QStringLiteral("ddMMyy")) + QStringLiteral("_Q7-LOG.txt");
-    if (QDir(daily).exists() && appendLine(dayFile, line))
+    if (QDir(daily).exists() && appendLine(dayFile, line)) {
         dailyReported.clear();
-    else
+        if (swept != dayFile && retentionSetting().days > 0)
+            sweep(daily, now.date(), retentionSetting().days, &notices);
+        swept = dayFile;
+    } else
         reportOnce(
             dailyReported, daily,
             QStringLiteral("Q7_LOG_PATH (%1) não é um diretório onde o serviço possa escrever; as linhas "
                            "de log não são gravadas nele: crie o diretório ou corrija a variável")
                 .arg(daily));
+    return notices;
 }
 
 // Capture groups of secretPattern().
@@ -259,7 +342,8 @@ QString escaped(const QString &text, bool lineControls) {
 void emitAt(Log::Level level, const QString &message) {
     const QString safe = Log::safe(message);
     toMessageOutput(level, safe);
-    writeLine(level, safe);
+    for (const Notice &notice : writeLine(level, safe))
+        emitAt(notice.level, notice.text);
 }
 
 } // namespace
@@ -299,7 +383,24 @@ QString Log::formatLine(int level, const QString &message, const QDateTime &when
 }
 
 void Log::write(int level, const QString &message) {
-    writeLine(level, safe(message));
+    for (const Notice &notice : writeLine(level, safe(message)))
+        emitAt(notice.level, notice.text);
+}
+
+void Log::setRetention(const Retention &retention) {
+    QMutexLocker locker(&fileLock());
+    retentionSetting() = retention;
+}
+
+Log::Retention Log::retention() {
+    QMutexLocker locker(&fileLock());
+    return retentionSetting();
+}
+
+QString Log::rotatedName(const QString &single, int n) {
+    const QFileInfo info(single);
+    const QString suffix = info.suffix().isEmpty() ? QString() : QLatin1Char('.') + info.suffix();
+    return single.left(single.size() - suffix.size()) + QLatin1Char('.') + QString::number(n) + suffix;
 }
 
 QString Log::safe(const QString &text) {

@@ -51,6 +51,7 @@ private slots:
 #endif
         qunsetenv("Q7_LOG");
         qunsetenv("Q7_LOG_PATH");
+        Log::setRetention(Log::Retention());
         QDir::setCurrent(QDir::tempPath());
     }
 
@@ -198,6 +199,63 @@ private slots:
 
     // config_tef.json as the service finds it: the file afterwards, the one set aside, the log
     // lines, and what the service then reads from it.
+    // The first line of a day removes the daily files of that name from before the kept days,
+    // and nothing else. Ages keep off the limits, so that midnight between two calls is harmless.
+    void dailyRetention_data() {
+        QTest::addColumn<int>("days");
+        QTest::addColumn<QStringList>("gone"); // ages in days
+        QTest::newRow("90 days") << 90 << QStringList{"93"};
+        QTest::newRow("30 days") << 30 << QStringList{"88", "93"};
+        QTest::newRow("0 keeps them all") << 0 << QStringList();
+    }
+    void dailyRetention() {
+        QFETCH(int, days);
+        QFETCH(QStringList, gone);
+        const auto name = [](int ago) {
+            return QDate::currentDate().addDays(-ago).toString(QStringLiteral("ddMMyy")) + "_Q7-LOG.txt";
+        };
+        QStringList kept{"999999_Q7-LOG.txt", "notas.txt", "x" + name(93), name(0)};
+        for (const QString &file : kept + QStringList{name(88), name(93)})
+            QVERIFY(writeFile("logs/" + file, "antigo\n"));
+        QVERIFY(QDir().mkpath("logs/" + name(400)));
+        kept << name(400);
+        for (const char *age : {"88", "93"})
+            if (!gone.contains(age))
+                kept << name(QByteArray(age).toInt());
+        Log::setRetention({days, 1 << 20, 3});
+        Log::write(Log::Info, QStringLiteral("hoje"));
+        kept.sort();
+        QCOMPARE(QDir("logs").entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name), kept);
+        const QStringList lines = logLines(dailyLog("logs")).mid(1);
+        QCOMPARE(lines.filter("removido(s)"),
+                 gone.isEmpty() ? QStringList()
+                                : QStringList{info("[Log] ") + QString::number(gone.size()) +
+                                              QStringLiteral(" arquivo(s) de log diário de mais de %1 dias "
+                                                             "removido(s) de %2")
+                                                  .arg(days)
+                                                  .arg(qEnvironmentVariable("Q7_LOG_PATH"))});
+    }
+
+    // Q7_LOG is set aside at its size: the newest lines are in it and its copies, in order, and
+    // the oldest copy goes.
+    void singleRotates() {
+        qputenv("Q7_LOG", "q7_log.txt");
+        Log::setRetention({90, 1000, 2});
+        for (int i = 0; i < 60; ++i)
+            Log::write(Log::Info, QStringLiteral("linha %1 ").arg(i, 3, 10, QLatin1Char('0')).repeated(4));
+        QCOMPARE(QDir().entryList({"q7_log*"}, QDir::Files, QDir::Name),
+                 QStringList({"q7_log.1.txt", "q7_log.2.txt", "q7_log.txt"}));
+        QStringList lines;
+        for (const char *file : {"q7_log.2.txt", "q7_log.1.txt", "q7_log.txt"}) {
+            QVERIFY(QFileInfo(file).size() < 1100);
+            lines += logLines(file);
+        }
+        QVERIFY(lines.size() > 12 && lines.last().endsWith("linha 059 "));
+        for (int i = 1; i < lines.size(); ++i)
+            QVERIFY(lines.at(i).contains(QStringLiteral("linha %1").arg(60 - lines.size() + i, 3, 10,
+                                                                         QLatin1Char('0'))));
+    }
+
     void configTef_data() {
         QTest::addColumn<QString>("setup");      // besides config_tef.json
         QTest::addColumn<QByteArray>("content"); // config_tef.json before; null: none
@@ -283,6 +341,11 @@ private slots:
               "-2 utf-8 padrao ",
               log0 + QStringList{error("Codificação desconhecida: latin1; usando utf-8"),
                                  error("Compatibilidade desconhecida: sitef; usando padrao")});
+        // Days the daily logs are kept, as the log was told (after the layout, when given).
+        valid("log_dias 30", R"(, "log_dias": 30)", "-2 utf-8 padrao  30", log0);
+        valid("log_dias not a whole number of days: 90", R"(, "log_dias": "30")", "-2 utf-8 padrao  90",
+              log0 + QStringList{error("Retenção de log inválida: \"30\"; use em log_dias de config_tef.json um "
+                                       "número inteiro de dias, de 0 (nunca remover) a 3650; por ora, 90 dias")});
     }
     void configTef() {
         QFETCH(QString, setup);
@@ -314,7 +377,9 @@ private slots:
             QStringList({config.getPathIn(), config.getPathOut(), config.getFileReq(), config.getFileResp(),
                          QString::number(config.getProdutoTef()), config.getCodificacao(),
                          config.getCompatibilidade(), qEnvironmentVariable("Q7_LOG")})
-                .join(QLatin1Char(' ')),
+                    .join(QLatin1Char(' ')) +
+                (config.values().contains("log_dias") ? " " + QString::number(Log::retention().days)
+                                                      : QString()),
             read);
         QCOMPARE(logLines(dailyLog(QStringLiteral("logs"))), log);
         // A drive path is made on Windows only; elsewhere it would land in the working directory.

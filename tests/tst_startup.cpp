@@ -390,6 +390,7 @@ private slots:
         QTest::addColumn<int>("product");
         QTest::addColumn<QString>("in");
         QTest::addColumn<QString>("out");
+        QTest::addColumn<QString>("extra"); // more of config_tef.json, after its five keys
         QTest::addColumn<QByteArray>("journal"); // pendentes.json; empty: none
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("lines");
@@ -398,34 +399,46 @@ private slots:
             {"sequencial": "18", "id": "4712", "nsu": "9", "adicionado": "2026-12-08T09:20:40"}]})";
         const QString v = "--verificar";
         QTest::newRow("all well") << v << 2 << "req"
-                                  << "resp" << two << 0 << "";
+                                  << "resp" << QString() << two << 0 << "";
         QTest::newRow("product 5") << v << 5 << "req"
-                                   << "resp" << QByteArray() << 1
+                                   << "resp" << QString() << QByteArray() << 1
                                    << "ERRO: Produto TEF inválido: 5; use -1, 0, 1 ou 2 em produto_tef de "
                                       "config_tef.json";
         QTest::newRow("path_in a file") << v << 2 << "q7_pagora_passivo"
-                                        << "resp" << QByteArray() << 1
+                                        << "resp" << QString() << QByteArray() << 1
                                         << "ERRO: path_in (q7_pagora_passivo) não é um diretório; corrija "
                                            "config_tef.json";
         QTest::newRow("path_in is path_out") << v << 2 << "req"
-                                             << "req" << QByteArray() << 1
+                                             << "req" << QString() << QByteArray() << 1
                                              << "ERRO: path_in (req) e path_out (req) não podem ser o mesmo "
                                                 "diretório nem um dentro do outro; corrija config_tef.json";
         QTest::newRow("library missing")
             << v << 1 << "req"
-            << "resp" << QByteArray() << 1
+            << "resp" << QString() << QByteArray() << 1
             << "ERRO: biblioteca de pagamento $DIR/libQ7_Bridge.so não encontrada; "
                "instale-a ali ou corrija produto_tef em config_tef.json";
         QTest::newRow("journal not JSON") << v << 2 << "req"
-                                          << "resp" << QByteArray("{") << 1
+                                          << "resp" << QString() << QByteArray("{") << 1
                                           << "ERRO: diário $DIR/pendentes.json ilegível (unterminated "
                                              "object); o serviço o poria de lado sem "
                                              "acertar as transações nele: restaure-o de uma cópia, ou "
                                              "confira-as com a rede, antes de iniciar "
                                              "o serviço";
+        QTest::newRow("settings unknown, log_dias not a number")
+            << v << 2 << "req"
+            << "resp" << R"(, "log_dias": -1, "compatibilidade": "sitef")" << QByteArray() << 1
+            << "ERRO: Compatibilidade desconhecida: sitef; use padrao ou tefdial em compatibilidade de "
+               "config_tef.json\n"
+               "ERRO: Retenção de log inválida: -1; use em log_dias de config_tef.json um número inteiro "
+               "de dias, de 0 (nunca remover) a 3650";
+        QTest::newRow("not JSON") << v << 2 << "req"
+                                  << "resp" << "," << QByteArray() << 1
+                                  << "ERRO: Arquivo de configuração não é JSON (erro na posição 120) "
+                                     "($DIR/config_tef.json); corrija-o: o serviço o renomearia para "
+                                     "config_tefOLD.json e criaria um padrão";
         QTest::newRow("two pending")
             << "--pendentes" << 2 << "req"
-            << "resp" << two << 0
+            << "resp" << QString() << two << 0
             << "sequencial  identificação  NSU     controle  adicionado           "
                "respondida  decisão\n"
                "17          4711           998877  000123    2026-12-08T09:15:02  sim"
@@ -433,17 +446,18 @@ private slots:
                "18          4712           9                 2026-12-08T09:20:40  sim"
                "         -";
         QTest::newRow("none pending") << "--pendentes" << 0 << "req"
-                                      << "resp" << QByteArray() << 0 << "Nenhuma transação pendente";
+                                      << "resp" << QString() << QByteArray() << 0 << "Nenhuma transação pendente";
     }
     void supportCommands() {
         QFETCH(QString, command);
         QFETCH(int, product);
         QFETCH(QString, in);
         QFETCH(QString, out);
+        QFETCH(QString, extra);
         QFETCH(QByteArray, journal);
         QFETCH(int, status);
         make(2);
-        s->writeConfig(product, in, out, ", \"log\": 0");
+        s->writeConfig(product, in, out, ", \"log\": 0" + extra);
         QVERIFY(journal.isEmpty() || s->write("pendentes.json", journal));
         const auto files = [this] {
             QStringList found;
