@@ -10,6 +10,7 @@
 #include "controllers/Q7_Bridge_API.h"
 #include "controllers/Q7_Tef_API.h"
 #include "controllers/Q7_Tef_Controller.h"
+#include "controllers/platform/CommandOutput.h"
 #include "controllers/platform/DirectoryLock.h"
 #include "controllers/platform/PaymentLibraries.h"
 
@@ -20,13 +21,12 @@
 #include <QVector>
 
 #include <algorithm>
-#include <cstdio>
 
 namespace support {
 namespace {
 
 void print(const QString &line) {
-    std::fputs(line.toLocal8Bit().append('\n').constData(), stdout);
+    platform::print(line + QLatin1Char('\n'));
 }
 
 // Nothing is written to the log files, which may not even exist yet, and the terminal shows only

@@ -5,6 +5,7 @@
 #include "base/ConfigTef.h"
 #include "base/Log.h"
 #include "base/Version.h"
+#include "controllers/platform/CommandOutput.h"
 #include "controllers/platform/SharedStateDirectory.h"
 
 #include <QApplication>
@@ -12,7 +13,6 @@
 #include <QQuickWindow>
 #include <QSGRendererInterface>
 
-#include <cstdio>
 #include <memory>
 
 namespace {
@@ -29,28 +29,24 @@ QString stateDirectory() {
 
 constexpr int kUsageError = 64;
 
-void print(std::FILE *stream, const QString &text) {
-    std::fputs(text.toLocal8Bit().constData(), stream);
-}
-
 // --version and --help are answered before anything exists: no display needed, no log, no slot.
 // -1: no such request, start the service.
 int answerRightAway(int argc, char *argv[]) {
     for (int i = 1; i < argc; ++i) {
         const QString argument = QString::fromLocal8Bit(argv[i]);
         if (argument == QLatin1String("--version") || argument == QLatin1String("-v")) {
-            print(stdout, QStringLiteral("q7_pagora_passivo %1\n").arg(QString::fromUtf8(kVersionText)));
+            platform::print(QStringLiteral("q7_pagora_passivo %1\n").arg(QString::fromUtf8(kVersionText)));
             return 0;
         }
         if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
-            print(stdout, QStringLiteral(
-                              "Uso: q7_pagora_passivo [opção]\n"
-                              "Sem opção, inicia o serviço TEF com o config_tef.json da sua pasta.\n"
-                              "  --verificar    confere configuração, pastas, biblioteca, diário e log, sem\n"
-                              "                 iniciar o serviço; uma linha por item (ok ou ERRO)\n"
-                              "  --pendentes    lista as transações pendentes do diário\n"
-                              "  -v, --version  mostra a versão e sai\n"
-                              "  -h, --help     mostra esta ajuda e sai\n"));
+            platform::print(QStringLiteral(
+                "Uso: q7_pagora_passivo [opção]\n"
+                "Sem opção, inicia o serviço TEF com o config_tef.json da sua pasta.\n"
+                "  --verificar    confere configuração, pastas, biblioteca, diário e log, sem\n"
+                "                 iniciar o serviço; uma linha por item (ok ou ERRO)\n"
+                "  --pendentes    lista as transações pendentes do diário\n"
+                "  -v, --version  mostra a versão e sai\n"
+                "  -h, --help     mostra esta ajuda e sai\n"));
             return 0;
         }
     }
@@ -80,9 +76,10 @@ int main(int argc, char *argv[]) {
     // nothing the service knows.
     const QStringList unknown = QCoreApplication::arguments().mid(1);
     if (!unknown.isEmpty()) {
-        print(stderr,
-              QStringLiteral("q7_pagora_passivo: opção desconhecida: %1; use --help para ver as opções\n")
-                  .arg(unknown.first()));
+        platform::print(
+            QStringLiteral("q7_pagora_passivo: opção desconhecida: %1; use --help para ver as opções\n")
+                .arg(unknown.first()),
+            true);
         return kUsageError;
     }
 

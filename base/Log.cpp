@@ -69,10 +69,10 @@ bool appendSingle(const QString &path, const QString &line, QVector<Notice> *not
             retryAt = 0;
         } else {
             retryAt = size + retention.singleBytes / 4;
-            notices->append({Log::Critical,
-                             QStringLiteral("[Log] Impossível renomear %1 para %2; o arquivo continua "
-                                            "crescendo: feche o programa que o mantém aberto")
-                                 .arg(path, Log::rotatedName(path, 1))});
+            notices->append(
+                {Log::Critical, QStringLiteral("[Log] Impossível renomear %1 para %2; o arquivo continua "
+                                               "crescendo: feche o programa que o mantém aberto")
+                                    .arg(path, Log::rotatedName(path, 1))});
         }
     }
     return appendLine(path, line);

@@ -15,9 +15,9 @@ public:
     enum Level { Debug = 0, Warning = 1, Critical = 2, Fatal = 3, Info = 4 };
 
     struct Retention {
-        int days = 90;                            // daily files kept; 0: all of them
-        qint64 singleBytes = 5 * 1024 * 1024;     // Q7_LOG is set aside from this size
-        int singleCopies = 3;                     // set-aside copies kept: name.1.txt ... name.3.txt
+        int days = 90;                        // daily files kept; 0: all of them
+        qint64 singleBytes = 5 * 1024 * 1024; // Q7_LOG is set aside from this size
+        int singleCopies = 3;                 // set-aside copies kept: name.1.txt ... name.3.txt
     };
     static void setRetention(const Retention &retention);
     static Retention retention();

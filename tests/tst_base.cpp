@@ -252,8 +252,8 @@ private slots:
         }
         QVERIFY(lines.size() > 12 && lines.last().endsWith("linha 059 "));
         for (int i = 1; i < lines.size(); ++i)
-            QVERIFY(lines.at(i).contains(QStringLiteral("linha %1").arg(60 - lines.size() + i, 3, 10,
-                                                                         QLatin1Char('0'))));
+            QVERIFY(lines.at(i).contains(
+                QStringLiteral("linha %1").arg(60 - lines.size() + i, 3, 10, QLatin1Char('0'))));
     }
 
     void configTef_data() {
@@ -344,8 +344,9 @@ private slots:
         // Days the daily logs are kept, as the log was told (after the layout, when given).
         valid("log_dias 30", R"(, "log_dias": 30)", "-2 utf-8 padrao  30", log0);
         valid("log_dias not a whole number of days: 90", R"(, "log_dias": "30")", "-2 utf-8 padrao  90",
-              log0 + QStringList{error("Retenção de log inválida: \"30\"; use em log_dias de config_tef.json um "
-                                       "número inteiro de dias, de 0 (nunca remover) a 3650; por ora, 90 dias")});
+              log0 + QStringList{
+                         error("Retenção de log inválida: \"30\"; use em log_dias de config_tef.json um "
+                               "número inteiro de dias, de 0 (nunca remover) a 3650; por ora, 90 dias")});
     }
     void configTef() {
         QFETCH(QString, setup);

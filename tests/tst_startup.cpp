@@ -390,7 +390,7 @@ private slots:
         QTest::addColumn<int>("product");
         QTest::addColumn<QString>("in");
         QTest::addColumn<QString>("out");
-        QTest::addColumn<QString>("extra"); // more of config_tef.json, after its five keys
+        QTest::addColumn<QString>("extra");      // more of config_tef.json, after its five keys
         QTest::addColumn<QByteArray>("journal"); // pendentes.json; empty: none
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("lines");
@@ -426,13 +426,15 @@ private slots:
                                              "o serviço";
         QTest::newRow("settings unknown, log_dias not a number")
             << v << 2 << "req"
-            << "resp" << R"(, "log_dias": -1, "compatibilidade": "sitef")" << QByteArray() << 1
+            << "resp"
+            << R"(, "log_dias": -1, "compatibilidade": "sitef")" << QByteArray() << 1
             << "ERRO: Compatibilidade desconhecida: sitef; use padrao ou tefdial em compatibilidade de "
                "config_tef.json\n"
                "ERRO: Retenção de log inválida: -1; use em log_dias de config_tef.json um número inteiro "
                "de dias, de 0 (nunca remover) a 3650";
         QTest::newRow("not JSON") << v << 2 << "req"
-                                  << "resp" << "," << QByteArray() << 1
+                                  << "resp"
+                                  << "," << QByteArray() << 1
                                   << "ERRO: Arquivo de configuração não é JSON (erro na posição 120) "
                                      "($DIR/config_tef.json); corrija-o: o serviço o renomearia para "
                                      "config_tefOLD.json e criaria um padrão";
@@ -445,8 +447,9 @@ private slots:
                "         confirmar\n"
                "18          4712           9                 2026-12-08T09:20:40  sim"
                "         -";
-        QTest::newRow("none pending") << "--pendentes" << 0 << "req"
-                                      << "resp" << QString() << QByteArray() << 0 << "Nenhuma transação pendente";
+        QTest::newRow("none pending")
+            << "--pendentes" << 0 << "req"
+            << "resp" << QString() << QByteArray() << 0 << "Nenhuma transação pendente";
     }
     void supportCommands() {
         QFETCH(QString, command);
@@ -472,7 +475,8 @@ private slots:
         QVERIFY(run->waitForFinished(30000));
         QCOMPARE(files(), before);
         QCOMPARE(run->exitCode(), status);
-        const QStringList printed = QString(s->read("support.log.stdout")).split('\n', Qt::SkipEmptyParts);
+        const QStringList printed =
+            logText(s->read("support.log.stdout")).split(QRegularExpression("\r?\n"), Qt::SkipEmptyParts);
         QTEST(printed.filter(QRegularExpression("^(?!ok: )")).join('\n').replace(s->dir.path(), "$DIR"),
               "lines");
     }

@@ -27,7 +27,8 @@ if(Q7_HOST_BUILD AND EXISTS ${Q7_HOST_BUILD}/tests/tst_startup)
     add_test(NAME tst_startup_wine
         COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/win32/run-under-wine ${Q7_HOST_BUILD}/tests/tst_startup
                 -o -,txt windowsLane windowsInstaller stoppedMidOperation oneInstancePerMachine
-                "killPoints:2 library call running" "killPoints:1 answer decided" "killPoints:1 request claimed")
+                "killPoints:2 library call running" "killPoints:1 answer decided" "killPoints:1 request claimed"
+                "supportCommands:all well" "supportCommands:not JSON" "supportCommands:two pending")
     set_tests_properties(tst_startup_wine PROPERTIES RESOURCE_LOCK wine TIMEOUT 900 ENVIRONMENT
         "${service_environment};Q7_WINDOWS_DEPLOY=${CMAKE_BINARY_DIR}/deploy;Q7_WINDOWS_BIN=${CMAKE_BINARY_DIR}/bin;Q7_STOP_SENDER=$<TARGET_FILE:stop_sender>;Q7_WINDOWS_INSTALLER=${CMAKE_BINARY_DIR}/q7_pagora_passivo-setup.exe")
 else()
