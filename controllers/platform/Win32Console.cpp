@@ -1,12 +1,6 @@
 #include "controllers/platform/Win32Console.h"
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "controllers/platform/Win32Api.h"
 
 namespace win32 {
 

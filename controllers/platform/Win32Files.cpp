@@ -1,13 +1,8 @@
 #include "controllers/platform/Win32Files.h"
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
+#include "controllers/platform/Win32Api.h"
+
 #include <io.h>
-#include <windows.h>
 
 namespace win32 {
 

@@ -2,13 +2,7 @@
 
 // Plain Win32, no Qt: the service builds it on Windows, and the Wine test builds it with the
 // MinGW cross compiler on Linux.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "controllers/platform/Win32Api.h"
 
 namespace win32 {
 

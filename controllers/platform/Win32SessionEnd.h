@@ -1,13 +1,7 @@
 #pragma once
 
 // Plain Win32, no Qt, like Win32Foreground.h.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "controllers/platform/Win32Api.h"
 
 namespace win32 {
 
