@@ -68,7 +68,7 @@ template <typename Holder> QString libraryProblem(const Holder &holder, const QS
                    "biblioteca de pagamento %1 não carrega (%2); instale-a ali ou corrija produto_tef "
                    "em config_tef.json")
             .arg(path, holder.errorString());
-    const QStringList missing = holder.missingEntryPoints();
+    const QStringList missing = unresolvedEntryPoints(holder);
     return missing.isEmpty()
                ? QString()
                : QStringLiteral("biblioteca de pagamento %1 não exporta %2; instale a versão que o "

@@ -31,15 +31,6 @@ bool Pagora_API::unload() {
     return library->unload();
 }
 
-QStringList Pagora_API::missingEntryPoints() const {
-    QStringList missing;
-    forEachEntryPoint(*this, [&missing](const char *name, auto entryPoint) {
-        if (!entryPoint)
-            missing << QLatin1String(name);
-    });
-    return missing;
-}
-
 QString Pagora_API::errorString() const {
     return library->errorString();
 }

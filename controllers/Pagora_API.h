@@ -31,8 +31,6 @@ public:
 
     bool isLoaded() const;
     bool unload();
-    // Export names of the entry points not resolved: every one when the library did not load.
-    QStringList missingEntryPoints() const;
     QString errorString() const;
 
     Autenticador autenticador = nullptr;
@@ -43,7 +41,6 @@ public:
     ConfirmarOperacaoTEF confirmarOperacaoTEF = nullptr;
     FinalizarOperacaoTEF finalizarOperacaoTEF = nullptr;
 
-private:
     // Every entry point with its export name: what loading resolves and unloading clears.
     template <typename Self, typename Visit> static void forEachEntryPoint(Self &self, Visit visit) {
         visit("OrvixTEF_Autenticador", self.autenticador);
@@ -55,5 +52,6 @@ private:
         visit("OrvixTEF_FinalizarOperacaoTEF", self.finalizarOperacaoTEF);
     }
 
+private:
     QLibrary *library;
 };

@@ -41,15 +41,6 @@ void Q7_Bridge_API::clearEntryPoints() {
     forEachEntryPoint(*this, [](const char *, auto &entryPoint) { entryPoint = nullptr; });
 }
 
-QStringList Q7_Bridge_API::missingEntryPoints() const {
-    QStringList missing;
-    forEachEntryPoint(*this, [&missing](const char *name, auto entryPoint) {
-        if (!entryPoint)
-            missing << QLatin1String(name);
-    });
-    return missing;
-}
-
 QString Q7_Bridge_API::errorString() const {
     return handle->errorString();
 }

@@ -38,8 +38,6 @@ public:
 
     bool isLoaded() const;
     bool unload();
-    // Export names of the entry points not resolved: every one when the library did not load.
-    QStringList missingEntryPoints() const;
     QString errorString() const;
 
     GetServerFn GetServer = nullptr;
@@ -54,9 +52,6 @@ public:
     IniciaCancelamentoVendaFn IniciaCancelamentoVenda = nullptr;
     IniciaOperacaoAdministrativaFn IniciaOperacaoAdministrativa = nullptr;
 
-private:
-    bool load(const QString &libraryPath);
-    void clearEntryPoints();
     // Every entry point with its export name: what loading resolves and unloading clears.
     template <typename Self, typename Visit> static void forEachEntryPoint(Self &self, Visit visit) {
         visit("GetServer", self.GetServer);
@@ -71,6 +66,10 @@ private:
         visit("IniciaCancelamentoVenda", self.IniciaCancelamentoVenda);
         visit("IniciaOperacaoAdministrativa", self.IniciaOperacaoAdministrativa);
     }
+
+private:
+    bool load(const QString &libraryPath);
+    void clearEntryPoints();
 
     QLibrary *handle;
 };

@@ -42,15 +42,6 @@ void Q7_Tef_API::clearEntryPoints() {
     forEachEntryPoint(*this, [](const char *, auto &entryPoint) { entryPoint = nullptr; });
 }
 
-QStringList Q7_Tef_API::missingEntryPoints() const {
-    QStringList missing;
-    forEachEntryPoint(*this, [&missing](const char *name, auto entryPoint) {
-        if (!entryPoint)
-            missing << QLatin1String(name);
-    });
-    return missing;
-}
-
 QString Q7_Tef_API::errorString() const {
     return m_library->errorString();
 }

@@ -38,8 +38,6 @@ public:
     bool load();
     bool isLoaded() const;
     bool unload();
-    // Export names of the entry points not resolved: every one when the library did not load.
-    QStringList missingEntryPoints() const;
     QString errorString() const;
 
     GetProdutoTefFn GetProdutoTef = nullptr;
@@ -53,8 +51,6 @@ public:
     ConfirmarOperacaoTEFFn ConfirmarOperacaoTEF = nullptr;
     FinalizarOperacaoTEFFn FinalizarOperacaoTEF = nullptr;
 
-private:
-    void clearEntryPoints();
     // Every entry point with its export name: what loading resolves and unloading clears.
     template <typename Self, typename Visit> static void forEachEntryPoint(Self &self, Visit visit) {
         visit("GetProdutoTef", self.GetProdutoTef);
@@ -68,6 +64,9 @@ private:
         visit("ConfirmarOperacaoTEF", self.ConfirmarOperacaoTEF);
         visit("FinalizarOperacaoTEF", self.FinalizarOperacaoTEF);
     }
+
+private:
+    void clearEntryPoints();
 
     QString m_path;
     std::unique_ptr<QLibrary> m_library;

@@ -2,6 +2,7 @@
 
 #include <QLibrary>
 #include <QString>
+#include <QStringList>
 
 namespace platform {
 
@@ -18,4 +19,14 @@ QString paymentLibraryPath(PaymentLibrary library);
 template <typename Function>
 void resolveEntryPoint(QLibrary &library, const char *name, Function &entryPoint) {
     entryPoint = reinterpret_cast<Function>(library.resolve(name));
+}
+
+// Export names of the holder's entry points not resolved: every one when the library did not load.
+template <typename Holder> QStringList unresolvedEntryPoints(const Holder &holder) {
+    QStringList missing;
+    Holder::forEachEntryPoint(holder, [&missing](const char *name, auto entryPoint) {
+        if (!entryPoint)
+            missing << QLatin1String(name);
+    });
+    return missing;
 }
