@@ -896,7 +896,8 @@ private slots:
         // The uninstaller runs on from a copy of itself.
         QTRY_COMPARE_WITH_TIMEOUT(installed.entryList(QDir::AllEntries | QDir::NoDotAndDotDot), left, 60000);
         QVERIFY(!QFile::exists(links[0]) && !QFile::exists(links[1]));
-        QVERIFY(QDir(installed).removeRecursively());
+        // The uninstaller's copy may still be at its last step, removing the folder once empty.
+        QVERIFY(QDir(installed).removeRecursively() || !installed.exists());
     }
 
     // Keyboard only, in a real X window: a stray Tab must not take the keys away from the prompt.
