@@ -854,6 +854,10 @@ private slots:
             user + "/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Orvix Pagora.lnk",
             user + "/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/StartUp/Orvix Pagora.lnk"};
         QVERIFY(QFile::exists(links[0]) && QFile::exists(links[1]));
+        // tefpos runs from the installed folder alone, to settle a sale by hand.
+        QProcess tefpos;
+        tefpos.start("wine", {installed.filePath("tefpos.exe"), "--version"});
+        QVERIFY(tefpos.waitForFinished(60000) && tefpos.readAllStandardOutput().startsWith("tefpos "));
 
         ServiceFiles files;
         QVERIFY(QDir().mkpath(files.client.requestDir) && QDir().mkpath(files.client.responseDir));
