@@ -831,7 +831,9 @@ private slots:
     void windowsInstaller_data() {
         QTest::addColumn<QString>("option");
         QTest::addColumn<QStringList>("left");
-        QTest::newRow("kept") << "/S" << QStringList{"config_tef.json", "pendentes.json", "Q7_Bridge.dll"};
+        QTest::newRow("kept") << "/S"
+                              << QStringList{"config_tef.json", "pendente_orvix.json", "pendentes.json",
+                                             "Q7_Bridge.dll"};
         QTest::newRow("purged") << "/PURGE" << QStringList{"Q7_Bridge.dll"};
     }
     void windowsInstaller() {
@@ -863,7 +865,11 @@ private slots:
         QVERIFY(QDir().mkpath(files.client.requestDir) && QDir().mkpath(files.client.responseDir));
         files.writeConfig(1, "Z:" + files.client.requestDir, "Z:" + files.client.responseDir, "");
         QVERIFY(QFile::rename(files.path("config_tef.json"), installed.filePath("config_tef.json")));
-        QVERIFY(writeFile(installed.filePath("pendentes.json"), "{}"));
+        // Both products' journals, with transactions that a purge removes (counting them is shown
+        // only in the uninstaller's window).
+        for (const char *journal : {"pendentes.json", "pendente_orvix.json"})
+            QVERIFY(writeFile(installed.filePath(journal),
+                              R"({"pendentes": [{"sequencial": "1"}, {"sequencial": "2"}]})"));
         QVERIFY(QFile::copy(qEnvironmentVariable("Q7_WINDOWS_BIN") + "/Q7_Bridge.dll",
                             installed.filePath("Q7_Bridge.dll")));
         QProcess service;
