@@ -851,7 +851,9 @@ private slots:
     void windowsInstaller_data() {
         QTest::addColumn<QString>("option");
         QTest::addColumn<QStringList>("left");
-        QTest::newRow("kept") << "/S" << QStringList{"config_tef.json", "pendentes.json", "Q7_Bridge.dll"};
+        QTest::newRow("kept") << "/S"
+                              << QStringList{"config_tef.json", "pendente_orvix.json", "pendentes.json",
+                                             "Q7_Bridge.dll"};
         QTest::newRow("purged") << "/PURGE" << QStringList{"Q7_Bridge.dll"};
     }
     void windowsInstaller() {
@@ -879,7 +881,11 @@ private slots:
         QVERIFY(QDir().mkpath(files.client.requestDir) && QDir().mkpath(files.client.responseDir));
         files.writeConfig(1, "Z:" + files.client.requestDir, "Z:" + files.client.responseDir, "");
         QVERIFY(QFile::rename(files.path("config_tef.json"), installed.filePath("config_tef.json")));
-        QVERIFY(writeFile(installed.filePath("pendentes.json"), "{}"));
+        // Both products' journals, with transactions that a purge removes (counting them is shown
+        // only in the uninstaller's window).
+        for (const char *journal : {"pendentes.json", "pendente_orvix.json"})
+            QVERIFY(writeFile(installed.filePath(journal),
+                              R"({"pendentes": [{"sequencial": "1"}, {"sequencial": "2"}]})"));
         QVERIFY(QFile::copy(qEnvironmentVariable("Q7_WINDOWS_BIN") + "/Q7_Bridge.dll",
                             installed.filePath("Q7_Bridge.dll")));
         QProcess service;
@@ -889,6 +895,13 @@ private slots:
         service.start("wine", {installed.filePath("q7_pagora_passivo.exe")});
         files.client.statusTimeoutMs = 60000;
         QCOMPARE(files.client.send(fields("ATV", 31)).status, statusOf("ATV", 31));
+        // The installed tefpos, with the installed folder's DLLs alone, is answered too: with it a
+        // technician settles a pending sale by hand. (Its --version shows a message box here.)
+        QProcess tefpos;
+        tefpos.start("wine", {installed.filePath("tefpos.exe"), "--config",
+                              "Z:" + installed.filePath("config_tef.json"), "--status-timeout", "60",
+                              "--response-timeout", "60", "ATV"});
+        QVERIFY(tefpos.waitForFinished(180000) && tefpos.exitCode() == 0);
         QVERIFY(!windowsHelper({"close"}).isNull() && service.waitForFinished(60000) &&
                 service.exitCode() == 0);
 
