@@ -25,11 +25,13 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <map>
 #include <mutex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -51,7 +53,18 @@ int realClose(int fd) {
     return call(fd);
 }
 
-using Inode = std::pair<dev_t, ino_t>;
+// A file's inode and its birth: another process may free an inode unseen (the client removing a
+// status file), and the file system hand it at once to a new file (the client's next request).
+using Inode = std::tuple<dev_t, ino_t, long long, unsigned>;
+
+Inode identity(int dirFd, const char *path, int flags) {
+    struct statx sx;
+    if (statx(dirFd, path, flags | AT_SYMLINK_NOFOLLOW, STATX_INO | STATX_BTIME, &sx) != 0)
+        return {};
+    const bool born = sx.stx_mask & STATX_BTIME;
+    return {makedev(sx.stx_dev_major, sx.stx_dev_minor), sx.stx_ino, born ? sx.stx_btime.tv_sec : 0,
+            born ? sx.stx_btime.tv_nsec : 0};
+}
 using Tree = std::map<std::string, std::string>; // name -> content, in one directory
 
 // How to take back a directory operation not on the disk yet.
@@ -138,7 +151,7 @@ std::string durable(const std::string &path, bool half) {
     if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return std::string();
     const std::string now = readAll(path);
-    const auto it = recorder().dirty.find({st.st_dev, st.st_ino});
+    const auto it = recorder().dirty.find(identity(AT_FDCWD, path.c_str(), 0));
     if (it == recorder().dirty.end())
         return now;
     return it->second.first ? it->second.second : now.substr(0, half ? now.size() / 2 : 0);
@@ -222,7 +235,7 @@ int opened(const char *path, int flags, mode_t mode) {
     }
     if (dir.empty() || !S_ISREG(st.st_mode))
         return fd;
-    const Inode inode{st.st_dev, st.st_ino};
+    const Inode inode = identity(fd, "", AT_EMPTY_PATH);
     recorder().files[fd] = inode;
     if (temporary || !existed) {
         recorder().dirty[inode] = {false, std::string()};
