@@ -35,6 +35,9 @@ Log::Retention &retentionSetting() {
     return retention;
 }
 
+// The day's file is "ddMMyy" + this.
+constexpr char kDailySuffix[] = "_Q7-LOG.txt";
+
 // What the files themselves have to say, logged once the lock is let go.
 struct Notice {
     Log::Level level;
@@ -81,13 +84,15 @@ bool appendSingle(const QString &path, const QString &line, QVector<Notice> *not
 // The day's file names its date, "ddMMyy_Q7-LOG.txt": files of that name from before the kept
 // days go. Nothing else in the directory is touched, links and directories of that name neither.
 void sweep(const QString &daily, const QDate &today, int days, QVector<Notice> *notices) {
-    static const QRegularExpression dayName(QStringLiteral("^(\\d\\d)(\\d\\d)(\\d\\d)_Q7-LOG\\.txt$"));
+    static const QRegularExpression dayName(QStringLiteral("^(\\d\\d)(\\d\\d)(\\d\\d)") +
+                                            QRegularExpression::escape(QLatin1String(kDailySuffix)) +
+                                            QLatin1Char('$'));
     const QDate oldestKept = today.addDays(-days);
     int removed = 0;
     QStringList stuck;
     const QDir dir(daily);
-    for (const QFileInfo &file :
-         dir.entryInfoList({QStringLiteral("*_Q7-LOG.txt")}, QDir::Files | QDir::NoSymLinks | QDir::Hidden)) {
+    for (const QFileInfo &file : dir.entryInfoList({QLatin1Char('*') + QLatin1String(kDailySuffix)},
+                                                   QDir::Files | QDir::NoSymLinks | QDir::Hidden)) {
         const QRegularExpressionMatch match = dayName.match(file.fileName());
         if (!match.hasMatch())
             continue;
@@ -159,7 +164,7 @@ QVector<Notice> writeLine(int level, const QString &message) {
     if (daily.isEmpty())
         return notices;
     const QString dayFile =
-        daily + QLatin1Char('/') + now.toString(QStringLiteral("ddMMyy")) + QStringLiteral("_Q7-LOG.txt");
+        daily + QLatin1Char('/') + now.toString(QStringLiteral("ddMMyy")) + QLatin1String(kDailySuffix);
     if (QDir(daily).exists() && appendLine(dayFile, line)) {
         dailyReported.clear();
         if (swept != dayFile && retentionSetting().days > 0)
@@ -338,12 +343,19 @@ QString escaped(const QString &text, bool lineControls) {
     return line;
 }
 
+void emitAt(Log::Level level, const QString &message);
+
+// Writes an already safe line, then logs what the files had to say about it.
+void writeAndTell(int level, const QString &safe) {
+    for (const Notice &notice : writeLine(level, safe))
+        emitAt(notice.level, notice.text);
+}
+
 // Made safe once, for both outputs.
 void emitAt(Log::Level level, const QString &message) {
     const QString safe = Log::safe(message);
     toMessageOutput(level, safe);
-    for (const Notice &notice : writeLine(level, safe))
-        emitAt(notice.level, notice.text);
+    writeAndTell(level, safe);
 }
 
 } // namespace
@@ -383,8 +395,7 @@ QString Log::formatLine(int level, const QString &message, const QDateTime &when
 }
 
 void Log::write(int level, const QString &message) {
-    for (const Notice &notice : writeLine(level, safe(message)))
-        emitAt(notice.level, notice.text);
+    writeAndTell(level, safe(message));
 }
 
 void Log::setRetention(const Retention &retention) {
