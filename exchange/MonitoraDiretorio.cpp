@@ -10,7 +10,6 @@
 #include <QFileSystemWatcher>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QRegularExpression>
 #include <QTextCodec>
 
 #include <algorithm>
@@ -367,8 +366,7 @@ QString MonitoraDiretorio::decodeRequest(QByteArray bytes, bool *windows1252) co
 
 // The line a sales application writes last, with a value.
 bool MonitoraDiretorio::hasFinalLine(const QString &text) {
-    static const QRegularExpression lineEnd(QStringLiteral("[\r\n]"));
-    const QVector<QStringRef> lines = text.splitRef(lineEnd);
+    const QVector<QStringRef> lines = ProtocoloSitef::requestLines(text);
     return std::any_of(lines.cbegin(), lines.cend(), [](const QStringRef &line) {
         const int equals = line.indexOf(QLatin1Char('='));
         return equals >= 0 && line.left(equals).trimmed() == QLatin1String("999-999") &&

@@ -128,6 +128,9 @@ public:
     // Request file text -> request document as compact JSON. Never fails: an invalid
     // request yields a document carrying "msg_erro".
     QString parseRequest(const QString &content) const;
+    // The non-empty lines of a request file: a line ends at CR LF, LF or a lone CR, as the
+    // writing platform has it.
+    static QVector<QStringRef> requestLines(const QString &content);
 
     // What a response document carries of its request under "requisicao", for the TEF Dial
     // layout to fall back on where the library's reply is silent: the card and instalments asked
