@@ -214,8 +214,9 @@ const QRegularExpression &secretPattern() {
             // security code and expiry after their labels
             R"re(|(?i:\b(?:cvv2?|cvc2?|cid|val|validade|venc|vencimento|exp|expira|validity)\b)\.?[ \t]*[:=-]?[ \t]*)re"
             R"re((\d\d[/-]\d\d(?:\d\d)?|\d{3,4})(?![\d/]))re"
-            // digits, alone or grouped by single blanks, dashes or dots: maybe a card number
-            R"re(|(\d(?:[ .-]?\d)*))re"));
+            // 13 digits or more, alone or grouped by single blanks, dashes or dots: maybe a card
+            // number (a shorter run is left to the search, which goes past it unmatched)
+            R"re(|(\d(?:[ .-]?\d){12,}))re"));
         re.optimize();
         return re;
     }();
@@ -313,9 +314,14 @@ bool isLineControl(char16_t c) {
 // and tabs, or all the others and surrogates without their pair (no pattern matches in a text
 // that holds one, so nothing in it would be masked).
 QString escaped(const QString &text, bool lineControls) {
+    // Plain ASCII, most of any log, needs nothing.
+    const auto first = std::find_if(text.cbegin(), text.cend(),
+                                    [](QChar c) { return c.unicode() < 0x20 || c.unicode() >= 0x7f; });
+    if (first == text.cend())
+        return text;
     QString line;
     int copied = 0;
-    for (int i = 0; i < text.size(); ++i) {
+    for (int i = int(first - text.cbegin()); i < text.size(); ++i) {
         const char16_t code = text.at(i).unicode();
         if (QChar::isHighSurrogate(code) && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
             ++i;
@@ -456,7 +462,7 @@ QString Log::mask(const QString &text) {
         } else if (match.capturedLength(LabelValue) > 0) {
             replace(match.capturedStart(LabelValue), match.capturedEnd(LabelValue),
                     stars(match.capturedLength(LabelValue)));
-        } else if (match.capturedLength(Run) >= 13) { // shorter, it holds no card number
+        } else if (match.capturedLength(Run) > 0) {
             bool endsInCard = false;
             QString run = maskedRun(match.capturedRef(Run), &endsInCard);
             // Track 2 data after the card number: the separator kept, the digits hidden.

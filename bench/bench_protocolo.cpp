@@ -1,3 +1,4 @@
+#include "base/Log.h"
 #include "exchange/ProtocoloSitef.h"
 
 #include <QFile>
@@ -39,6 +40,13 @@ void buildResponse(benchmark::State &state, Builder build, const char *document)
         benchmark::DoNotOptimize((protocolo.*build)(json));
 }
 
+// The masking and escaping of one log line, a part of the Pagora writer's figure.
+void logSafe(benchmark::State &state) {
+    const QString text = dataFile("sitef_venda.json");
+    for (auto _ : state)
+        benchmark::DoNotOptimize(Log::safe(text));
+}
+
 } // namespace
 
 BENCHMARK(parseRequest);
@@ -46,6 +54,7 @@ BENCHMARK_CAPTURE(buildResponse, buildBridgeResponse, &ProtocoloSitef::buildBrid
                   "bridge_venda.json");
 BENCHMARK_CAPTURE(buildResponse, buildTefResponse, &ProtocoloSitef::buildTefResponse, "tef_venda.json");
 BENCHMARK_CAPTURE(buildResponse, buildSitefResponse, &ProtocoloSitef::buildSitefResponse, "sitef_venda.json");
+BENCHMARK(logSafe);
 
 int main(int argc, char **argv) {
     qInstallMessageHandler(silence);

@@ -253,9 +253,11 @@ void ProtocoloSitef::addSitefItem(Lines &lines, const QString &item) const {
 }
 
 QString ProtocoloSitef::buildSitefResponse(const QString &json) const {
+    // As the controller wrote it, compact already: written again, it would cost more than the
+    // response's lines.
+    qInfo().noquote() << Log::safe(json);
     QJsonParseError error{};
     const QJsonDocument parsed = QJsonDocument::fromJson(json.toUtf8(), &error);
-    qInfo().noquote() << Log::safe(QString::fromUtf8(parsed.toJson(QJsonDocument::Compact)));
     if (error.error != QJsonParseError::NoError) {
         qCritical().noquote() << error.errorString();
         return QString();
