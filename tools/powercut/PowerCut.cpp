@@ -57,14 +57,17 @@ int realClose(int fd) {
 // status file), and the file system hand it at once to a new file (the client's next request).
 using Inode = std::tuple<dev_t, ino_t, long long, unsigned>;
 
-Inode identity(int dirFd, const char *path, int flags) {
+// The mode of the file at `path` (0 when there is none), and its identity in `inode`.
+mode_t identify(int dirFd, const char *path, int flags, Inode *inode) {
     struct statx sx;
-    if (statx(dirFd, path, flags | AT_SYMLINK_NOFOLLOW, STATX_INO | STATX_BTIME, &sx) != 0)
-        return {};
+    if (statx(dirFd, path, flags | AT_SYMLINK_NOFOLLOW, STATX_TYPE | STATX_INO | STATX_BTIME, &sx) != 0)
+        return 0;
     const bool born = sx.stx_mask & STATX_BTIME;
-    return {makedev(sx.stx_dev_major, sx.stx_dev_minor), sx.stx_ino, born ? sx.stx_btime.tv_sec : 0,
-            born ? sx.stx_btime.tv_nsec : 0};
+    *inode = {makedev(sx.stx_dev_major, sx.stx_dev_minor), sx.stx_ino, born ? sx.stx_btime.tv_sec : 0,
+              born ? sx.stx_btime.tv_nsec : 0};
+    return sx.stx_mode;
 }
+
 using Tree = std::map<std::string, std::string>; // name -> content, in one directory
 
 // How to take back a directory operation not on the disk yet.
@@ -147,11 +150,11 @@ std::pair<std::string, std::string> placeOf(const std::string &path, bool itself
 
 // What a cut now leaves of `path`: its synced content, or a prefix.
 std::string durable(const std::string &path, bool half) {
-    struct stat st;
-    if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    Inode inode;
+    if (!S_ISREG(identify(AT_FDCWD, path.c_str(), 0, &inode)))
         return std::string();
     const std::string now = readAll(path);
-    const auto it = recorder().dirty.find(identity(AT_FDCWD, path.c_str(), 0));
+    const auto it = recorder().dirty.find(inode);
     if (it == recorder().dirty.end())
         return now;
     return it->second.first ? it->second.second : now.substr(0, half ? now.size() / 2 : 0);
@@ -225,17 +228,15 @@ int opened(const char *path, int flags, mode_t mode) {
     const bool truncates = !dir.empty() && existed && (flags & O_TRUNC) && S_ISREG(before.st_mode);
     const std::string old = truncates ? durable(full, false) : std::string();
     const int fd = realOpen(path, flags, mode);
-    struct stat st;
-    if (fd < 0 || fstat(fd, &st) != 0)
-        return fd;
-    if (S_ISDIR(st.st_mode) && !temporary) {
+    Inode inode;
+    const mode_t type = fd < 0 ? 0 : identify(fd, "", AT_EMPTY_PATH, &inode);
+    if (S_ISDIR(type) && !temporary) {
         if (const std::string itself = placeOf(full, true).first; !itself.empty())
             recorder().directories[fd] = itself;
         return fd;
     }
-    if (dir.empty() || !S_ISREG(st.st_mode))
+    if (dir.empty() || !S_ISREG(type))
         return fd;
-    const Inode inode = identity(fd, "", AT_EMPTY_PATH);
     recorder().files[fd] = inode;
     if (temporary || !existed) {
         recorder().dirty[inode] = {false, std::string()};
