@@ -54,9 +54,8 @@ FunctionEnd
 ; but cannot be opened. Counted by their "sequencial" key, one per transaction, since the
 ; service cannot be asked (its files are gone by then, and a broken one is what gets
 ; uninstalled): a quote inside a value is escaped, so the key and its colon appear nowhere
-; else. Read in pieces
-; shorter than NSIS's strings, each after the last 12 characters of the one before, so that no
-; key is cut in two.
+; else. Read in pieces shorter than NSIS's strings, each after the last 12 characters of the
+; one before, so that no key is cut in two.
 Function un.CountPending
     Exch $0
     Push $1
